@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite (headless; the
+# real-window checks run under Xvfb).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh xvfb xauth
+scripts/build.sh default
+QT_QPA_PLATFORM=offscreen ctest --preset default -j"$(nproc)"

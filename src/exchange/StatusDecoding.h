@@ -1,0 +1,68 @@
+#pragma once
+// Turning replies to the status queries into plain English for the status line.
+// Works on the RXD trace text (see TraceRule.h), not on the raw reply, and on the
+// command text of the last transmit, which decides which decoder runs.
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace decoding {
+
+struct Row {
+    const char *key;
+    const char *text;
+};
+
+// The tables, in table order. Keys are compared exactly with the first 4 (or 2)
+// characters of the trace.
+std::span<const Row> powerStatusTable();  // reply to "CR0", key of 4
+std::span<const Row> inputTable();        // reply to "CR1", key of 2
+std::span<const Row> reversalTable();     // reply to "CR4", key of 4
+std::span<const Row> muteTable();         // reply to "CRA", key of 4
+std::span<const Row> lampModeTable();     // reply to "CR7", key of 4
+
+// The display text of the row whose key equals the first `keyLength` characters
+// of `trace`, if any.
+std::optional<QString> lookup(std::span<const Row> table, int keyLength, QStringView trace);
+
+// Lamp time: the first 38 characters of the trace, then " Hour Use".
+QString lampTimeText(QStringView trace);
+// Temperatures: "  S1=" + trace[1..10] + " C  ,   S2= " + trace[15..22] + " C , S3="
+// + trace[25..34] + " C" (positions from 1, pieces cut short at the end of the text).
+QString temperatureText(QStringView trace);
+
+// Reads a number the way the reply reader does: blanks, tabs and line feeds are
+// skipped wherever they stand; an optional sign, digits, an optional decimal point
+// with digits and an optional exponent ("E" or "D", optional sign, digits);
+// reading stops at the first other character; "&H" and "&O" introduce a
+// hexadecimal or octal integer; no number reads as 0.
+double readNumber(QStringView text);
+
+struct Pressure {
+    bool inRange = false;
+    std::optional<std::int16_t> reading;   // the reading, when it fits 16 bits
+    std::int16_t pressure = 0;             // the converted pressure, when inRange
+    QString text;                          // the status line text
+};
+// Reading -> hPa: round half to even to 16 bits, times 5 in 16 bits,
+// (product / 1024 - 0.204) / 0.00459 + 150, round half to even. A reading outside
+// -6553..6553 (or not a finite number) gives inRange = false and a clear
+// out-of-range text instead of a number.
+Pressure convertPressure(double reading);
+
+// The text a pressure reading outside the range shows.
+inline constexpr const char *kPressureOutOfRange = "Pressure reading out of range";
+
+// One decoding step. `txText` is the command text of the last transmit, `prefix`
+// the command prefix, `trace` the RXD trace text. `status` is set when the status
+// line is to be written; `pressureValue` when the pressure working value changes.
+struct Result {
+    std::optional<QString> status;
+    std::optional<std::int16_t> pressureValue;
+};
+Result decode(QStringView txText, QStringView prefix, QStringView trace);
+
+} // namespace decoding

@@ -1,0 +1,48 @@
+// The data area: Ctrl+H opens the trace and status lines, a double-click on the
+// word mark then opens the whole window, and Command34 closes and opens it.
+
+#include "Form1.h"
+#include "Widgets.h"
+
+namespace {
+constexpr int kCompactHeight = 5350;
+constexpr int kDataHeight = 6645;
+constexpr int kServiceHeight = 7200;
+constexpr int kFullHeight = 9100;
+constexpr int kOpenThreshold = 6000;
+constexpr int kKeyH = 72;
+constexpr int kCtrlOnly = 2;  // of Shift 1, Ctrl 2, Alt 4
+}
+
+void Form1::Form_KeyDown(int keyCode, int shift)
+{
+    if ((shift & 7) != kCtrlOnly || keyCode != kKeyH)
+        return;
+    setOuterHeightTwips(kServiceHeight);
+    m_state.DataAreaFlag = 1;
+    Command34->setText(QStringLiteral("CLOSE"));
+    Command34->setVisible(true);
+}
+
+void Form1::Image1_DblClick()
+{
+    if (m_state.DataAreaFlag != 1)
+        return;
+    setOuterHeightTwips(kFullHeight);
+    Command34->setText(QStringLiteral("CLOSE"));
+    Command34->setVisible(true);
+}
+
+void Form1::Command34_Click()
+{
+    Timer3.stop();
+    m_state.DataAreaFlag = 0;
+    if (outerHeightTwips() >= kOpenThreshold) {
+        setOuterHeightTwips(kCompactHeight);
+        Command34->setText(QString::fromUtf8("データを表示する"));
+    } else {
+        setOuterHeightTwips(kDataHeight);
+        Command34->setText(QString::fromUtf8("データを表示しない"));
+    }
+    Timer3.start();
+}

@@ -1,0 +1,258 @@
+#include "Form1.h"
+
+#include "FormBuilder.h"
+#include "Widgets.h"
+#include "WindowRuntime.h"
+#include "keys/CommandTable.h"
+#include "keys/RepeatTable.h"
+#include "serial/SerialControl.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QFrame>
+#include <QLineEdit>
+#include <QPainter>
+#include <QRadioButton>
+
+using namespace layout;
+
+Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                  | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      MSComm1(comm), m_runtime(runtime)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromUtf8(reinterpret_cast<const char *>(kCaption)));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor::fromRgb(QRgb(0xFF000000u | kWindowBack)));
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setFont(layoutFont(Font::F1));
+
+    m_controls = buildLayout(this);
+    Label11 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label11")));
+    Label12 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label12")));
+    Label22 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label22")));
+    Frame8 = qobject_cast<QFrame *>(control(QStringLiteral("Frame8")));
+    Command34 = qobject_cast<PanelButton *>(control(QStringLiteral("Command34")));
+    Option1 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option1")));
+    Option2 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option2")));
+    Option9 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option9")));
+    Option10 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option10")));
+    Text1 = qobject_cast<QLineEdit *>(control(QStringLiteral("Text1")));
+
+    QTimer *timers[] = {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5};
+    for (std::size_t i = 0; i < kTimers.size(); ++i) {
+        timers[i]->setObjectName(QString::fromLatin1(kTimers[i].name.data(), qsizetype(kTimers[i].name.size())));
+        timers[i]->setParent(this);
+        timers[i]->setTimerType(Qt::PreciseTimer);
+        timers[i]->setInterval(kTimers[i].intervalMs);
+    }
+
+    // The whole design height until start-up makes the window compact.
+    setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
+    m_requestedOuterHeight = kDesignOuterHeight;
+    m_appliedFrameHeight = kDesignFrameHeight;
+
+    // Key preview: the window sees every key press before the focused control.
+    installEventFilter(this);
+    for (QWidget *w : std::as_const(m_controls))
+        w->installEventFilter(this);
+
+    connectHandlers();
+    control(QStringLiteral("Command17"))->setFocus();
+}
+
+Form1::~Form1()
+{
+    // The timers are members; keep them from outliving their parent link.
+    for (QTimer *t : {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5})
+        t->setParent(nullptr);
+}
+
+void Form1::connectHandlers()
+{
+    connect(&Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(&Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(&Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
+    connect(&Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
+    connect(&MSComm1, &SerialControl::onComm, this, &Form1::MSComm1_OnComm);
+    connect(&MSComm1, &SerialControl::portLost, this, &Form1::portLost);
+
+    auto button = [this](std::string_view name) {
+        return qobject_cast<PanelButton *>(control(QString::fromLatin1(name.data(), qsizetype(name.size()))));
+    };
+    for (const keys::OneShot &b : keys::kOneShots)
+        connect(button(b.control), &QPushButton::clicked, this, [this, &b] { CommandButton_Click(b); });
+    for (const keys::RepeatKey &k : keys::kRepeatKeys) {
+        connect(button(k.control), &PanelButton::mouseDown, this, [this, &k] { RepeatKey_MouseDown(k); });
+        connect(button(k.control), &PanelButton::mouseUp, this, [this, &k] { RepeatKey_MouseUp(k); });
+    }
+    connect(button("Command16"), &QPushButton::clicked, this, &Form1::Command16_Click);
+    connect(button("Command33"), &QPushButton::clicked, this, &Form1::Command33_Click);
+    connect(Command34, &QPushButton::clicked, this, &Form1::Command34_Click);
+    connect(button("Command95"), &QPushButton::clicked, this, &Form1::Command95_Click);
+    connect(button("Command96"), &QPushButton::clicked, this, &Form1::Command96_Click);
+    connect(qobject_cast<WordMarkImage *>(control(QStringLiteral("Image1"))), &WordMarkImage::doubleClicked, this,
+            &Form1::Image1_DblClick);
+    // An option's handler runs when it becomes selected, by a click or by the program.
+    auto onSelect = [this](QRadioButton *option, void (Form1::*handler)()) {
+        connect(option, &QRadioButton::toggled, this, [this, handler](bool on) {
+            if (on)
+                (this->*handler)();
+        });
+    };
+    onSelect(Option1, &Form1::Option1_Click);
+    onSelect(Option2, &Form1::Option2_Click);
+    onSelect(Option9, &Form1::Option9_Click);
+    onSelect(Option10, &Form1::Option10_Click);
+}
+
+void Form1::Form_Load()
+{
+    m_state.CommSettings = QStringLiteral("19200,N,8,1");
+    m_state.CommandPrefix = QString();
+
+    // Centred with the full design height, so the compact window sits higher.
+    const QSize screen = m_runtime.screenSize();
+    const TwipPoint at = centredPosition(screen.width() * double(kTwipsPerPixel), screen.height() * double(kTwipsPerPixel),
+                                         width() * double(kTwipsPerPixel) + frameWidthTwips(), outerHeightTwips());
+    move(qRound(at.left / kTwipsPerPixel), qRound(at.top / kTwipsPerPixel));
+    setOuterHeightTwips(5350);
+
+    m_state.RepeatCode = 0;
+    m_state.AwaitingReply = 0;
+    emptyRxText();
+
+    MSComm1.setCommPort(1);
+    MSComm1.setSettings(m_state.CommSettings);
+    if (const SerialResult failed = MSComm1.setPortOpen(true))
+        warn(failed->description);
+    Option1->setChecked(true);  // runs Option1_Click
+}
+
+void Form1::Command16_Click()
+{
+    MSComm1.setPortOpen(false);
+    close();
+    m_runtime.endProgram();
+}
+
+// --- window size and place ---
+
+int Form1::frameHeightTwips() const
+{
+    const int extra = frameGeometry().height() - height();
+    return m_shown && extra > 0 ? extra * kTwipsPerPixel : kDesignFrameHeight;
+}
+
+int Form1::frameWidthTwips() const
+{
+    const int extra = frameGeometry().width() - width();
+    return m_shown && extra > 0 ? extra * kTwipsPerPixel : 0;
+}
+
+int Form1::outerHeightTwips() const
+{
+    const int frame = frameHeightTwips();
+    if (twipsToPixels(m_requestedOuterHeight - frame) == height())
+        return m_requestedOuterHeight;
+    return height() * kTwipsPerPixel + frame;
+}
+
+void Form1::setOuterHeightTwips(int twips)
+{
+    m_requestedOuterHeight = twips;
+    m_appliedFrameHeight = frameHeightTwips();
+    setFixedSize(width(), std::max(1, twipsToPixels(twips - m_appliedFrameHeight)));
+}
+
+void Form1::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    // The platform's title bar becomes known once the window is managed.
+    if (m_shown && frameHeightTwips() != m_appliedFrameHeight)
+        setOuterHeightTwips(m_requestedOuterHeight);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    if (frameHeightTwips() != m_appliedFrameHeight)
+        setOuterHeightTwips(m_requestedOuterHeight);
+    if (!m_pendingWarning.isEmpty())
+        QMetaObject::invokeMethod(this, &Form1::showPendingWarning, Qt::QueuedConnection);
+}
+
+void Form1::hideEvent(QHideEvent *event)
+{
+    endHeldKeys();
+    QWidget::hideEvent(event);
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        endHeldKeys();
+    QWidget::changeEvent(event);
+}
+
+// --- warnings ---
+
+void Form1::warn(const QString &text)
+{
+    endHeldKeys();
+    if (!m_shown) {
+        // Not on screen yet: tell the operator once, over the window, when it is.
+        if (m_pendingWarning.isEmpty())
+            m_pendingWarning = text;
+        return;
+    }
+    m_runtime.showWarning(this, text);
+}
+
+void Form1::showPendingWarning()
+{
+    const QString text = std::exchange(m_pendingWarning, QString());
+    if (!text.isEmpty())
+        m_runtime.showWarning(this, text);
+}
+
+// --- key preview and drawing ---
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        // Only the first delivery: to the focused control (or the window itself);
+        // a key that the control passes on to its parents is not seen twice.
+        QWidget *focus = QApplication::focusWidget();
+        QObject *first = focus && (focus == this || isAncestorOf(focus)) ? static_cast<QObject *>(focus) : this;
+        if (watched == first) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const Qt::KeyboardModifiers m = key->modifiers();
+            const int shift = (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
+            Form_KeyDown(key->key(), shift);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    // The outline of the cursor pad, beneath every control.
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(QColor::fromRgb(QRgb(0xFF000000u | kLineColour)), kLineWidthPx, Qt::SolidLine, Qt::SquareCap));
+    for (const LineSpec &l : kLines)
+        p.drawLine(QPointF(l.x1, l.y1) / kTwipsPerPixel, QPointF(l.x2, l.y2) / kTwipsPerPixel);
+}
+
+void Form1::setLine(PanelLabel *line, const QString &caption)
+{
+    line->setCaption(caption);
+}

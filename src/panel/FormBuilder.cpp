@@ -1,0 +1,140 @@
+#include "FormBuilder.h"
+
+#include "Widgets.h"
+
+#include <QFrame>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+using namespace layout;
+
+namespace {
+
+QString fromU8(const char8_t *s)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(s));
+}
+
+QColor rgb(std::uint32_t c)
+{
+    return QColor::fromRgb(QRgb(0xFF000000u | c));
+}
+
+void setBack(QWidget *w, std::uint32_t back)
+{
+    if (back == kSystemColour)
+        return;
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, rgb(back));
+    pal.setColor(QPalette::Button, rgb(back));
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+}
+
+void setFore(QWidget *w, std::uint32_t fore)
+{
+    if (fore == kDefaultColour)
+        return;
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::WindowText, rgb(fore));
+    pal.setColor(QPalette::ButtonText, rgb(fore));
+    w->setPalette(pal);
+}
+
+QWidget *makeControl(const ControlSpec &c, QWidget *parent)
+{
+    const QString caption = fromU8(c.caption);
+    switch (c.kind) {
+    case Kind::Button: {
+        auto *b = new PanelButton(caption, parent);
+        if (!(c.flags & Flag::StandardStyle))
+            b->setFaceColour(c.back == kSystemColour ? b->palette().color(QPalette::Button) : rgb(c.back));
+        b->setPressRelease(c.flags & Flag::PressRelease);
+        return b;
+    }
+    case Kind::Label: {
+        auto *l = new PanelLabel(caption, parent);
+        setBack(l, c.back);
+        setFore(l, c.fore);
+        Qt::Alignment a = Qt::AlignTop;
+        a |= (c.flags & Flag::Centre) ? Qt::AlignHCenter : (c.flags & Flag::Right) ? Qt::AlignRight : Qt::AlignLeft;
+        if (c.flags & Flag::Border) {
+            l->setFrameStyle(QFrame::Box | QFrame::Plain);
+            l->setLineWidth(1);
+            a = Qt::AlignLeft | Qt::AlignVCenter;
+        }
+        l->setAlignment(a);
+        return l;
+    }
+    case Kind::Frame: {
+        auto *f = new QFrame(parent);
+        f->setFrameStyle(QFrame::Box | QFrame::Sunken);
+        setBack(f, c.back);
+        return f;
+    }
+    case Kind::Option: {
+        auto *o = new QRadioButton(caption, parent);
+        setBack(o, c.back);
+        o->setChecked(c.flags & Flag::Selected);
+        return o;
+    }
+    case Kind::TextBox: {
+        auto *t = new QLineEdit(parent);
+        t->setMaxLength(std::numeric_limits<int>::max());
+        return t;
+    }
+    case Kind::Image:
+        return new WordMarkImage(parent);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void registerFontSubstitutions()
+{
+    const QString gothic = fromU8(kGothic), pgothic = fromU8(kPGothic);
+    const QStringList g{QStringLiteral("IPAGothic"), QStringLiteral("IPAexGothic")};
+    const QStringList pg{QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")};
+    QFont::insertSubstitutions(gothic, g);
+    QFont::insertSubstitutions(QStringLiteral("MS Gothic"), g);
+    QFont::insertSubstitutions(pgothic, pg);
+    QFont::insertSubstitutions(QStringLiteral("MS PGothic"), pg);
+}
+
+QFont layoutFont(Font key)
+{
+    const FontSpec &f = fontSpec(key);
+    QFont font(fromU8(f.face));
+    font.setPointSizeF(f.pointSize);
+    font.setBold(f.bold);
+    return font;
+}
+
+QHash<QString, QWidget *> buildLayout(QWidget *form)
+{
+    QHash<QString, QWidget *> controls;
+    controls.reserve(int(kControls.size()));
+    std::vector<std::pair<int, QWidget *>> tabbed;
+    for (const ControlSpec &c : kControls) {
+        QWidget *parent = c.container ? controls.value(QString::fromLatin1(c.container)) : form;
+        Q_ASSERT(parent);
+        QWidget *w = makeControl(c, parent);
+        const QString name = QString::fromLatin1(c.name.data(), qsizetype(c.name.size()));
+        w->setObjectName(name);
+        w->setFont(layoutFont(c.font));
+        w->setGeometry(twipsToPixels(c.left), twipsToPixels(c.top), twipsToPixels(c.width), twipsToPixels(c.height));
+        if (c.flags & Flag::Hidden)
+            w->hide();
+        if (c.tab >= 0 && w->focusPolicy() != Qt::NoFocus)
+            tabbed.emplace_back(c.tab, w);
+        controls.insert(name, w);
+    }
+    std::sort(tabbed.begin(), tabbed.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < tabbed.size(); ++i)
+        QWidget::setTabOrder(tabbed[i - 1].second, tabbed[i].second);
+    return controls;
+}

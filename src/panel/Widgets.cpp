@@ -1,0 +1,154 @@
+#include "Widgets.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+
+PanelButton::PanelButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setAutoDefault(false);
+}
+
+void PanelButton::paintEvent(QPaintEvent *event)
+{
+    if (!m_painted) {
+        QPushButton::paintEvent(event);
+        return;
+    }
+    // A raised face in the back colour, sunken while down; black outer edge when
+    // focused, and a dotted focus rectangle inside.
+    QPainter p(this);
+    QRect r = rect();
+    const bool down = isDown() || m_held;
+    if (hasFocus()) {
+        p.setPen(Qt::black);
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+        r.adjust(1, 1, -1, -1);
+    }
+    p.fillRect(r, m_face);
+    const QColor light = Qt::white, shadow = m_face.darker(160), dark = Qt::black;
+    const int x0 = r.left(), y0 = r.top(), x1 = r.right(), y1 = r.bottom();
+    if (down) {
+        p.setPen(shadow);
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+    } else {
+        p.setPen(light);
+        p.drawLine(x0, y0, x1 - 1, y0);
+        p.drawLine(x0, y0, x0, y1 - 1);
+        p.setPen(dark);
+        p.drawLine(x0, y1, x1, y1);
+        p.drawLine(x1, y0, x1, y1);
+        p.setPen(shadow);
+        p.drawLine(x0 + 1, y1 - 1, x1 - 1, y1 - 1);
+        p.drawLine(x1 - 1, y0 + 1, x1 - 1, y1 - 1);
+    }
+    QRect textRect = r.adjusted(2, 1, -2, -1);
+    if (down)
+        textRect.translate(1, 1);
+    p.setFont(font());
+    p.setPen(isEnabled() ? palette().color(QPalette::ButtonText) : shadow);
+    p.drawText(textRect, Qt::AlignCenter | Qt::TextWordWrap, text());
+    if (hasFocus()) {
+        QStyleOptionFocusRect opt;
+        opt.initFrom(this);
+        opt.rect = r.adjusted(3, 3, -3, -3);
+        opt.backgroundColor = m_face;
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &opt, &p, this);
+    }
+}
+
+void PanelButton::mousePressEvent(QMouseEvent *event)
+{
+    if (!m_pressRelease) {
+        QPushButton::mousePressEvent(event);
+        return;
+    }
+    event->accept();
+    if (m_held)
+        return;  // a second button going down on a held key
+    m_held = true;
+    setFocus(Qt::MouseFocusReason);
+    update();
+    emit mouseDown();
+}
+
+void PanelButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (!m_pressRelease) {
+        QPushButton::mouseReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    if (!m_held || event->buttons() != Qt::NoButton)
+        return;  // another button is still down
+    m_held = false;
+    update();
+    emit mouseUp();
+}
+
+void PanelButton::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_pressRelease)
+        event->accept();
+    else
+        QPushButton::mouseMoveEvent(event);
+}
+
+void PanelButton::cancelHold()
+{
+    if (!m_held)
+        return;
+    m_held = false;
+    update();
+    emit mouseUp();
+}
+
+void PanelButton::keyPressEvent(QKeyEvent *event)
+{
+    if (m_pressRelease) {
+        event->ignore();  // no click action: the key goes on to the window
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}
+
+void PanelButton::keyReleaseEvent(QKeyEvent *event)
+{
+    if (m_pressRelease) {
+        event->ignore();
+        return;
+    }
+    QPushButton::keyReleaseEvent(event);
+}
+
+PanelLabel::PanelLabel(const QString &caption, QWidget *parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setCaption(caption);
+}
+
+void PanelLabel::setCaption(const QString &caption)
+{
+    m_caption = caption;
+    const QString shown = caption.left(kShownChars);
+    if (shown != text())
+        setText(shown);
+}
+
+WordMarkImage::WordMarkImage(QWidget *parent) : QWidget(parent), m_picture(wordMarkPicture())
+{
+    setFixedSize(m_picture.size());
+}
+
+void WordMarkImage::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.drawImage(0, 0, m_picture);
+}
+
+void WordMarkImage::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    event->accept();
+    emit doubleClicked();
+}

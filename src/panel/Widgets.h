@@ -1,0 +1,80 @@
+#pragma once
+// The kinds of control the window is built from, where a plain Qt widget does not
+// behave as the panel needs.
+
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+
+// A push button whose face is painted in its back colour whatever the platform
+// style (unless it is a standard-style button). An auto-repeat key reports
+// mouseDown/mouseUp for any mouse button and has no click action, so neither the
+// space bar nor a click does anything on it.
+class PanelButton final : public QPushButton {
+    Q_OBJECT
+public:
+    explicit PanelButton(const QString &caption, QWidget *parent = nullptr);
+
+    void setFaceColour(const QColor &colour) { m_face = colour; m_painted = true; update(); }
+    void setPressRelease(bool on) { m_pressRelease = on; }
+    bool isPressRelease() const { return m_pressRelease; }
+    // True between mouseDown and mouseUp of an auto-repeat key.
+    bool isHeld() const { return m_held; }
+    // Ends a hold whose release will never come (lost grab, window deactivated);
+    // emits mouseUp as a release would.
+    void cancelHold();
+
+signals:
+    void mouseDown();
+    void mouseUp();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+
+private:
+    QColor m_face;
+    bool m_painted = false;
+    bool m_pressRelease = false;
+    bool m_held = false;
+};
+
+// A label whose caption can be any length: the whole text is kept and read back,
+// only the part that can show is laid out, so a long trace costs no layout work.
+class PanelLabel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit PanelLabel(const QString &caption, QWidget *parent = nullptr);
+    void setCaption(const QString &caption);
+    const QString &caption() const { return m_caption; }
+
+    static constexpr qsizetype kShownChars = 160;
+
+private:
+    QString m_caption;
+};
+
+// The word-mark picture, shown pixel for pixel; reports double-clicks.
+class WordMarkImage final : public QWidget {
+    Q_OBJECT
+public:
+    explicit WordMarkImage(QWidget *parent = nullptr);
+    const QImage &picture() const { return m_picture; }
+
+signals:
+    void doubleClicked();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    QImage m_picture;
+};
+
+// The 80 x 26 word mark: red "ORVA" on a grey ground.
+QImage wordMarkPicture();

@@ -1,0 +1,28 @@
+#include "WindowRuntime.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+QSize QtWindowRuntime::screenSize() const
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().size() : QSize(1024, 768);
+}
+
+void QtWindowRuntime::showWarning(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationTitle), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void QtWindowRuntime::endProgram()
+{
+    QCoreApplication::exit(0);
+}
+
+TwipPoint centredPosition(double screenWidth, double screenHeight, double windowWidth, double windowHeight)
+{
+    return {(screenWidth - windowWidth) / 2, (screenHeight - windowHeight) / 2};
+}

@@ -1,0 +1,39 @@
+#pragma once
+// What the panel needs of the desktop beyond its own widgets: the screen size, the
+// modal warning box and ending the program. Tests put a recording fake behind it.
+
+#include <QSize>
+#include <QString>
+
+class QWidget;
+
+class WindowRuntime {
+public:
+    virtual ~WindowRuntime() = default;
+    // The screen the window opens on, in pixels.
+    virtual QSize screenSize() const = 0;
+    // A modal box over `parent`: the text, the warning icon, one OK button, captioned
+    // with the application title. Timers keep running while it is open.
+    virtual void showWarning(QWidget *parent, const QString &text) = 0;
+    // Ends the program at once.
+    virtual void endProgram() = 0;
+};
+
+class QtWindowRuntime final : public WindowRuntime {
+public:
+    QSize screenSize() const override;
+    void showWarning(QWidget *parent, const QString &text) override;
+    void endProgram() override;
+};
+
+// The title of warning boxes.
+inline constexpr const char *kApplicationTitle = "ORVA Panel";
+
+// Where the window goes: Left = (screen width - window width) / 2 and
+// Top = (screen height - window height) / 2, in twips, unrounded and unclamped
+// (negative on a screen smaller than the window).
+struct TwipPoint {
+    double left;
+    double top;
+};
+TwipPoint centredPosition(double screenWidth, double screenHeight, double windowWidth, double windowHeight);

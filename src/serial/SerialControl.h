@@ -1,0 +1,61 @@
+#pragma once
+// The serial control: the handful of operations the panel performs on its port,
+// behind one small interface so it can be mocked (FakeSerialControl) or backed by a
+// real device (QtSerialControl).
+
+#include <QObject>
+#include <QString>
+#include <optional>
+
+struct SerialError {
+    int number = 0;
+    QString description;
+};
+// Every operation that can fail answers with this: nothing on success, otherwise
+// the error's number and a readable description.
+using SerialResult = std::optional<SerialError>;
+
+// Error numbers of the serial layer.
+enum SerialErrorNumber : int {
+    ErrNoSuchPort = 8002,       // no device for that port number
+    ErrPortAlreadyOpen = 8005,  // open on an open port
+    ErrPortOpenFailed = 8010,   // the device could not be opened (absent, busy, no permission)
+    ErrPortNotOpen = 8012,      // write on a closed port
+    ErrBadSettings = 380,       // malformed or unsupported settings string
+    ErrWriteFailed = 8020,
+    ErrPortLost = 8030,         // the device went away while open
+};
+
+// The receive event: "characters are waiting".
+inline constexpr int kCommEvReceive = 2;
+
+class SerialControl : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~SerialControl() override = default;
+
+    // CommPort: the port number the next open uses (1 = COM1, 2 = COM2).
+    virtual SerialResult setCommPort(int port) = 0;
+    virtual int commPort() const = 0;
+    // Settings: "19200,N,8,1"; applies at once to an open port, is kept while closed.
+    virtual SerialResult setSettings(const QString &settings) = 0;
+    virtual QString settings() const = 0;
+    // PortOpen: true opens with the current settings, false closes (closing a closed
+    // port is not an error).
+    virtual bool portOpen() const = 0;
+    virtual SerialResult setPortOpen(bool open) = 0;
+    // Output: queues the text, one byte per character, and returns without waiting.
+    virtual SerialResult output(const QString &text) = 0;
+    // Input: every received character not yet read, in arrival order.
+    virtual QString input() = 0;
+    // CommEvent: the code of the event that raised onComm().
+    virtual int commEvent() const = 0;
+
+signals:
+    // Raised on the GUI thread whenever characters wait (or another event happened).
+    void onComm();
+    // The open port failed for good (device removed, hang-up): the port has been
+    // closed; raised once per loss.
+    void portLost(const SerialError &error);
+};

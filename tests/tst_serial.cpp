@@ -1,0 +1,231 @@
+// The serial layer: text <-> bytes, settings strings, and the real control over a
+// pseudo-terminal (open, write, receive, speed change in place, failures).
+
+#include "serial/QtSerialControl.h"
+#include "serial/SerialText.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+class Pty {
+public:
+    Pty()
+    {
+        char name[256] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0)
+            path = QString::fromLocal8Bit(name);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty()
+    {
+        closeMaster();
+        if (slave >= 0)
+            ::close(slave);
+    }
+    void closeMaster()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+    QByteArray readAll() const
+    {
+        QByteArray out;
+        char buf[256];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            out.append(buf, n);
+        return out;
+    }
+    void write(const QByteArray &b) const { QVERIFY(::write(master, b.data(), size_t(b.size())) == b.size()); }
+    speed_t speed() const
+    {
+        termios t{};
+        tcgetattr(slave, &t);
+        return cfgetospeed(&t);
+    }
+
+    int master = -1, slave = -1;
+    QString path;
+};
+
+class TstSerial : public QObject {
+    Q_OBJECT
+private slots:
+    void textToBytes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("command") << QStringLiteral("C00\r") << QByteArray("C00\r");
+        QTest::newRow("blank inside") << QStringLiteral("CF LOGO USER\r") << QByteArray("CF LOGO USER\r");
+        QTest::newRow("empty") << QString() << QByteArray();
+        QTest::newRow("latin-1") << QStringLiteral("\u00e9") << QByteArray("\xe9");
+        QTest::newRow("no single byte") << QStringLiteral("A\u3042B") << QByteArray("A?B");
+        QTest::newRow("NUL") << QString(QChar(0)) << QByteArray(1, '\0');
+    }
+    void textToBytes()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(textToLineBytes(text), bytes);
+        QCOMPARE(textToLineBytes(text).size(), text.size());
+    }
+
+    void everyByteIsOneCharacter()
+    {
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all.append(char(b));
+        const QString text = lineBytesToText(all);
+        QCOMPARE(text.size(), 256);
+        for (int b = 0; b < 256; ++b)
+            QCOMPARE(int(text.at(b).unicode()), b);
+        QCOMPARE(textToLineBytes(text), all);
+    }
+
+    void settings_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("baud");
+        QTest::newRow("19200") << "19200,N,8,1" << true << 19200;
+        QTest::newRow("9600") << "9600,N,8,1" << true << 9600;
+        QTest::newRow("blanks, lower case") << " 9600 , n , 8 , 1 " << true << 9600;
+        QTest::newRow("even 7 2") << "4800,E,7,2" << true << 4800;
+        QTest::newRow("empty") << "" << false << 0;
+        QTest::newRow("three fields") << "19200,N,8" << false << 0;
+        QTest::newRow("five fields") << "19200,N,8,1,1" << false << 0;
+        QTest::newRow("speed not a number") << "fast,N,8,1" << false << 0;
+        QTest::newRow("negative speed") << "-9600,N,8,1" << false << 0;
+        QTest::newRow("bad parity") << "9600,X,8,1" << false << 0;
+        QTest::newRow("9 data bits") << "9600,N,9,1" << false << 0;
+        QTest::newRow("3 stop bits") << "9600,N,8,3" << false << 0;
+        QTest::newRow("1.5 stop bits") << "9600,N,8,1.5" << false << 0;
+    }
+    void settings()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(int, baud);
+        const auto s = parseLineSettings(text);
+        QCOMPARE(s.has_value(), valid);
+        if (s)
+            QCOMPARE(s->baud, baud);
+        // The control refuses a malformed string with an error and keeps its settings.
+        QtSerialControl c({{1, QStringLiteral("/dev/null-nothing")}});
+        const SerialResult r = c.setSettings(text);
+        QCOMPARE(!r.has_value(), valid);
+        if (!valid) {
+            QVERIFY(!r->description.isEmpty());
+            QCOMPARE(c.settings(), QStringLiteral("9600,N,8,1"));
+        }
+    }
+
+    void openWriteReceiveOverPty()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.isEmpty());
+        QtSerialControl c({{1, pty.path}});
+        QCOMPARE(c.commPort(), 1);
+        QVERIFY(!c.portOpen());
+        QVERIFY(!c.setSettings(QStringLiteral("19200,N,8,1")));
+        const SerialResult opened = c.setPortOpen(true);
+        QVERIFY2(!opened, opened ? qPrintable(opened->description) : "");
+        QVERIFY(c.portOpen());
+        QCOMPARE(pty.speed(), speed_t(B19200));
+
+        QVERIFY(!c.output(QStringLiteral("C00\r")));
+        QByteArray wire;
+        QTRY_COMPARE_WITH_TIMEOUT((wire += pty.readAll()), QByteArray("C00\r"), 5000);
+
+        QSignalSpy comm(&c, &SerialControl::onComm);
+        pty.write(QByteArray("00\r\x06\xff", 5));
+        QTRY_VERIFY_WITH_TIMEOUT(comm.count() > 0, 5000);
+        QCOMPARE(c.commEvent(), kCommEvReceive);
+        QString got = c.input();
+        QTRY_VERIFY_WITH_TIMEOUT((got += c.input()).size() >= 5, 5000);
+        QCOMPARE(got, QStringLiteral("00\r\x06\u00ff"));
+    }
+
+    void speedChangesInPlace()
+    {
+        Pty pty;
+        QtSerialControl c({{1, pty.path}});
+        c.setSettings(QStringLiteral("19200,N,8,1"));
+        QVERIFY(!c.setPortOpen(true));
+        QCOMPARE(pty.speed(), speed_t(B19200));
+        QVERIFY(!c.setSettings(QStringLiteral("9600,N,8,1")));
+        QVERIFY(c.portOpen());
+        QCOMPARE(pty.speed(), speed_t(B9600));
+        QCOMPARE(c.deviceBaudRate(), 9600);
+        // Kept while closed, applied at the next open.
+        c.setPortOpen(false);
+        QVERIFY(!c.setSettings(QStringLiteral("19200,N,8,1")));
+        QVERIFY(!c.setPortOpen(true));
+        QCOMPARE(pty.speed(), speed_t(B19200));
+    }
+
+    void failuresCarryDescriptions()
+    {
+        QtSerialControl c({{1, QStringLiteral("/dev/orva-no-such-port")}, {2, QString()}});
+        const SerialResult missing = c.setPortOpen(true);
+        QVERIFY(missing);
+        QVERIFY(!c.portOpen());
+        QCOMPARE(missing->description, QStringLiteral("No such file or directory: /dev/orva-no-such-port"));
+
+        QVERIFY(!c.setCommPort(2));
+        const SerialResult noDevice = c.setPortOpen(true);
+        QVERIFY(noDevice);
+        QVERIFY(!noDevice->description.isEmpty());
+
+        const SerialResult closedWrite = c.output(QStringLiteral("C00\r"));
+        QVERIFY(closedWrite);
+        QVERIFY(!closedWrite->description.isEmpty());
+        QVERIFY(!c.setPortOpen(false));  // closing a closed port is fine
+        QVERIFY(c.setCommPort(0));       // no port 0
+    }
+
+    void portHeldByAnotherProgram()
+    {
+        Pty pty;
+        QtSerialControl first({{1, pty.path}}), second({{1, pty.path}});
+        QVERIFY(!first.setPortOpen(true));
+        const SerialResult busy = second.setPortOpen(true);
+        QVERIFY(busy);
+        QVERIFY2(busy->description.contains(QLatin1String("busy")), qPrintable(busy->description));
+        QVERIFY(!second.portOpen());
+    }
+
+    void commPortWhileOpenIsRefused()
+    {
+        Pty pty;
+        QtSerialControl c({{1, pty.path}, {2, pty.path}});
+        QVERIFY(!c.setPortOpen(true));
+        QVERIFY(c.setCommPort(2));
+        QCOMPARE(c.commPort(), 1);
+        QVERIFY(c.setPortOpen(true));  // already open
+    }
+
+    void hangUpClosesThePortOnce()
+    {
+        Pty pty;
+        QtSerialControl c({{1, pty.path}});
+        QVERIFY(!c.setPortOpen(true));
+        QSignalSpy lost(&c, &SerialControl::portLost);
+        ::close(pty.slave);
+        pty.slave = -1;
+        pty.closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 5000);
+        QVERIFY(!c.portOpen());
+        QTest::qWait(200);
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(c.output(QStringLiteral("C00\r")));
+    }
+};
+
+QTEST_MAIN(TstSerial)
+#include "tst_serial.moc"
