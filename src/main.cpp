@@ -2,11 +2,13 @@
 
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
+#include "panel/Widgets.h"
 #include "panel/WindowRuntime.h"
 #include "serial/QtSerialControl.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
@@ -31,6 +33,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(com2))
         devices[2] = parser.value(com2);
 
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(wordMarkPicture())));
     registerFontSubstitutions();
     QtSerialControl serial(devices);
     QtWindowRuntime runtime;

@@ -125,6 +125,8 @@ QHash<QString, QWidget *> buildLayout(QWidget *form)
         QWidget *w = makeControl(c, parent);
         const QString name = QString::fromLatin1(c.name.data(), qsizetype(c.name.size()));
         w->setObjectName(name);
+        const char *spoken = accessibleName(c.name);
+        w->setAccessibleName(spoken ? QString::fromUtf8(spoken) : QString::fromUtf8(reinterpret_cast<const char *>(c.caption)));
         w->setFont(layoutFont(c.font));
         w->setGeometry(twipsToPixels(c.left), twipsToPixels(c.top), twipsToPixels(c.width), twipsToPixels(c.height));
         if (c.flags & Flag::Hidden)

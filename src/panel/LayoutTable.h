@@ -119,6 +119,9 @@ inline constexpr std::array<TimerSpec, 5> kTimers{{
 
 extern const std::array<ControlSpec, 119> kControls;
 
+// What the control does, for screen readers and UI automation; nullptr: its caption.
+const char *accessibleName(std::string_view control);
+
 // Everything the window holds: the visible controls, the lines, the timers and the
 // serial control.
 inline constexpr int kControlCount = 119 + 12 + 5 + 1;
