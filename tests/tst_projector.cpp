@@ -92,6 +92,7 @@ private slots:
     void scheduler_data();
     void scheduler();
     void schedulerNothingEarly();
+    void schedulerLateKeepsGap();
     void schedulerClear();
 
     void garbage_data();
@@ -577,14 +578,38 @@ void TstProjector::schedulerNothingEarly()
     ReplyScheduler s(100, 1, 20);
     s.add("00\r", 0);
     QVERIFY(s.takeDue(99).empty());
-    QCOMPARE(s.takeDue(100).size(), std::size_t(1));
+    const auto first = s.takeDue(100);
+    QCOMPARE(first.size(), std::size_t(1));
+    QCOMPARE(bytes(first[0].bytes), QByteArray("0"));
     QVERIFY(s.takeDue(119).empty());
-    // Taking late delivers everything overdue at once, in order.
+    QCOMPARE(s.nextDueMs(), std::optional<int64_t>(120));
+}
+
+void TstProjector::schedulerLateKeepsGap()
+{
+    // A piece taken late pushes the rest back, so the line never sees two
+    // pieces closer than the gap.
+    ReplyScheduler s(0, 1, 20);
+    s.add("00\r", 0);
+    QCOMPARE(s.takeDue(0).size(), std::size_t(1));
     const auto late = s.takeDue(1000);
-    QCOMPARE(late.size(), std::size_t(2));
+    QCOMPARE(late.size(), std::size_t(1));
     QCOMPARE(bytes(late[0].bytes), QByteArray("0"));
-    QCOMPARE(bytes(late[1].bytes), QByteArray("\r"));
-    QCOMPARE(s.nextDueMs(), std::optional<int64_t>());
+    QCOMPARE(s.nextDueMs(), std::optional<int64_t>(1020));
+    QVERIFY(s.takeDue(1019).empty());
+    QCOMPARE(bytes(s.takeDue(1020).at(0).bytes), QByteArray("\r"));
+    // The next reply queues a gap after the moved last piece.
+    s.add("?", 1025);
+    QCOMPARE(s.nextDueMs(), std::optional<int64_t>(1040));
+
+    // Unsplit replies taken late all go at once, in order.
+    ReplyScheduler u(100, 0, 20);
+    u.add("A\r", 0);
+    u.add("B\r", 10);
+    const auto both = u.takeDue(1000);
+    QCOMPARE(both.size(), std::size_t(2));
+    QCOMPARE(bytes(both[0].bytes), QByteArray("A\r"));
+    QCOMPARE(bytes(both[1].bytes), QByteArray("B\r"));
 }
 
 void TstProjector::schedulerClear()

@@ -34,6 +34,10 @@ private slots:
     void plainClickSendsOnceThenReleases();
     void statusAfterRelease_data();
     void statusAfterRelease();
+    void releaseAfterDisplayHoldEnded_data();
+    void releaseAfterDisplayHoldEnded();
+    void statusLineLeftAsIs_data();
+    void statusLineLeftAsIs();
     void stuckKeyWindowHidden_data();
     void stuckKeyWindowHidden();
     void stuckKeyWindowDeactivated_data();
@@ -523,23 +527,107 @@ void TstRepeat::statusAfterRelease()
     QCOMPARE(p.state().AwaitingReply, quint8(1));
 }
 
-// Stuck key: the window is hidden while a key is held.
-void TstRepeat::stuckKeyWindowHidden_data()
+// A short display hold (Brightness: 25 ms, repeats every 50 ms) ends between two
+// ticks while the key is held; the release starts it again, for 1000 ms.
+void TstRepeat::releaseAfterDisplayHoldEnded_data()
 {
     addKeyRows();
+}
+
+void TstRepeat::releaseAfterDisplayHoldEnded()
+{
+    QFETCH(int, key);
+    const KeyRow &k = kKeys[key];
+
+    Panel p;
+    p.press(k.control);
+    QCOMPARE(p.takeWritten(), wire(k));
+    tick(p.form->Timer2);
+    tick(p.form->Timer4);
+    QVERIFY(!p.form->Timer2.isActive());
+    QVERIFY(!p.form->Timer4.isActive());
+    QCOMPARE(p.rxd(), QString());
+    QCOMPARE(p.txd(), QString());
+    QVERIFY(p.form->Timer1.isActive());
+
+    p.release(k.control);
+    QCOMPARE(p.takeWritten(), QByteArray());
+    checkReleased(p, k, k.arrow ? kStartRepeatMs : k.repeatMs, 0);
+}
+
+// The release leaves the status line to the display hold.
+void TstRepeat::statusLineLeftAsIs_data()
+{
+    addKeyRows();
+}
+
+void TstRepeat::statusLineLeftAsIs()
+{
+    QFETCH(int, key);
+    const KeyRow &k = kKeys[key];
+
+    Panel p;
+    p.click("Command44");
+    p.serial.receive(QStringLiteral("00\r"));
+    QCOMPARE(p.status(), QStringLiteral(" Power ON"));
+    p.takeWritten();
+
+    p.press(k.control);
+    QCOMPARE(p.takeWritten(), wire(k));
+    tick(p.form->Timer1);
+    QCOMPARE(p.takeWritten(), wire(k));
+    QCOMPARE(p.status(), QStringLiteral(" Power ON"));
+
+    p.release(k.control);
+    QCOMPARE(p.status(), QStringLiteral(" Power ON"));
+    QCOMPARE(p.txd(), QString());
+    QCOMPARE(p.rxd(), QString());
+    QVERIFY(p.form->Timer4.isActive());
+    QCOMPARE(p.form->Timer4.interval(), 1000);
+
+    // The display hold then clears it.
+    tick(p.form->Timer4);
+    QCOMPARE(p.status(), QString());
+}
+
+// Stuck key: the window is hidden while a key is held, as the active window and
+// while another window is active (then no deactivation comes with the hiding).
+void TstRepeat::stuckKeyWindowHidden_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("active");
+    for (const bool active : {true, false})
+        for (int i = 0; i < kKeyCount; ++i)
+            QTest::addRow("%s, %s %s", active ? "active" : "not active", kKeys[i].control, kKeys[i].label)
+                << i << active;
 }
 
 void TstRepeat::stuckKeyWindowHidden()
 {
     QFETCH(int, key);
+    QFETCH(bool, active);
     const KeyRow &k = kKeys[key];
     const int repeatMs = k.arrow ? kStartRepeatMs : k.repeatMs;
 
     Panel p;
+    std::unique_ptr<QWidget> other;
+    if (active) {
+        p.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
+    } else {
+        other = std::make_unique<QWidget>();
+        other->resize(200, 100);
+        other->show();
+        QApplication::setActiveWindow(other.get());
+        QVERIFY(QTest::qWaitForWindowActive(other.get()));
+    }
+    QCOMPARE(p.form->isActiveWindow(), active);
+
     p.press(k.control);
     QCOMPARE(p.takeWritten(), wire(k));
     tick(p.form->Timer1);
     QCOMPARE(p.takeWritten(), wire(k));
+    QVERIFY(p.button(k.control)->isHeld());
 
     p.form->hide();
     QVERIFY(!p.form->isVisible());

@@ -61,7 +61,10 @@ void QtSerialControl::handleError(QSerialPort::SerialPortError error)
     case QSerialPort::ResourceError:
     case QSerialPort::WriteError:
         if (m_port.isOpen()) {
-            const SerialError lost{ErrPortLost, QStringLiteral("%1: %2").arg(m_port.errorString(), m_port.portName())};
+            const QString what = error == QSerialPort::ResourceError ? QStringLiteral("The device is no longer available")
+                : error == QSerialPort::ReadError                    ? QStringLiteral("Read error on the device")
+                                                                     : QStringLiteral("Write error on the device");
+            const SerialError lost{ErrPortLost, QStringLiteral("%1: %2").arg(what, m_port.portName())};
             m_port.close();
             m_port.clearError();
             emit portLost(lost);
@@ -128,6 +131,9 @@ SerialResult QtSerialControl::setPortOpen(bool open)
     // The stored configuration switches exactly one line option on: DTR. A
     // pseudo-terminal has no modem lines, which is fine.
     m_port.setDataTerminalReady(true);
+    // Whatever the line held before this open (replies meant for an earlier
+    // session) is not this session's.
+    m_port.clear(QSerialPort::AllDirections);
     m_port.clearError();
     return std::nullopt;
 }

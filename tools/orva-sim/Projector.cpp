@@ -245,6 +245,17 @@ std::vector<ReplyScheduler::Piece> ReplyScheduler::takeDue(int64_t nowMs)
     while (!m_pieces.empty() && m_pieces.front().dueMs <= nowMs) {
         due.push_back(std::move(m_pieces.front()));
         m_pieces.pop_front();
+        if (m_splitBytes == 0 || m_pieces.empty())
+            continue;
+        // Taken late: keep the gap to the next piece by moving everything
+        // still waiting, so the spacing seen on the line is never shorter.
+        const int64_t earliest = nowMs + m_gapMs;
+        if (m_pieces.front().dueMs < earliest) {
+            const int64_t shift = earliest - m_pieces.front().dueMs;
+            for (Piece &p : m_pieces)
+                p.dueMs += shift;
+            *m_lastDue += shift;
+        }
     }
     return due;
 }

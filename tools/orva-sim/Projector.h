@@ -118,7 +118,8 @@ private:
 // Each reply goes out delayMs after it was made. With splitBytes > 0 it is cut
 // into pieces of that size, gapMs apart. Pieces never overtake each other: a
 // reply made while an earlier one is still being sent queues behind it (and
-// when splitting, keeps the gap to the previous piece).
+// when splitting, keeps the gap to the previous piece). The gap is kept from
+// when a piece was actually taken: if one is taken late, the rest move later.
 class ReplyScheduler
 {
 public:
@@ -132,7 +133,8 @@ public:
 
     void add(std::string_view reply, int64_t nowMs);
     std::optional<int64_t> nextDueMs() const;
-    // Removes and returns every piece due at or before nowMs, oldest first.
+    // Removes and returns the pieces due at or before nowMs, oldest first
+    // (when splitting with a gap, at most one: the next is due a gap later).
     std::vector<Piece> takeDue(int64_t nowMs);
     bool empty() const { return m_pieces.empty(); }
     void clear();

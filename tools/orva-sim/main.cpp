@@ -82,7 +82,7 @@ void printUsage(FILE *to)
         "  --exit-on-stdin-eof    exit when standard input reaches end of file\n"
         "  --help                 show this text\n"
         "\n"
-        "Exits with status 0 on SIGTERM or SIGINT.\n",
+        "Exits with status 0 on SIGTERM, SIGINT or SIGHUP.\n",
         to);
 }
 
@@ -638,6 +638,9 @@ int Simulator::run()
         topUpFlood(now);
         flushOutput(now);
 
+        // Measure again: the work above took time, and a timeout counted
+        // from the top of the loop would wake us late.
+        const int64_t beforePoll = monotonicMs();
         std::optional<int64_t> wake;
         auto consider = [&wake](std::optional<int64_t> t) {
             if (t && (!wake || *t < *wake))
@@ -645,11 +648,11 @@ int Simulator::run()
         };
         consider(m_scheduler.nextDueMs());
         consider(m_projector.nextTransitionMs());
-        consider(nextFloodMs(now));
+        consider(nextFloodMs(beforePoll));
         consider(m_line.retryAtMs());
         int timeout = -1;
         if (wake)
-            timeout = static_cast<int>(std::clamp<int64_t>(*wake - now, 0, INT_MAX));
+            timeout = static_cast<int>(std::clamp<int64_t>(*wake - beforePoll, 0, INT_MAX));
 
         pollfd fds[3];
         nfds_t nfds = 0;
