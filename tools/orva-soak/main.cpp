@@ -144,6 +144,7 @@ int runPanel(const QString &simPath, double minutes, quint32 seed)
     const qint64 phase = std::max<qint64>(5000, total / 14);
     int phaseIndex = 0;
     long rssStart = -1, rssEnd = -1;
+    qint64 nextRssSample = 60000;
     qint64 nextPhase = phase;
     std::fprintf(stderr, "phase: %s\n", kModes[0].name);
 
@@ -152,6 +153,12 @@ int runPanel(const QString &simPath, double minutes, quint32 seed)
         const qint64 now = clock.elapsed();
         if (rssStart < 0 && now > 10000)
             rssStart = rssKiB();
+        if (now >= nextRssSample) {
+            std::printf("minute %lld: RSS %ld KiB, commands %lld, reply chars %lld\n", nextRssSample / 60000, rssKiB(),
+                        serial.sent, serial.received);
+            std::fflush(stdout);
+            nextRssSample += 60000;
+        }
         if (now >= nextPhase) {
             nextPhase += phase;
             const Mode &mode = kModes[++phaseIndex % std::size(kModes)];
