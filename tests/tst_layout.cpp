@@ -179,6 +179,37 @@ private slots:
         QCOMPARE(p.form->outerHeightTwips(), 9100);
     }
 
+    void accessibleNames_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("spoken");
+        QTest::newRow("power") << "Command17" << "POWER ON";
+        QTest::newRow("volume") << "Command1" << "VOL +";
+        QTest::newRow("brightness") << "Command35" << "Brightness -";
+        QTest::newRow("arrow") << "Command5" << "Cursor up";
+        QTest::newRow("TXD line") << "Label11" << "TXD";
+        QTest::newRow("status line") << "Label22" << "Status";
+        QTest::newRow("second RGB") << "Command72" << "PC2 RGB";
+        QTest::newRow("caption by default") << "Label3" << "VOL";
+    }
+    void accessibleNames()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, spoken);
+        Panel p(false, false);
+        QCOMPARE(p.form->control(control)->accessibleName(), spoken);
+        // Every control can be found by what it does, and no two buttons sound alike.
+        QSet<QString> buttons;
+        for (const ControlSpec &c : kControls) {
+            const QString name = p.form->control(::name(c))->accessibleName();
+            QVERIFY2(!name.isEmpty(), c.name.data());
+            if (c.kind == Kind::Button) {
+                QVERIFY2(!buttons.contains(name), qPrintable(name));
+                buttons.insert(name);
+            }
+        }
+    }
+
     void fixedWindow()
     {
         Panel p;
