@@ -36,13 +36,10 @@ void Form1::Hyouji(const QString &text, quint8 mode)
 
 // The trace of the text handed to receive mode. RxText only grows between two
 // emptyings, so its trace is extended by the new characters alone.
-const QString &Form1::receiveTrace(const QString &text)
+QString Form1::receiveTrace(const QString &text)
 {
-    static QString other;
-    if (&text != &m_state.RxText) {
-        other = traceText(text);
-        return other;
-    }
+    if (&text != &m_state.RxText)
+        return traceText(text);
     if (m_rxTracedChars > text.size()) {
         m_rxTrace = QStringLiteral(" ");
         m_rxTracedChars = 0;

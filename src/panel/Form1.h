@@ -94,7 +94,7 @@ private:
     void showPendingWarning();
     void setLine(PanelLabel *line, const QString &caption);
     void emptyRxText();
-    const QString &receiveTrace(const QString &text);
+    QString receiveTrace(const QString &text);
     void endHeldKeys();
     void send(const QString &code);
 
