@@ -4,7 +4,6 @@
 // repeat ("ON", "RGB", "Video"), so buttons are always found by control name.
 
 #include <array>
-#include <optional>
 #include <string_view>
 
 namespace keys {
@@ -80,14 +79,6 @@ inline constexpr std::array<OneShot, 56> kOneShots{{
     {"Command63", "CF LOGO DEFAULT", 0, 0, Side::None},
     {"Command67", "CF LOGO USER", 0, 0, Side::None},
 }};
-
-constexpr const OneShot *findOneShot(std::string_view control)
-{
-    for (const OneShot &b : kOneShots)
-        if (b.control == control)
-            return &b;
-    return nullptr;
-}
 
 inline constexpr int kMenuRepeatIntervalMs = 200;
 

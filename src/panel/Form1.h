@@ -33,7 +33,6 @@ public:
     void Form_Load();
 
     const PanelState &state() const { return m_state; }
-    SerialControl &serial() { return MSComm1; }
 
     // The window's outer height in twips (title bar and borders included), and
     // setting it; the width stays fixed.

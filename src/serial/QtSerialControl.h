@@ -23,7 +23,6 @@ public:
     QString input() override;
     int commEvent() const override { return m_commEvent; }
 
-    QString devicePath(int port) const { return m_devices.value(port); }
     // Line settings of the open device as the driver reports them (for tests).
     qint32 deviceBaudRate() const { return m_port.baudRate(); }
 
