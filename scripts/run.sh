@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-scripts/build.sh default
+scripts/build.sh default orva-panel orva-sim
 # The simulator prints the pseudo-terminal to use as COM1 and ends with the panel.
 coproc SIM { exec build/orva-sim --countdown-ms 3000 --cooldown-ms 5000 --exit-on-stdin-eof; }
 read -r pty <&"${SIM[0]}"
