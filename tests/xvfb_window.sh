@@ -12,8 +12,7 @@ read -r pty <&"${SIM[0]}"
 "$build/orva-panel" --com1 "$pty" & panel=$!
 trap "kill $panel $SIM_PID 2>/dev/null || true" EXIT
 title="ORVA   TK58R   CONTROL   Ver.1.40"
-for i in $(seq 100); do xwininfo -name "$title" >/dev/null 2>&1 && break; sleep 0.1; done
-sleep 0.5
+for i in $(seq 300); do xwininfo -name "$title" >/dev/null 2>&1 && break; sleep 0.1; done
 info=$(xwininfo -name "$title")
 width=$(awk "/Width:/ {print \$2}" <<<"$info")
 height=$(awk "/Height:/ {print \$2}" <<<"$info")
@@ -31,8 +30,13 @@ check speed "$(grep -o "speed [0-9]* baud" <<<"$settings")" "speed 19200 baud"
 check "8 data bits" "$(grep -ow "cs8" <<<"$settings")" cs8
 check "no parity" "$(grep -ow -- "-parenb" <<<"$settings")" -parenb
 check "1 stop bit" "$(grep -ow -- "-cstopb" <<<"$settings")" -cstopb
-import -window root "$shot"
 pixel() { convert "$shot" -format "%[hex:p{$(( x + $1 )),$(( y + $2 ))}]" info: | cut -c1-6; }
+# Give a slow machine time to paint before the pixels are read.
+for i in $(seq 20); do
+  import -window root "$shot"
+  [ "$(pixel 20 60)" = C0FFC0 ] && break
+  sleep 0.5
+done
 # POWER ON face (Frame1 at 8,16 + Command17 at 8,40), the word mark ground,
 # the SELECT key face, the cursor-pad outline, the window ground.
 check "POWER ON face" "$(pixel 20 60)" C0FFC0
