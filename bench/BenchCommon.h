@@ -52,20 +52,11 @@ inline std::string loadAverage()
 }
 
 // Warnings go to stderr: a modal box would stop the measurement.
-class PrintingRuntime final : public WindowRuntime {
-public:
-    QSize screenSize() const override
-    {
-        const QScreen *s = QGuiApplication::primaryScreen();
-        return s ? s->size() : QSize(1920, 1080);
-    }
-    void showWarning(QWidget *, const QString &text) override
-    {
-        std::fprintf(stderr, "warning box: %s\n", qPrintable(text));
-        ++warnings;
-    }
-    void endProgram() override {}
-    int warnings = 0;
-};
+inline void printWarnings(RecordingRuntime &runtime)
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    runtime.screen = screen ? screen->size() : QSize(1920, 1080);
+    runtime.onWarning = [&runtime] { std::fprintf(stderr, "warning box: %s\n", qPrintable(runtime.warnings.last())); };
+}
 
 } // namespace bench

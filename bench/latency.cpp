@@ -239,7 +239,8 @@ int main(int argc, char *argv[])
 
     registerFontSubstitutions();
     QtSerialControl serial({{1, pty}, {2, pty}});
-    bench::PrintingRuntime runtime;
+    RecordingRuntime runtime;
+    bench::printWarnings(runtime);
     auto form = std::make_unique<Form1>(serial, runtime);
     form->Form_Load();
     form->show();
@@ -359,8 +360,8 @@ int main(int argc, char *argv[])
     printRow("baseline, no panel: 3 bytes pty master → slave", bareIn, "(what the machine adds)");
     if (!wrongCaption.empty())
         std::printf("\nA timed-out round left the status line reading \"%s\".\n", wrongCaption.c_str());
-    if (runtime.warnings)
-        std::printf("\n%d warning box(es) were raised (see stderr).\n", runtime.warnings);
+    if (!runtime.warnings.isEmpty())
+        std::printf("\n%lld warning box(es) were raised (see stderr).\n", qlonglong(runtime.warnings.size()));
     form.reset();
     close(master);
     close(slave);

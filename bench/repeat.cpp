@@ -221,6 +221,7 @@ public:
         : serial({{1, QString::fromStdString(pty)}, {2, QString::fromStdString(pty)}})
     {
         registerFontSubstitutions();
+        bench::printWarnings(runtime);
         form = std::make_unique<Form1>(serial, runtime);
         form->Form_Load();
         if (baud == 9600)
@@ -236,7 +237,7 @@ public:
     }
 
     QtSerialControl serial;
-    bench::PrintingRuntime runtime;
+    RecordingRuntime runtime;
     std::unique_ptr<Form1> form;
     std::vector<double> ticks;  // Timer1 timeouts, ms
 };

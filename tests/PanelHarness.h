@@ -14,23 +14,6 @@
 #include <QTest>
 #include <memory>
 
-class RecordingRuntime final : public WindowRuntime {
-public:
-    QSize screen{1920, 1080};
-    QStringList warnings;
-    int ends = 0;
-    std::function<void()> onWarning;  // runs while the "box" is open
-
-    QSize screenSize() const override { return screen; }
-    void showWarning(QWidget *, const QString &text) override
-    {
-        warnings << text;
-        if (onWarning)
-            onWarning();
-    }
-    void endProgram() override { ++ends; }
-};
-
 struct Panel {
     FakeSerialControl serial;
     RecordingRuntime runtime;

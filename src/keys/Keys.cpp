@@ -92,8 +92,7 @@ void Form1::Command95_Click()
     Timer2.setInterval(keys::kManualReplyWindowMs);
     Timer4.setInterval(keys::kManualDisplayHoldMs);
     m_state.ManualText = Text1->text();
-    m_state.TxText = m_state.CommandPrefix + m_state.ManualText + QLatin1Char('\r');
-    Hyouji(m_state.TxText, 1);
+    send(m_state.ManualText);
 }
 
 void Form1::Command96_Click()

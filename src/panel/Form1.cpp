@@ -64,12 +64,8 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     control(QStringLiteral("Command17"))->setFocus();
 }
 
-Form1::~Form1()
-{
-    // The timers are members; keep them from outliving their parent link.
-    for (QTimer *t : {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5})
-        t->setParent(nullptr);
-}
+// The member timers leave the window's children as they are destroyed, before it.
+Form1::~Form1() = default;
 
 void Form1::connectHandlers()
 {

@@ -12,7 +12,7 @@ PanelButton::PanelButton(const QString &caption, QWidget *parent) : QPushButton(
 
 void PanelButton::paintEvent(QPaintEvent *event)
 {
-    if (!m_painted) {
+    if (!m_face.isValid()) {
         QPushButton::paintEvent(event);
         return;
     }

@@ -15,7 +15,7 @@ class PanelButton final : public QPushButton {
 public:
     explicit PanelButton(const QString &caption, QWidget *parent = nullptr);
 
-    void setFaceColour(const QColor &colour) { m_face = colour; m_painted = true; update(); }
+    void setFaceColour(const QColor &colour) { m_face = colour; update(); }
     void setPressRelease(bool on) { m_pressRelease = on; }
     bool isPressRelease() const { return m_pressRelease; }
     // True between mouseDown and mouseUp of an auto-repeat key.
@@ -37,8 +37,7 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
-    QColor m_face;
-    bool m_painted = false;
+    QColor m_face;  // invalid: a standard-style button in the system colours
     bool m_pressRelease = false;
     bool m_held = false;
 };

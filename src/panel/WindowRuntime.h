@@ -4,6 +4,8 @@
 
 #include <QSize>
 #include <QString>
+#include <QStringList>
+#include <functional>
 
 class QWidget;
 
@@ -24,6 +26,25 @@ public:
     QSize screenSize() const override;
     void showWarning(QWidget *parent, const QString &text) override;
     void endProgram() override;
+};
+
+// A runtime without a desktop, for tests, tools and benchmarks: a fixed screen,
+// warnings recorded instead of shown (a modal box would stop them), ends counted.
+class RecordingRuntime final : public WindowRuntime {
+public:
+    QSize screen{1920, 1080};
+    QStringList warnings;
+    int ends = 0;
+    std::function<void()> onWarning;  // runs while the "box" would be open
+
+    QSize screenSize() const override { return screen; }
+    void showWarning(QWidget *, const QString &text) override
+    {
+        warnings << text;
+        if (onWarning)
+            onWarning();
+    }
+    void endProgram() override { ++ends; }
 };
 
 // The title of warning boxes.

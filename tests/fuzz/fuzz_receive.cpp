@@ -21,16 +21,9 @@
 
 namespace {
 
-class QuietRuntime final : public WindowRuntime {
-public:
-    QSize screenSize() const override { return {1024, 768}; }
-    void showWarning(QWidget *, const QString &) override {}
-    void endProgram() override {}
-};
-
 QApplication *app;
 FakeSerialControl *serial;
-QuietRuntime *runtime;
+RecordingRuntime *runtime;
 Form1 *form;
 
 const char *const kQueries[] = {"CR0", "CR1", "CR4", "CR3", "CR6", "CRA", "CR9", "CR PRESSURE", "CR7", "C00"};
@@ -54,7 +47,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     app = new QApplication(*argc, *argv);
     registerFontSubstitutions();
     serial = new FakeSerialControl;
-    runtime = new QuietRuntime;
+    runtime = new RecordingRuntime;
     form = new Form1(*serial, *runtime);
     form->Form_Load();
     return 0;

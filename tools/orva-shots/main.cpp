@@ -17,13 +17,6 @@
 #include <cstdio>
 
 namespace {
-class StillRuntime final : public WindowRuntime {
-public:
-    QSize screenSize() const override { return {1280, 1024}; }
-    void showWarning(QWidget *, const QString &) override {}
-    void endProgram() override {}
-};
-
 void settle()
 {
     for (int i = 0; i < 5; ++i)
@@ -42,7 +35,8 @@ int main(int argc, char *argv[])
     const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     registerFontSubstitutions();
     FakeSerialControl serial;
-    StillRuntime runtime;
+    RecordingRuntime runtime;
+    runtime.screen = {1280, 1024};
     Form1 form(serial, runtime);
     form.Form_Load();
     form.show();

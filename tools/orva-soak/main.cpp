@@ -73,18 +73,6 @@ private:
     QtSerialControl &m_inner;
 };
 
-class CountingRuntime final : public WindowRuntime {
-public:
-    QSize screenSize() const override { return {1280, 1024}; }
-    void showWarning(QWidget *, const QString &text) override
-    {
-        ++warnings;
-        std::fprintf(stderr, "warning: %s\n", qPrintable(QString(text).replace(u'\n', u' ')));
-    }
-    void endProgram() override {}
-    int warnings = 0;
-};
-
 struct Mode {
     const char *name;
     QStringList args;
@@ -124,7 +112,11 @@ int runPanel(const QString &simPath, double minutes, quint32 seed)
     registerFontSubstitutions();
     QtSerialControl port({{1, link}, {2, link}});
     CountingSerial serial(port);
-    CountingRuntime runtime;
+    RecordingRuntime runtime;
+    runtime.screen = {1280, 1024};
+    runtime.onWarning = [&runtime] {
+        std::fprintf(stderr, "warning: %s\n", qPrintable(QString(runtime.warnings.last()).replace(u'\n', u' ')));
+    };
     Form1 form(serial, runtime);
     form.Form_Load();
     form.setOuterHeightTwips(9100);
@@ -203,7 +195,7 @@ int runPanel(const QString &simPath, double minutes, quint32 seed)
     sim.waitForFinished(3000);
     std::printf("commands sent        %lld (not sent while the port was closed: %lld)\n", serial.sent, serial.unsent);
     std::printf("reply chars traced   %lld\n", serial.received);
-    std::printf("warnings             %d\n", runtime.warnings);
+    std::printf("warnings             %lld\n", qlonglong(runtime.warnings.size()));
     std::printf("RSS after 10 s       %ld KiB\n", rssStart);
     std::printf("RSS at the end       %ld KiB (growth %+ld KiB)\n", rssEnd, rssEnd - rssStart);
     return 0;
