@@ -70,8 +70,10 @@ QWidget *makeControl(const ControlSpec &c, QWidget *parent)
     case Kind::Button: {
         auto *b = new PanelButton(caption, parent);
         if (!(c.flags & Flag::StandardStyle)) {
-            b->setFaceColour(c.back == kSystemColour ? b->palette().color(QPalette::Button) : rgb(c.back));
-            b->setCaptionColour(textColour(c.fore));
+            // A face in the desktop's button colour takes its button-text colour too.
+            const bool system = c.back == kSystemColour;
+            b->setFaceColour(system ? b->palette().color(QPalette::Button) : rgb(c.back));
+            b->setCaptionColour(system && c.fore == kDefaultColour ? b->palette().color(QPalette::ButtonText) : textColour(c.fore));
         } else {
             // Drawn by the style on the face colour it inherits from its frame.
             setFore(b, c.fore);

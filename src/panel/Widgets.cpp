@@ -208,7 +208,7 @@ void PanelLabel::setCaption(const QString &caption)
     const QString shown = caption.left(kShownChars);
     if (shown != text())
         setText(shown);
-    if (changed && m_readByScreenReaders && QAccessible::isActive()) {
+    if (changed && m_readByScreenReaders) {
         // The line's text is its description: screen readers hear it change.
         QAccessibleEvent event(this, QAccessible::DescriptionChanged);
         QAccessible::updateAccessibility(&event);
