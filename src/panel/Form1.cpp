@@ -34,6 +34,8 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     Label11 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label11")));
     Label12 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label12")));
     Label22 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label22")));
+    for (PanelLabel *line : {Label11, Label12, Label22})
+        line->setReadByScreenReaders(true);
     Frame8 = qobject_cast<QFrame *>(control(QStringLiteral("Frame8")));
     Command34 = qobject_cast<PanelButton *>(control(QStringLiteral("Command34")));
     Option1 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option1")));

@@ -16,6 +16,11 @@ public:
     explicit PanelButton(const QString &caption, QWidget *parent = nullptr);
 
     void setFaceColour(const QColor &colour) { m_face = colour; update(); }
+    // The caption's colour on a painted face, whatever the desktop's palette.
+    void setCaptionColour(const QColor &colour) { m_captionColour = colour; update(); }
+    // The font the caption is drawn in: the button's font, made smaller where the
+    // caption would not fit whole on the face.
+    QFont captionFont() const;
     void setPressRelease(bool on) { m_pressRelease = on; }
     bool isPressRelease() const { return m_pressRelease; }
     // True between mouseDown and mouseUp of an auto-repeat key.
@@ -38,6 +43,12 @@ protected:
 
 private:
     QColor m_face;  // invalid: a standard-style button in the system colours
+    QColor m_captionColour = Qt::black;
+    // The last fitted caption font and what it was fitted for.
+    mutable QFont m_fittedFont;
+    mutable QString m_fittedText;
+    mutable QSize m_fittedSize;
+    mutable QFont m_fittedFrom;
     bool m_pressRelease = false;
     bool m_held = false;
 };
@@ -53,8 +64,20 @@ public:
 
     static constexpr qsizetype kShownChars = 160;
 
+    // A display line (TXD, RXD, status): screen readers read its text as the
+    // description and value, beside its fixed name, and hear of every change.
+    void setReadByScreenReaders(bool on) { m_readByScreenReaders = on; }
+    bool isReadByScreenReaders() const { return m_readByScreenReaders; }
+    // The colour of the single border, whatever the text colour.
+    void setBorderColour(const QColor &colour) { m_borderColour = colour; update(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     QString m_caption;
+    QColor m_borderColour;  // invalid: drawn by the frame in the text colour
+    bool m_readByScreenReaders = false;
 };
 
 // The word-mark picture, shown pixel for pixel; reports double-clicks.

@@ -4,6 +4,7 @@
 #include "panel/Form1.h"
 #include "serial/SerialControl.h"
 
+#include <QButtonGroup>
 #include <QFrame>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -26,12 +27,13 @@ namespace {
 void showPortInUse(QRadioButton *com1, QRadioButton *com2, QRadioButton *selected)
 {
     const QSignalBlocker b1(com1), b2(com2);
-    com1->setAutoExclusive(false);
-    com2->setAutoExclusive(false);
+    QButtonGroup *group = com1->group();  // exclusive: only off while both may be cleared
+    if (group)
+        group->setExclusive(false);
     com1->setChecked(com1 == selected);
     com2->setChecked(com2 == selected);
-    com1->setAutoExclusive(true);
-    com2->setAutoExclusive(true);
+    if (group)
+        group->setExclusive(true);
 }
 
 } // namespace

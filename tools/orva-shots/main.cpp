@@ -1,8 +1,9 @@
 // orva-shots: renders the panel at its four heights (compact, data, service, full)
 // with a status exchange on the lines, and saves one PNG each. Used for the
 // pictures in docs/; run it under Xvfb (or any display), optionally with
-// QT_SCALE_FACTOR=2 for the HiDPI picture.
-//   orva-shots OUTDIR [SUFFIX]
+// QT_SCALE_FACTOR=2 for the HiDPI picture. With --dark the desktop's palette is a
+// dark one (light text on dark faces), as under a dark desktop theme.
+//   orva-shots [--dark] OUTDIR [SUFFIX]
 
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
@@ -12,11 +13,29 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
 #include <cstdio>
 
 namespace {
+// A dark desktop theme's colours: light text on dark faces.
+QPalette darkPalette()
+{
+    QPalette pal;
+    const QColor dark(0x2D, 0x2D, 0x2D), darker(0x1E, 0x1E, 0x1E), light(0xEE, 0xEE, 0xEE);
+    pal.setColor(QPalette::Window, dark);
+    pal.setColor(QPalette::Button, dark);
+    pal.setColor(QPalette::Base, darker);
+    pal.setColor(QPalette::AlternateBase, dark);
+    pal.setColor(QPalette::ToolTipBase, dark);
+    for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text, QPalette::ToolTipText, QPalette::BrightText})
+        pal.setColor(r, light);
+    pal.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xE4));
+    pal.setColor(QPalette::HighlightedText, Qt::white);
+    return pal;
+}
+
 void settle()
 {
     for (int i = 0; i < 5; ++i)
@@ -27,12 +46,16 @@ void settle()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: orva-shots OUTDIR [SUFFIX]\n");
+    QStringList args = app.arguments().mid(1);
+    const bool dark = args.removeAll(QStringLiteral("--dark")) > 0;
+    if (args.isEmpty()) {
+        std::fprintf(stderr, "usage: orva-shots [--dark] OUTDIR [SUFFIX]\n");
         return 2;
     }
-    const QDir out(QString::fromLocal8Bit(argv[1]));
-    const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    if (dark)
+        QApplication::setPalette(darkPalette());
+    const QDir out(args.at(0));
+    const QString suffix = args.size() > 1 ? args.at(1) : QString();
     registerFontSubstitutions();
     FakeSerialControl serial;
     RecordingRuntime runtime;
