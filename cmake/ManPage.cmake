@@ -1,7 +1,8 @@
 # Man pages made at build time by help2man from each program's --help output, so
 # the page and --help come from the same option table; installed gzipped into
 # share/man/man1.
-include_guard(GLOBAL)
+# Included by each directory that makes a page (GNUInstallDirs sets directory
+# variables).
 include(GNUInstallDirs)
 find_program(HELP2MAN help2man)
 if(NOT HELP2MAN)
