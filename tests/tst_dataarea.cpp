@@ -142,27 +142,27 @@ private slots:
         checkWindow(p, kService, 1, kClose);
     }
 
-    // With the text box focused it still takes its keys, before and after Ctrl+H, and
-    // Ctrl+H reaches it too: the box hands it on to its container.
+    // With the text box focused (in the full window) it still takes its keys, and
+    // Ctrl+H reaches it too: the box hands it on to its container. The service
+    // height leaves the box out of sight, so the focus goes to the first key.
     void textBoxStillGetsItsKeys()
     {
         Panel p;
+        run(p, QStringLiteral("HD"));
         focusOn(p, "Text1");
         auto *text = p.w<QLineEdit>("Text1");
         QSignalSpy edited(text, &QLineEdit::textEdited);
         QTest::keyClicks(text, QStringLiteral("ab"));
         QCOMPARE(text->text(), QStringLiteral("ab"));
-        QCOMPARE(p.form->outerHeightTwips(), kCompact);
+        QCOMPARE(p.form->outerHeightTwips(), kFull);
         CtrlHSpy passedOn;
         text->parentWidget()->installEventFilter(&passedOn);
         ctrlH();
         QCOMPARE(p.form->outerHeightTwips(), kService);
         QCOMPARE(passedOn.presses, 1);
-        QCOMPARE(QApplication::focusWidget(), text);
-        QTest::keyClicks(text, QStringLiteral("c"));
-        QCOMPARE(text->text(), QStringLiteral("abc"));
-        QCOMPARE(edited.count(), 3);
-        QCOMPARE(p.form->outerHeightTwips(), kService);
+        QCOMPARE(text->text(), QStringLiteral("ab"));
+        QCOMPARE(edited.count(), 2);
+        QCOMPARE(QApplication::focusWidget(), p.w("Command17"));
     }
 
     // A double-click on the word mark opens the whole window only while the flag is 1
