@@ -244,6 +244,40 @@ private slots:
         QVERIFY(!p.form->Timer3.isActive());
     }
 
+    // Under a title bar up to the design's (370 twips) the outer heights are met
+    // exactly; under a taller one the client area keeps the design's height (the
+    // window grows) and the data button still tells open from closed.
+    // Client heights in pixels after: start, Ctrl+H, double-click, data button, again.
+    void heightsUnderAnyTitleBar_data()
+    {
+        QTest::addColumn<int>("titleBar");
+        QTest::addColumn<QList<int>>("clients");
+        const QList<int> design{332, 455, 582, 332, 418};  // (outer - 370) / 15
+        QTest::newRow("none (the design's is assumed)") << 0 << design;
+        // 20 + 1 px = 315 twips: (outer - 315) / 15, rounded.
+        QTest::newRow("20 px") << 20 << QList<int>{336, 459, 586, 336, 422};
+        QTest::newRow("24 px, a little over the design's") << 24 << design;
+        QTest::newRow("37 px") << 37 << design;
+        QTest::newRow("120 px") << 120 << design;
+    }
+    void heightsUnderAnyTitleBar()
+    {
+        QFETCH(int, titleBar);
+        QFETCH(QList<int>, clients);
+        Panel p(true, false);
+        p.runtime.frame = titleBar ? QMargins(1, titleBar, 1, 1) : QMargins();
+        p.form->show();
+        const struct {
+            const char *step;
+            int outer;
+        } states[] = {{"", kCompact}, {"H", kService}, {"D", kFull}, {"B", kCompact}, {"B", kData}};
+        for (int i = 0; i < 5; ++i) {
+            run(p, QString::fromLatin1(states[i].step));
+            QCOMPARE(p.form->height(), clients[i]);
+            QCOMPARE(p.form->outerHeightTwips(), states[i].outer);
+        }
+    }
+
     // At the compact height the data button lies below the visible area, but Tab
     // reaches it and the space bar works it.
     void dataButtonReachableByKeyboardWhenCompact()
