@@ -95,17 +95,19 @@ void autoRepeat(QWidget *w, Qt::Key key, Qt::KeyboardModifiers mods)
 class TstKeyboard : public QObject {
     Q_OBJECT
 private slots:
-    // steps: how the height was reached; frame: a title bar to pretend (0: none).
+    // steps: how the height was reached; titleBar: a title bar to pretend (0: the
+    // platform's own frame).
     void tabChain_data()
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<int>("titleBar");
         for (int titleBar : {0, 60}) {
-            QTest::addRow("compact at start, title bar %d", titleBar) << "" << titleBar;
-            QTest::addRow("compact after the data button, title bar %d", titleBar) << "HB" << titleBar;
-            QTest::addRow("data, title bar %d", titleBar) << "HBB" << titleBar;
-            QTest::addRow("service, title bar %d", titleBar) << "H" << titleBar;
-            QTest::addRow("full, title bar %d", titleBar) << "HD" << titleBar;
+            const char *frame = titleBar ? "60 px title bar" : "platform frame";
+            QTest::addRow("compact at start, %s", frame) << "" << titleBar;
+            QTest::addRow("compact after the data button, %s", frame) << "HB" << titleBar;
+            QTest::addRow("data, %s", frame) << "HBB" << titleBar;
+            QTest::addRow("service, %s", frame) << "H" << titleBar;
+            QTest::addRow("full, %s", frame) << "HD" << titleBar;
         }
     }
     void tabChain()
