@@ -120,8 +120,8 @@ void PanelButton::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     event->accept();
-    if (!m_held || event->buttons() != Qt::NoButton)
-        return;  // another button is still down
+    if (!m_held || m_heldByKey || event->buttons() != Qt::NoButton)
+        return;  // another button is still down, or a key holds it
     m_held = false;
     update();
     emit mouseUp();
@@ -140,14 +140,46 @@ void PanelButton::cancelHold()
     if (!m_held)
         return;
     m_held = false;
+    m_heldByKey = 0;
     update();
     emit mouseUp();
 }
 
+namespace {
+bool isEnter(const QKeyEvent *event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+bool isActivation(const QKeyEvent *event)
+{
+    return event->key() == Qt::Key_Space || isEnter(event);
+}
+}
+
 void PanelButton::keyPressEvent(QKeyEvent *event)
 {
+    if (focusPolicy() == Qt::NoFocus) {
+        event->ignore();  // out of reach: the key goes on to the window
+        return;
+    }
     if (m_pressRelease) {
-        event->ignore();  // no click action: the key goes on to the window
+        if (!isActivation(event)) {
+            event->ignore();  // the key goes on to the window
+            return;
+        }
+        event->accept();
+        if (event->isAutoRepeat() || m_held)
+            return;
+        m_held = true;
+        m_heldByKey = event->key();
+        update();
+        emit mouseDown();
+        return;
+    }
+    if (isEnter(event)) {
+        event->accept();
+        if (!event->isAutoRepeat())
+            click();
         return;
     }
     QPushButton::keyPressEvent(event);
@@ -155,12 +187,35 @@ void PanelButton::keyPressEvent(QKeyEvent *event)
 
 void PanelButton::keyReleaseEvent(QKeyEvent *event)
 {
-    if (m_pressRelease) {
+    if (focusPolicy() == Qt::NoFocus) {
         event->ignore();
+        return;
+    }
+    if (m_pressRelease) {
+        if (!m_heldByKey || event->key() != m_heldByKey) {
+            event->ignore();
+            return;
+        }
+        event->accept();
+        if (!event->isAutoRepeat())
+            cancelHold();  // the release
+        return;
+    }
+    if (isEnter(event)) {
+        event->accept();
         return;
     }
     QPushButton::keyReleaseEvent(event);
 }
+
+// A key's release goes to whatever has the focus: a key hold ends with the focus.
+void PanelButton::focusOutEvent(QFocusEvent *event)
+{
+    if (m_heldByKey)
+        cancelHold();
+    QPushButton::focusOutEvent(event);
+}
+
 
 namespace {
 

@@ -7,9 +7,11 @@
 #include <QPushButton>
 
 // A push button whose face is painted in its back colour whatever the platform
-// style (unless it is a standard-style button). An auto-repeat key reports
-// mouseDown/mouseUp for any mouse button and has no click action, so neither the
-// space bar nor a click does anything on it.
+// style (unless it is a standard-style button). Enter clicks it as Space does.
+// An auto-repeat key reports mouseDown/mouseUp for any mouse button and has no
+// click action; Space or Enter held on it acts as a mouse button held (down on the
+// press, up on the release; the keyboard's own repeats are ignored). A button that
+// takes no focus takes no keys either.
 class PanelButton final : public QPushButton {
     Q_OBJECT
 public:
@@ -40,6 +42,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     QColor m_face;  // invalid: a standard-style button in the system colours
@@ -51,6 +54,7 @@ private:
     mutable QFont m_fittedFrom;
     bool m_pressRelease = false;
     bool m_held = false;
+    int m_heldByKey = 0;  // the key holding it down; 0 for the mouse
 };
 
 // A label whose caption can be any length: the whole text is kept and read back,

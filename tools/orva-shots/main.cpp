@@ -2,8 +2,10 @@
 // with a status exchange on the lines, and saves one PNG each. Used for the
 // pictures in docs/; run it under Xvfb (or any display), optionally with
 // QT_SCALE_FACTOR=2 for the HiDPI picture. With --dark the desktop's palette is a
-// dark one (light text on dark faces), as under a dark desktop theme.
-//   orva-shots [--dark] OUTDIR [SUFFIX]
+// dark one (light text on dark faces), as under a dark desktop theme. With
+// --with-frame, under a window manager (e.g. tests/openbox_window.sh), the pictures
+// are taken from the screen with the title bar and borders.
+//   orva-shots [--dark] [--with-frame] OUTDIR [SUFFIX]
 
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
@@ -12,6 +14,8 @@
 #include "serial/FakeSerialControl.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QScreen>
 #include <QDir>
 #include <QPalette>
 #include <QPixmap>
@@ -41,25 +45,41 @@ void settle()
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
 }
+
+// Lets the window manager frame the window and the server catch up, for at most
+// `ms` milliseconds (waiting for events, not spinning).
+void settleFramed(const QWidget &form, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired() && form.frameGeometry() == form.geometry())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    const QDeadlineTimer calm(300);
+    while (!calm.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
 }
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    QStringList args = QCoreApplication::arguments().mid(1);
     const bool dark = args.removeAll(QStringLiteral("--dark")) > 0;
+    const bool withFrame = args.removeAll(QStringLiteral("--with-frame")) > 0;
     if (args.isEmpty()) {
-        std::fprintf(stderr, "usage: orva-shots [--dark] OUTDIR [SUFFIX]\n");
+        std::fprintf(stderr, "usage: orva-shots [--dark] [--with-frame] OUTDIR [SUFFIX]\n");
         return 2;
     }
     if (dark)
         QApplication::setPalette(darkPalette());
-    const QDir out(args.at(0));
-    const QString suffix = args.size() > 1 ? args.at(1) : QString();
+    const QDir out(args[0]);
+    const QString suffix = args.value(1);
     registerFontSubstitutions();
     FakeSerialControl serial;
     RecordingRuntime runtime;
-    runtime.screen = {1280, 1024};
+    if (const QScreen *screen = QGuiApplication::primaryScreen(); withFrame && screen)
+        runtime.screen = screen->geometry().size();
+    else
+        runtime.screen = {1280, 1024};
     Form1 form(serial, runtime);
     form.Form_Load();
     form.show();
@@ -73,7 +93,15 @@ int main(int argc, char *argv[])
     auto save = [&](const char *name) {
         settle();
         const QString path = out.filePath(QStringLiteral("window-%1%2.png").arg(QLatin1String(name), suffix));
-        const bool ok = form.grab().save(path);
+        QPixmap picture;
+        if (withFrame) {
+            settleFramed(form, 10000);
+            const QRect r = form.frameGeometry();
+            picture = QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
+        } else {
+            picture = form.grab();
+        }
+        const bool ok = picture.save(path);
         std::printf("%s %s (%d twips)\n", ok ? "saved" : "FAILED", qPrintable(path), form.outerHeightTwips());
         return ok;
     };
