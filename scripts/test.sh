@@ -3,6 +3,6 @@
 # real-window checks run under Xvfb).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh xvfb xauth x11-utils imagemagick
+scripts/deps.sh xvfb xauth x11-utils imagemagick lintian dpkg-dev file
 scripts/build.sh default
 QT_QPA_PLATFORM=offscreen ctest --preset default -j"$(nproc)"
