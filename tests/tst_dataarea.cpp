@@ -72,7 +72,7 @@ void run(Panel &p, const QString &steps)
 void checkWindow(const Panel &p, int height, int flag, const QString &caption, bool dataButtonShown = true)
 {
     QCOMPARE(p.form->outerHeightTwips(), height);
-    QCOMPARE(p.state().DataAreaFlag, qint16(flag));
+    QCOMPARE(p.form->dataAreaFlag(), qint16(flag));
     QCOMPARE(p.button("Command34")->text(), caption);
     QCOMPARE(p.button("Command34")->isVisible(), dataButtonShown);
 }

@@ -75,7 +75,7 @@ void earlierStatus(Panel &p)
     p.click("Command44");
     p.serial.receive(QStringLiteral("00\r"));
     QCOMPARE(p.status(), QStringLiteral(" Power ON"));
-    tick(p.form->Timer2);
+    tick(p.form->engine().replyTimer);
 }
 
 } // namespace
@@ -114,20 +114,20 @@ private slots:
         QFETCH(bool, menuContext);
         Panel p;
         QVERIFY2(p.button(control.toLatin1().constData()), "no such button");
-        p.form->Timer1.setInterval(777);  // no button uses it
+        p.form->engine().repeatTimer.setInterval(777);  // no button uses it
         p.click(control.toLatin1().constData());
         QCOMPARE(p.takeWritten(), code.toLatin1() + '\r');
         QCOMPARE(p.txd(), trace(code + u'\r'));
         QCOMPARE(p.rxd(), QString());
         QCOMPARE(p.status(), QString());
-        QCOMPARE(p.state().TxText, code + u'\r');
-        QVERIFY(p.form->Timer2.isActive() && p.form->Timer4.isActive());
-        QCOMPARE(p.form->Timer2.interval(), replyWindowMs);
-        QCOMPARE(p.form->Timer4.interval(), displayHoldMs);
-        QCOMPARE(p.state().AwaitingReply, quint8(1));
-        QCOMPARE(p.form->Timer1.interval(), menuContext ? 200 : 777);
-        QCOMPARE(p.state().KeyMode, quint8(menuContext ? 1 : 0));
-        QVERIFY(!p.form->Timer1.isActive());
+        QCOMPARE(p.state().txText, code + u'\r');
+        QVERIFY(p.form->engine().replyTimer.isActive() && p.form->engine().displayHoldTimer.isActive());
+        QCOMPARE(p.form->engine().replyTimer.interval(), replyWindowMs);
+        QCOMPARE(p.form->engine().displayHoldTimer.interval(), displayHoldMs);
+        QCOMPARE(p.state().awaitingReply, quint8(1));
+        QCOMPARE(p.form->engine().repeatTimer.interval(), menuContext ? 200 : 777);
+        QCOMPARE(p.state().keyMode, quint8(menuContext ? 1 : 0));
+        QVERIFY(!p.form->engine().repeatTimer.isActive());
     }
 
     // A button that sets no hold intervals runs with whatever the last one left.
@@ -153,40 +153,40 @@ private slots:
         p.takeWritten();
         p.click(second.toLatin1().constData());
         QCOMPARE(p.takeWritten(), secondBytes);
-        QVERIFY(p.form->Timer2.isActive() && p.form->Timer4.isActive());
-        QCOMPARE(p.form->Timer2.interval(), replyWindowMs);
-        QCOMPARE(p.form->Timer4.interval(), displayHoldMs);
+        QVERIFY(p.form->engine().replyTimer.isActive() && p.form->engine().displayHoldTimer.isActive());
+        QCOMPARE(p.form->engine().replyTimer.interval(), replyWindowMs);
+        QCOMPARE(p.form->engine().displayHoldTimer.interval(), displayHoldMs);
     }
 
     // Idle -> Waiting -> Receiving -> reply window closed -> Idle.
     void exchangeStates()
     {
         Panel p;
-        QCOMPARE(p.state().AwaitingReply, quint8(0));
-        QVERIFY(!p.form->Timer2.isActive() && !p.form->Timer4.isActive());
+        QCOMPARE(p.state().awaitingReply, quint8(0));
+        QVERIFY(!p.form->engine().replyTimer.isActive() && !p.form->engine().displayHoldTimer.isActive());
 
         p.click("Command44");
-        QCOMPARE(p.state().AwaitingReply, quint8(1));
-        QVERIFY(p.form->Timer2.isActive() && p.form->Timer4.isActive());
+        QCOMPARE(p.state().awaitingReply, quint8(1));
+        QVERIFY(p.form->engine().replyTimer.isActive() && p.form->engine().displayHoldTimer.isActive());
         QCOMPARE(p.txd(), QStringLiteral(" C R 0 CR "));
         QCOMPARE(p.rxd(), QString());
 
         p.serial.receive(QStringLiteral("00\r"));
-        QCOMPARE(p.state().AwaitingReply, quint8(0));
-        QCOMPARE(p.state().RxText, QStringLiteral("00\r"));
+        QCOMPARE(p.state().awaitingReply, quint8(0));
+        QCOMPARE(p.state().rxText, QStringLiteral("00\r"));
         QCOMPARE(p.rxd(), QStringLiteral(" 0 0 CR "));
         QCOMPARE(p.status(), QStringLiteral(" Power ON"));
 
         // The reply window closes; the lines stay for the display hold.
-        tick(p.form->Timer2);
-        QVERIFY(!p.form->Timer2.isActive() && p.form->Timer4.isActive());
-        QCOMPARE(p.state().RxText, QString());
+        tick(p.form->engine().replyTimer);
+        QVERIFY(!p.form->engine().replyTimer.isActive() && p.form->engine().displayHoldTimer.isActive());
+        QCOMPARE(p.state().rxText, QString());
         QCOMPARE(p.rxd(), QStringLiteral(" 0 0 CR "));
         QCOMPARE(p.txd(), QStringLiteral(" C R 0 CR "));
         QCOMPARE(p.status(), QStringLiteral(" Power ON"));
 
-        tick(p.form->Timer4);
-        QVERIFY(!p.form->Timer4.isActive() && !p.form->Timer2.isActive());
+        tick(p.form->engine().displayHoldTimer);
+        QVERIFY(!p.form->engine().displayHoldTimer.isActive() && !p.form->engine().replyTimer.isActive());
         QCOMPARE(p.txd(), QString());
         QCOMPARE(p.rxd(), QString());
         QCOMPARE(p.status(), QString());
@@ -197,15 +197,15 @@ private slots:
     {
         Panel p;
         p.click("Command44");
-        tick(p.form->Timer2);
+        tick(p.form->engine().replyTimer);
         QCOMPARE(p.rxd(), QStringLiteral(" X X X X"));
-        QCOMPARE(p.state().AwaitingReply, quint8(0));
-        QVERIFY(!p.form->Timer2.isActive());
+        QCOMPARE(p.state().awaitingReply, quint8(0));
+        QVERIFY(!p.form->engine().replyTimer.isActive());
         QCOMPARE(p.txd(), QStringLiteral(" C R 0 CR "));
         QCOMPARE(p.status(), QString());
         p.serial.receive(QStringLiteral("00\r"));
         QCOMPARE(p.rxd(), QStringLiteral(" 0 0 CR "));
-        tick(p.form->Timer4);
+        tick(p.form->engine().displayHoldTimer);
         QCOMPARE(p.txd() + p.rxd() + p.status(), QString());
     }
 
@@ -243,7 +243,7 @@ private slots:
         p.serial.receive(piece2);
         QCOMPARE(p.rxd(), rxd2);
         QCOMPARE(p.status(), status2);
-        QCOMPARE(p.state().RxText, piece1 + piece2);
+        QCOMPARE(p.state().rxText, piece1 + piece2);
     }
 
     // MODE sent before the reply window of STATUS closed: the replies run together on
@@ -297,7 +297,7 @@ private slots:
         p.serial.receive(QString(QChar(6)) + QChar(20) + QStringLiteral("H1\r\n{\x7F") + QChar(0x20AC));
         QCOMPARE(p.rxd(), QStringLiteral(" ACK &H 1 CR LF ? ? ? "));
         QCOMPARE(p.status(), QStringLiteral(" Power ON"));
-        QCOMPARE(p.state().AwaitingReply, quint8(0));
+        QCOMPARE(p.state().awaitingReply, quint8(0));
     }
 
     // A comm event other than "received" changes nothing, also in the middle of a reply.
@@ -306,14 +306,14 @@ private slots:
         Panel p;
         p.click("Command44");
         p.serial.raiseEvent(1001);
-        QCOMPARE(p.state().AwaitingReply, quint8(1));
-        QCOMPARE(p.state().RxText, QString());
+        QCOMPARE(p.state().awaitingReply, quint8(1));
+        QCOMPARE(p.state().rxText, QString());
         QCOMPARE(p.rxd() + p.status(), QString());
         QCOMPARE(p.txd(), QStringLiteral(" C R 0 CR "));
-        QVERIFY(p.form->Timer2.isActive() && p.form->Timer4.isActive());
+        QVERIFY(p.form->engine().replyTimer.isActive() && p.form->engine().displayHoldTimer.isActive());
         p.serial.receive(QStringLiteral("0"));
         p.serial.raiseEvent(1001);
-        QCOMPARE(p.state().RxText, QStringLiteral("0"));
+        QCOMPARE(p.state().rxText, QStringLiteral("0"));
         QCOMPARE(p.rxd(), QStringLiteral(" 0 "));
         QCOMPARE(p.status(), QString());
         p.serial.receive(QStringLiteral("0\r"));
@@ -331,13 +331,13 @@ private slots:
         p.click("Command17");
         QVERIFY(p.serial.written.isEmpty());
         QCOMPARE(p.txd(), QStringLiteral(" C 0 0 CR "));
-        QVERIFY(p.form->Timer2.isActive() && p.form->Timer4.isActive());
-        QCOMPARE(p.state().AwaitingReply, quint8(1));
+        QVERIFY(p.form->engine().replyTimer.isActive() && p.form->engine().displayHoldTimer.isActive());
+        QCOMPARE(p.state().awaitingReply, quint8(1));
         QVERIFY2(p.status().startsWith(QLatin1String(" Not sent")), qPrintable(p.status()));
         QVERIFY2(p.status().size() <= 60 && !p.status().contains(u'\n'), qPrintable(p.status()));
-        tick(p.form->Timer2);
+        tick(p.form->engine().replyTimer);
         QCOMPARE(p.rxd(), QStringLiteral(" X X X X"));
-        tick(p.form->Timer4);
+        tick(p.form->engine().displayHoldTimer);
         QCOMPARE(p.txd() + p.rxd() + p.status(), QString());
         QVERIFY(p.runtime.warnings.isEmpty());
         QVERIFY(p.serial.written.isEmpty());
@@ -353,15 +353,15 @@ private slots:
         for (qsizetype at = 0; at < all.size(); at += 1000)
             p.serial.receive(all.mid(at, 1000));
         const QString kept = all.left(32767);
-        QCOMPARE(p.state().RxText, kept);
+        QCOMPARE(p.state().rxText, kept);
         QCOMPARE(p.rxd(), trace(kept));
         p.serial.receive(QStringLiteral("ZZZ"));
-        QCOMPARE(p.state().RxText, kept);
+        QCOMPARE(p.state().rxText, kept);
         QCOMPARE(p.rxd(), trace(kept));
 
-        tick(p.form->Timer2);
+        tick(p.form->engine().replyTimer);
         p.serial.receive(QStringLiteral("AB\r"));
-        QCOMPARE(p.state().RxText, QStringLiteral("AB\r"));
+        QCOMPARE(p.state().rxText, QStringLiteral("AB\r"));
         QCOMPARE(p.rxd(), QStringLiteral(" A B CR "));
     }
 
@@ -393,7 +393,7 @@ private slots:
         QVERIFY2(pressureValue != -100000 || std::none_of(status.begin(), status.end(), [](QChar c) { return c.isDigit(); }),
                  "the out-of-range text shows no number");
         if (pressureValue != -100000)
-            QCOMPARE(int(p.state().PressureValue), pressureValue);
+            QCOMPARE(int(p.state().pressureValue), pressureValue);
     }
 
     // SEND puts the box text out as typed, plus CR; only an exact query is decoded.
@@ -418,11 +418,11 @@ private slots:
         sendManual(p, typed);
         QCOMPARE(p.takeWritten(), bytes);
         QCOMPARE(p.txd(), txd);
-        QCOMPARE(p.state().ManualText, typed);
-        QCOMPARE(p.state().AwaitingReply, quint8(1));
-        QVERIFY(p.form->Timer2.isActive() && p.form->Timer4.isActive());
-        QCOMPARE(p.form->Timer2.interval(), 2000);
-        QCOMPARE(p.form->Timer4.interval(), 2500);
+        QCOMPARE(p.state().manualText, typed);
+        QCOMPARE(p.state().awaitingReply, quint8(1));
+        QVERIFY(p.form->engine().replyTimer.isActive() && p.form->engine().displayHoldTimer.isActive());
+        QCOMPARE(p.form->engine().replyTimer.interval(), 2000);
+        QCOMPARE(p.form->engine().displayHoldTimer.interval(), 2500);
         p.serial.receive(QStringLiteral("00\r"));
         QCOMPARE(p.rxd(), QStringLiteral(" 0 0 CR "));
         QCOMPARE(p.status(), statusAfterReply);
@@ -439,7 +439,7 @@ private slots:
         QTest::keyClick(box, Qt::Key_Enter);
         QVERIFY(p.serial.written.isEmpty());
         QCOMPARE(p.txd(), QString());
-        QCOMPARE(p.state().AwaitingReply, quint8(0));
+        QCOMPARE(p.state().awaitingReply, quint8(0));
         QCOMPARE(box->text(), QStringLiteral("C00"));
 
         p.click("Command95");

@@ -128,7 +128,7 @@ private slots:
         QCOMPARE(p.serial.commPort(), to);
         QCOMPARE(shownPort(p), to);
         QCOMPARE(p.serial.settings(), QStringLiteral("19200,N,8,1"));
-        QCOMPARE(p.state().CommSettings, QStringLiteral("19200,N,8,1"));
+        QCOMPARE(p.state().commSettings, QStringLiteral("19200,N,8,1"));
         QVERIFY(p.runtime.warnings.isEmpty());
         // The frame goes at once; the frame timer is left running and its tick stops it.
         QVERIFY(!p.w("Frame8")->isVisible());
@@ -270,7 +270,7 @@ private slots:
         }
         QCOMPARE(p.serial.log, log);
         QCOMPARE(p.serial.settings(), settings);
-        QCOMPARE(p.state().CommSettings, settings);
+        QCOMPARE(p.state().commSettings, settings);
         QVERIFY(p.serial.portOpen());
         QCOMPARE(p.serial.commPort(), 1);
         QCOMPARE(shownPort(p), 1);

@@ -61,14 +61,14 @@ void addKeyRows()
 void checkHeld(const Panel &p, const KeyRow &k, int repeatMs, int replyWindowMs, int displayHoldMs)
 {
     QVERIFY(p.button(k.control)->isHeld());
-    QCOMPARE(p.state().RepeatCode, k.repeatCode);
-    QVERIFY(p.form->Timer1.isActive() && p.form->Timer2.isActive() && p.form->Timer4.isActive());
-    QCOMPARE(p.form->Timer1.interval(), repeatMs);
-    QCOMPARE(p.form->Timer2.interval(), replyWindowMs);
-    QCOMPARE(p.form->Timer4.interval(), displayHoldMs);
+    QCOMPARE(p.state().repeatCode, k.repeatCode);
+    QVERIFY(p.form->engine().repeatTimer.isActive() && p.form->engine().replyTimer.isActive() && p.form->engine().displayHoldTimer.isActive());
+    QCOMPARE(p.form->engine().repeatTimer.interval(), repeatMs);
+    QCOMPARE(p.form->engine().replyTimer.interval(), replyWindowMs);
+    QCOMPARE(p.form->engine().displayHoldTimer.interval(), displayHoldMs);
     QCOMPARE(p.txd(), QString::fromLatin1(k.trace));
-    QCOMPARE(p.state().TxText, QString::fromLatin1(wire(k)));
-    QCOMPARE(p.state().AwaitingReply, quint8(1));
+    QCOMPARE(p.state().txText, QString::fromLatin1(wire(k)));
+    QCOMPARE(p.state().awaitingReply, quint8(1));
 }
 
 // The key was let go (or its hold ended as if it had been): the tidied state, with no
@@ -76,17 +76,17 @@ void checkHeld(const Panel &p, const KeyRow &k, int repeatMs, int replyWindowMs,
 void checkReleased(const Panel &p, const KeyRow &k, int repeatMsBefore, int keyModeBefore)
 {
     QVERIFY(!p.button(k.control)->isHeld());
-    QCOMPARE(p.state().RepeatCode, quint8(0));
-    QVERIFY(!p.form->Timer1.isActive());
-    QCOMPARE(p.form->Timer1.interval(), k.zoom ? 5 : repeatMsBefore);
-    QCOMPARE(int(p.state().KeyMode), k.zoom ? 3 : keyModeBefore);
-    QVERIFY(!p.form->Timer2.isActive());
-    QCOMPARE(p.form->Timer2.interval(), 500);
-    QVERIFY(p.form->Timer4.isActive());
-    QCOMPARE(p.form->Timer4.interval(), 1000);
+    QCOMPARE(p.state().repeatCode, quint8(0));
+    QVERIFY(!p.form->engine().repeatTimer.isActive());
+    QCOMPARE(p.form->engine().repeatTimer.interval(), k.zoom ? 5 : repeatMsBefore);
+    QCOMPARE(int(p.state().keyMode), k.zoom ? 3 : keyModeBefore);
+    QVERIFY(!p.form->engine().replyTimer.isActive());
+    QCOMPARE(p.form->engine().replyTimer.interval(), 500);
+    QVERIFY(p.form->engine().displayHoldTimer.isActive());
+    QCOMPARE(p.form->engine().displayHoldTimer.interval(), 1000);
     QCOMPARE(p.txd(), QString());
     QCOMPARE(p.rxd(), QString());
-    QCOMPARE(p.state().RxText, QString());
+    QCOMPARE(p.state().rxText, QString());
 }
 
 // Repeat ticks after the hold ended put nothing on the (open) line.
@@ -94,7 +94,7 @@ void checkTicksSendNothing(Panel &p)
 {
     QVERIFY(p.serial.portOpen());
     for (int i = 0; i < 3; ++i) {
-        tick(p.form->Timer1);
+        tick(p.form->engine().repeatTimer);
         QCOMPARE(p.takeWritten(), QByteArray());
     }
 }
@@ -106,7 +106,7 @@ void pressAndRepeat(Panel &p, const KeyRow &k, int ticks, int repeatMs, int repl
     p.press(k.control, button);
     for (int i = 0; i <= ticks; ++i) {
         if (i > 0)
-            tick(p.form->Timer1);
+            tick(p.form->engine().repeatTimer);
         QCOMPARE(p.takeWritten(), wire(k));  // one command per tick, the same one
         checkHeld(p, k, repeatMs, replyWindowMs, displayHoldMs);
     }
@@ -146,20 +146,20 @@ private slots:
         QVERIFY(!p.button("Command44")->isPressRelease());
         p.click("Command44");
         p.serial.receive(QStringLiteral("00\r"));
-        tick(p.form->Timer2);
+        tick(p.form->engine().replyTimer);
         p.takeWritten();
-        tick(p.form->Timer1);  // nothing held: nothing to send
+        tick(p.form->engine().repeatTimer);  // nothing held: nothing to send
         QCOMPARE(p.takeWritten(), QByteArray());
 
         pressAndRepeat(p, k, 3, k.repeat(), k.reply(), k.hold(), button);
-        QCOMPARE(p.state().KeyMode, quint8(0));
+        QCOMPARE(p.state().keyMode, quint8(0));
         p.serial.receive(QStringLiteral("\x06"));
-        QCOMPARE(p.state().RxText, QStringLiteral("\x06"));
+        QCOMPARE(p.state().rxText, QStringLiteral("\x06"));
         QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
         if (holdEnded) {
-            tick(p.form->Timer2);
-            tick(p.form->Timer4);
-            QVERIFY(!p.form->Timer2.isActive() && !p.form->Timer4.isActive() && p.form->Timer1.isActive());
+            tick(p.form->engine().replyTimer);
+            tick(p.form->engine().displayHoldTimer);
+            QVERIFY(!p.form->engine().replyTimer.isActive() && !p.form->engine().displayHoldTimer.isActive() && p.form->engine().repeatTimer.isActive());
         }
 
         p.release(k.control, button);
@@ -167,7 +167,7 @@ private slots:
         checkReleased(p, k, k.repeat(), 0);
         QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
         checkTicksSendNothing(p);
-        tick(p.form->Timer4);
+        tick(p.form->engine().displayHoldTimer);
         QCOMPARE(p.status(), QString());
     }
 
@@ -228,10 +228,10 @@ private slots:
             }
         }
         p.takeWritten();
-        QCOMPARE(int(p.state().KeyMode), keyMode);
+        QCOMPARE(int(p.state().keyMode), keyMode);
 
         pressAndRepeat(p, k, 2, repeatMs, replyWindowMs, displayHoldMs);
-        QCOMPARE(int(p.state().KeyMode), keyMode);
+        QCOMPARE(int(p.state().keyMode), keyMode);
         p.release(k.control);
         QCOMPARE(p.takeWritten(), QByteArray());
         checkReleased(p, k, repeatMs, keyMode);
@@ -269,7 +269,7 @@ private slots:
         p.release(k.control, firstUpFirst ? first : second);
         QCOMPARE(p.takeWritten(), QByteArray());
         checkHeld(p, k, k.repeat(), k.reply(), k.hold());
-        tick(p.form->Timer1);
+        tick(p.form->engine().repeatTimer);
         QCOMPARE(p.takeWritten(), wire(k));  // still repeating
 
         p.release(k.control, firstUpFirst ? second : first);
@@ -292,13 +292,13 @@ private slots:
         QVERIFY(b->hasFocus());
         QTest::keyClick(b, Qt::Key_Space);
         QVERIFY(!b->isHeld());
-        QVERIFY(!p.form->Timer1.isActive() && !p.form->Timer2.isActive() && !p.form->Timer4.isActive());
+        QVERIFY(!p.form->engine().repeatTimer.isActive() && !p.form->engine().replyTimer.isActive() && !p.form->engine().displayHoldTimer.isActive());
         QCOMPARE(p.txd(), QString());
         QTest::keyPress(b, Qt::Key_Space);
-        tick(p.form->Timer1);
+        tick(p.form->engine().repeatTimer);
         QTest::keyRelease(b, Qt::Key_Space);
         QCOMPARE(p.takeWritten(), QByteArray());
-        QCOMPARE(p.state().RepeatCode, quint8(0));
+        QCOMPARE(p.state().repeatCode, quint8(0));
     }
 
     // Stuck key: a held key stops as on a release when the window is hidden (as the
@@ -343,7 +343,7 @@ private slots:
         bool heldInBox = true;
         p.runtime.onWarning = [&] {
             ++boxes;
-            heldInBox = p.state().RepeatCode || p.form->Timer1.isActive() || p.button(k.control)->isHeld();
+            heldInBox = p.state().repeatCode || p.form->engine().repeatTimer.isActive() || p.button(k.control)->isHeld();
         };
         if (how.startsWith(QLatin1String("hidden"))) {
             p.form->hide();
@@ -367,9 +367,9 @@ private slots:
 
         p.release(k.control);
         QCOMPARE(p.takeWritten(), QByteArray());
-        QCOMPARE(p.state().RepeatCode, quint8(0));
-        QVERIFY(!p.form->Timer1.isActive());
-        QCOMPARE(int(p.state().KeyMode), k.zoom ? 3 : 0);
+        QCOMPARE(p.state().repeatCode, quint8(0));
+        QVERIFY(!p.form->engine().repeatTimer.isActive());
+        QCOMPARE(int(p.state().keyMode), k.zoom ? 3 : 0);
     }
 
     // VOL + held for about 1.1 s with the timers running for real sends at 0, 250, 500,
@@ -389,7 +389,7 @@ private slots:
         QTest::qWait(600);
         QCOMPARE(p.takeWritten(), QByteArray());
         QCOMPARE(p.rxd(), QString());
-        QVERIFY(!p.form->Timer2.isActive());
+        QVERIFY(!p.form->engine().replyTimer.isActive());
     }
 };
 

@@ -20,16 +20,16 @@ private slots:
     {
         Panel p;
         const PanelState &s = p.state();
-        QCOMPARE(s.RepeatCode, quint8(0));
-        QCOMPARE(s.AwaitingReply, quint8(0));
-        QCOMPARE(s.KeyMode, quint8(0));
-        QCOMPARE(s.TxText, QString());
-        QCOMPARE(s.RxText, QString());
-        QCOMPARE(s.ManualText, QString());
-        QCOMPARE(s.CommSettings, QStringLiteral("19200,N,8,1"));
-        QCOMPARE(s.CommandPrefix, QString());
-        QCOMPARE(s.PressureValue, qint16(0));
-        QCOMPARE(s.DataAreaFlag, qint16(0));
+        QCOMPARE(s.repeatCode, quint8(0));
+        QCOMPARE(s.awaitingReply, quint8(0));
+        QCOMPARE(s.keyMode, quint8(0));
+        QCOMPARE(s.txText, QString());
+        QCOMPARE(s.rxText, QString());
+        QCOMPARE(s.manualText, QString());
+        QCOMPARE(s.commSettings, QStringLiteral("19200,N,8,1"));
+        QCOMPARE(s.commandPrefix, QString());
+        QCOMPARE(s.pressureValue, qint16(0));
+        QCOMPARE(p.form->dataAreaFlag(), qint16(0));
 
         QVERIFY(!p.w("Frame8")->isVisible());
         QVERIFY(!p.form->Timer3.isActive());
@@ -38,7 +38,7 @@ private slots:
         QVERIFY(!p.w("Command34")->isVisible());
         QCOMPARE(p.form->outerHeightTwips(), 5350);
         QCOMPARE(p.form->height(), twipsToPixels(5350 - p.form->frameHeightTwips()));
-        for (QTimer *t : {&p.form->Timer1, &p.form->Timer2, &p.form->Timer3, &p.form->Timer4, &p.form->Timer5})
+        for (QTimer *t : {&p.form->engine().repeatTimer, &p.form->engine().replyTimer, &p.form->Timer3, &p.form->engine().displayHoldTimer, &p.form->Timer5})
             QVERIFY(!t->isActive());
     }
 

@@ -19,14 +19,14 @@ void Form1::Form_KeyDown(int keyCode, int shift)
     if ((shift & 7) != kCtrlOnly || keyCode != kKeyH)
         return;
     setOuterHeightTwips(kServiceHeight);
-    m_state.DataAreaFlag = 1;
+    m_dataAreaFlag = 1;
     Command34->setText(QStringLiteral("CLOSE"));
     Command34->setVisible(true);
 }
 
 void Form1::Image1_DblClick()
 {
-    if (m_state.DataAreaFlag != 1)
+    if (m_dataAreaFlag != 1)
         return;
     setOuterHeightTwips(kFullHeight);
     Command34->setText(QStringLiteral("CLOSE"));
@@ -36,7 +36,7 @@ void Form1::Image1_DblClick()
 void Form1::Command34_Click()
 {
     Timer3.stop();
-    m_state.DataAreaFlag = 0;
+    m_dataAreaFlag = 0;
     if (outerHeightTwips() >= kOpenThreshold) {
         setOuterHeightTwips(kCompactHeight);
         Command34->setText(QString::fromUtf8("データを表示する"));

@@ -5,7 +5,6 @@
 #include "WindowRuntime.h"
 #include "keys/CommandTable.h"
 #include "keys/RepeatTable.h"
-#include "serial/SerialControl.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -16,10 +15,15 @@
 
 using namespace layout;
 
+// The layout table and the engine agree on the intervals the engine starts with.
+static_assert(kTimers[0].intervalMs == ExchangeEngine::kStartRepeatMs);
+static_assert(kTimers[1].intervalMs == ExchangeEngine::kStartReplyWindowMs);
+static_assert(kTimers[3].intervalMs == ExchangeEngine::kStartDisplayHoldMs);
+
 Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      MSComm1(comm), m_runtime(runtime)
+      m_runtime(runtime), m_engine(comm)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(reinterpret_cast<const char *>(kCaption)));
@@ -42,9 +46,12 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     Option10 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option10")));
     Text1 = qobject_cast<QLineEdit *>(control(QStringLiteral("Text1")));
 
-    QTimer *timers[] = {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5};
+    // The table names every timer; the engine's keep the intervals it gives them.
+    QTimer *timers[] = {&m_engine.repeatTimer, &m_engine.replyTimer, &Timer3, &m_engine.displayHoldTimer, &Timer5};
     for (std::size_t i = 0; i < kTimers.size(); ++i) {
         timers[i]->setObjectName(QString::fromLatin1(kTimers[i].name.data(), qsizetype(kTimers[i].name.size())));
+        if (timers[i]->parent() == &m_engine)
+            continue;
         timers[i]->setParent(this);
         timers[i]->setTimerType(Qt::PreciseTimer);
         timers[i]->setInterval(kTimers[i].intervalMs);
@@ -64,26 +71,30 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     control(QStringLiteral("Command17"))->setFocus();
 }
 
-// The member timers leave the window's children as they are destroyed, before it.
-Form1::~Form1() = default;
+// The member timers leave the window's children as they are destroyed, before it;
+// the controls stop reaching the engine, which goes before them.
+Form1::~Form1()
+{
+    for (QWidget *w : std::as_const(m_controls))
+        disconnect(w, nullptr, this, nullptr);
+}
 
 void Form1::connectHandlers()
 {
-    connect(&Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    connect(&Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     connect(&Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
-    connect(&Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
-    connect(&MSComm1, &SerialControl::onComm, this, &Form1::MSComm1_OnComm);
-    connect(&MSComm1, &SerialControl::portLost, this, &Form1::portLost);
+    connect(&m_engine, &ExchangeEngine::lineChanged, this, &Form1::showLine);
+    connect(&m_engine, &ExchangeEngine::warning, this, &Form1::warn);
+    connect(&m_engine, &ExchangeEngine::portInUse, this, &Form1::showPortInUse);
 
     auto button = [this](std::string_view name) {
         return qobject_cast<PanelButton *>(control(QString::fromLatin1(name.data(), qsizetype(name.size()))));
     };
+    auto name = [](std::string_view control) { return QString::fromLatin1(control.data(), qsizetype(control.size())); };
     for (const keys::OneShot &b : keys::kOneShots)
-        connect(button(b.control), &QPushButton::clicked, this, [this, &b] { CommandButton_Click(b); });
+        connect(button(b.control), &QPushButton::clicked, this, [this, n = name(b.control)] { m_engine.click(n); });
     for (const keys::RepeatKey &k : keys::kRepeatKeys) {
-        connect(button(k.control), &PanelButton::mouseDown, this, [this, &k] { RepeatKey_MouseDown(k); });
-        connect(button(k.control), &PanelButton::mouseUp, this, [this, &k] { RepeatKey_MouseUp(k); });
+        connect(button(k.control), &PanelButton::mouseDown, this, [this, n = name(k.control)] { m_engine.press(n); });
+        connect(button(k.control), &PanelButton::mouseUp, this, [this, n = name(k.control)] { m_engine.release(n); });
     }
     connect(button("Command16"), &QPushButton::clicked, this, &Form1::Command16_Click);
     connect(button("Command33"), &QPushButton::clicked, this, &Form1::Command33_Click);
@@ -107,9 +118,6 @@ void Form1::connectHandlers()
 
 void Form1::Form_Load()
 {
-    m_state.CommSettings = QStringLiteral("19200,N,8,1");
-    m_state.CommandPrefix = QString();
-
     // Centred with the full design height, so the compact window sits higher.
     const QSize screen = m_runtime.screenSize();
     const TwipPoint at = centredPosition(screen.width() * double(kTwipsPerPixel), screen.height() * double(kTwipsPerPixel),
@@ -117,20 +125,12 @@ void Form1::Form_Load()
     move(qRound(at.left / kTwipsPerPixel), qRound(at.top / kTwipsPerPixel));
     setOuterHeightTwips(5350);
 
-    m_state.RepeatCode = 0;
-    m_state.AwaitingReply = 0;
-    emptyRxText();
-
-    MSComm1.setCommPort(1);
-    MSComm1.setSettings(m_state.CommSettings);
-    if (const SerialResult failed = MSComm1.setPortOpen(true))
-        warn(failed->description);
-    Option1->setChecked(true);  // runs Option1_Click
+    m_engine.start();  // ends by choosing COM1, as Option1 would
 }
 
 void Form1::Command16_Click()
 {
-    MSComm1.setPortOpen(false);
+    m_engine.end();
     close();
     m_runtime.endProgram();
 }
@@ -195,6 +195,15 @@ void Form1::changeEvent(QEvent *event)
     if (event->type() == QEvent::ActivationChange && !isActiveWindow())
         endHeldKeys();
     QWidget::changeEvent(event);
+}
+
+// A held key whose release can no longer arrive stops as if released.
+void Form1::endHeldKeys()
+{
+    for (const keys::RepeatKey &k : keys::kRepeatKeys)
+        if (auto *b = qobject_cast<PanelButton *>(control(QString::fromLatin1(k.control.data(), qsizetype(k.control.size()))));
+            b && b->isHeld())
+            b->cancelHold();
 }
 
 // --- warnings ---

@@ -1,16 +1,17 @@
 #pragma once
-// The panel window: its controls (built from the layout table), the panel state,
-// the five timers and the event handlers. It talks to the projector only through
-// the serial control it is given, and to the desktop through the window runtime.
+// The panel window: its controls (built from the layout table), routed by name to
+// the exchange engine it owns, the lines and warnings the engine reports, the port
+// frame, the heights and the data area. It talks to the projector only through the
+// engine (on the serial control it is given), and to the desktop through the window
+// runtime.
 
-#include "PanelState.h"
+#include "exchange/ExchangeEngine.h"
 
 #include <QHash>
 #include <QTimer>
 #include <QWidget>
 
 class SerialControl;
-struct SerialError;
 class WindowRuntime;
 class PanelButton;
 class PanelLabel;
@@ -18,10 +19,6 @@ class QRadioButton;
 class QLineEdit;
 class QFrame;
 class WordMarkImage;
-namespace keys {
-struct OneShot;
-struct RepeatKey;
-}
 
 class Form1 final : public QWidget {
     Q_OBJECT
@@ -32,7 +29,11 @@ public:
     // Runs once, before the window is first shown.
     void Form_Load();
 
-    const PanelState &state() const { return m_state; }
+    ExchangeEngine &engine() { return m_engine; }
+    const ExchangeEngine &engine() const { return m_engine; }
+    const PanelState &state() const { return m_engine.state(); }
+    // 1 while a double-click on the word mark opens the full window.
+    qint16 dataAreaFlag() const { return m_dataAreaFlag; }
 
     // The window's outer height in twips (title bar and borders included), and
     // setting it; the width stays fixed.
@@ -46,8 +47,8 @@ public:
     // Control by name (Command17, Label22, Frame8 ...).
     QWidget *control(const QString &name) const { return m_controls.value(name); }
 
-    // The timers, by their names.
-    QTimer Timer1, Timer2, Timer3, Timer4, Timer5;
+    // The window's timers, by their names (the engine owns Timer1, Timer2 and Timer4).
+    QTimer Timer3, Timer5;
 
     // --- handlers ---
     // Start-up and shut-down.
@@ -59,20 +60,11 @@ public:
     // Port and speed.
     void Command33_Click();
     void Timer3_Timer();
-    void Option1_Click() { portChoice(1, 2); }
-    void Option2_Click() { portChoice(2, 1); }
+    void Option1_Click() { portChoice(1); }
+    void Option2_Click() { portChoice(2); }
     void Option9_Click() { speedChoice(QStringLiteral("19200,N,8,1")); }
     void Option10_Click() { speedChoice(QStringLiteral("9600,N,8,1")); }
-    // Exchange engine.
-    void Hyouji(const QString &text, quint8 mode);
-    void MSComm1_OnComm();
-    void Timer2_Timer();
-    void Timer4_Timer();
-    // Keys.
-    void CommandButton_Click(const keys::OneShot &button);
-    void RepeatKey_MouseDown(const keys::RepeatKey &key);
-    void RepeatKey_MouseUp(const keys::RepeatKey &key);
-    void Timer1_Timer();
+    // Manual entry.
     void Command95_Click();
     void Command96_Click();
 
@@ -86,21 +78,19 @@ protected:
 
 private:
     void connectHandlers();
-    void portChoice(int port, int fallback);
+    void portChoice(int port);
     void speedChoice(const QString &settings);
-    void portLost(const SerialError &error);
+    void showPortInUse(int port);
+    void showLine(ExchangeEngine::Line line, const QString &text);
     void warn(const QString &text);
     void showPendingWarning();
     void setLine(PanelLabel *line, const QString &caption);
-    void emptyRxText();
-    QString receiveTrace(const QString &text);
     void endHeldKeys();
-    void send(const QString &code);
 
-    SerialControl &MSComm1;
     WindowRuntime &m_runtime;
-    PanelState m_state;
+    ExchangeEngine m_engine;
     QHash<QString, QWidget *> m_controls;
+    qint16 m_dataAreaFlag = 0;
 
     // Controls the handlers use.
     PanelLabel *Label11 = nullptr;  // TXD line
@@ -110,10 +100,6 @@ private:
     PanelButton *Command34 = nullptr;
     QRadioButton *Option1 = nullptr, *Option2 = nullptr, *Option9 = nullptr, *Option10 = nullptr;
     QLineEdit *Text1 = nullptr;
-
-    // The RXD trace of RxText, extended chunk by chunk as RxText grows.
-    QString m_rxTrace = QStringLiteral(" ");
-    qsizetype m_rxTracedChars = 0;
 
     int m_requestedOuterHeight = 0;  // twips, as last set
     int m_appliedFrameHeight = 0;    // the frame height it was applied with

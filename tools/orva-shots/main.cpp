@@ -44,8 +44,8 @@ int main(int argc, char *argv[])
     // A status exchange on the lines.
     qobject_cast<QPushButton *>(form.control(QStringLiteral("Command44")))->click();
     serial.receive(QStringLiteral("00\r"));
-    form.Timer2.stop();
-    form.Timer4.stop();
+    form.engine().replyTimer.stop();
+    form.engine().displayHoldTimer.stop();
 
     auto save = [&](const char *name) {
         settle();
