@@ -242,7 +242,7 @@ int main(int argc, char *argv[])
     RecordingRuntime runtime;
     bench::printWarnings(runtime);
     auto form = std::make_unique<Form1>(serial, runtime);
-    form->Form_Load();
+    form->start();
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get()))
         std::fprintf(stderr, "bench_latency: the window was not exposed\n");

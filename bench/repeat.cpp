@@ -223,9 +223,9 @@ public:
         registerFontSubstitutions();
         bench::printWarnings(runtime);
         form = std::make_unique<Form1>(serial, runtime);
-        form->Form_Load();
+        form->start();
         if (baud == 9600)
-            form->Option10_Click();
+            form->choose9600();
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()))
             std::fprintf(stderr, "bench_repeat: the window was not exposed\n");

@@ -25,7 +25,7 @@ struct Panel {
         registerFontSubstitutions();
         form = std::make_unique<Form1>(serial, runtime);
         if (load)
-            form->Form_Load();
+            form->start();
         if (show) {
             form->show();
             QCoreApplication::processEvents();

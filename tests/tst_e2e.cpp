@@ -28,7 +28,7 @@ struct SimPanel {
         registerFontSubstitutions();
         serial = std::make_unique<QtSerialControl>(QMap<int, QString>{{1, pty}, {2, QStringLiteral("/dev/orva-none")}});
         form = std::make_unique<Form1>(*serial, runtime);
-        form->Form_Load();
+        form->start();
         form->setOuterHeightTwips(9100);
         form->show();
     }

@@ -32,13 +32,13 @@ private slots:
         QCOMPARE(p.form->dataAreaFlag(), qint16(0));
 
         QVERIFY(!p.w("Frame8")->isVisible());
-        QVERIFY(!p.form->Timer3.isActive());
+        QVERIFY(!p.form->portFrameTimer.isActive());
         QVERIFY(p.w<QRadioButton>("Option1")->isChecked());
         QVERIFY(p.w<QRadioButton>("Option9")->isChecked());
         QVERIFY(!p.w("Command34")->isVisible());
         QCOMPARE(p.form->outerHeightTwips(), 5350);
         QCOMPARE(p.form->height(), twipsToPixels(5350 - p.form->frameHeightTwips()));
-        for (QTimer *t : {&p.form->engine().repeatTimer, &p.form->engine().replyTimer, &p.form->Timer3, &p.form->engine().displayHoldTimer, &p.form->Timer5})
+        for (QTimer *t : {&p.form->engine().repeatTimer, &p.form->engine().replyTimer, &p.form->portFrameTimer, &p.form->engine().displayHoldTimer, &p.form->unusedTimer})
             QVERIFY(!t->isActive());
     }
 
@@ -57,7 +57,7 @@ private slots:
         QFETCH(QPoint, topLeft);
         Panel p(false, false);
         p.runtime.screen = screen;
-        p.form->Form_Load();
+        p.form->start();
         QCOMPARE(p.form->pos(), topLeft);
     }
 
@@ -103,7 +103,7 @@ private slots:
         p.serial.unopenable[1] = description;
         bool visibleWhenWarned = false;
         p.runtime.onWarning = [&] { visibleWhenWarned = p.form->isVisible(); };
-        p.form->Form_Load();
+        p.form->start();
         QVERIFY(p.runtime.warnings.isEmpty());  // not before the window exists
         p.form->show();
         QTRY_COMPARE(p.runtime.warnings.size(), 1);

@@ -35,19 +35,19 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     setFont(layoutFont(Font::F1));
 
     m_controls = buildLayout(this);
-    Label11 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label11")));
-    Label12 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label12")));
-    Label22 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label22")));
-    Frame8 = qobject_cast<QFrame *>(control(QStringLiteral("Frame8")));
-    Command34 = qobject_cast<PanelButton *>(control(QStringLiteral("Command34")));
-    Option1 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option1")));
-    Option2 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option2")));
-    Option9 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option9")));
-    Option10 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option10")));
-    Text1 = qobject_cast<QLineEdit *>(control(QStringLiteral("Text1")));
+    txdLine = qobject_cast<PanelLabel *>(control(QStringLiteral("Label11")));
+    rxdLine = qobject_cast<PanelLabel *>(control(QStringLiteral("Label12")));
+    statusLine = qobject_cast<PanelLabel *>(control(QStringLiteral("Label22")));
+    portFrame = qobject_cast<QFrame *>(control(QStringLiteral("Frame8")));
+    dataAreaButton = qobject_cast<PanelButton *>(control(QStringLiteral("Command34")));
+    com1Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option1")));
+    com2Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option2")));
+    speed19200Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option9")));
+    speed9600Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option10")));
+    manualEntryBox = qobject_cast<QLineEdit *>(control(QStringLiteral("Text1")));
 
     // The table names every timer; the engine's keep the intervals it gives them.
-    QTimer *timers[] = {&m_engine.repeatTimer, &m_engine.replyTimer, &Timer3, &m_engine.displayHoldTimer, &Timer5};
+    QTimer *timers[] = {&m_engine.repeatTimer, &m_engine.replyTimer, &portFrameTimer, &m_engine.displayHoldTimer, &unusedTimer};
     for (std::size_t i = 0; i < kTimers.size(); ++i) {
         timers[i]->setObjectName(QString::fromLatin1(kTimers[i].name.data(), qsizetype(kTimers[i].name.size())));
         if (timers[i]->parent() == &m_engine)
@@ -81,7 +81,7 @@ Form1::~Form1()
 
 void Form1::connectHandlers()
 {
-    connect(&Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
+    connect(&portFrameTimer, &QTimer::timeout, this, &Form1::hidePortFrame);
     connect(&m_engine, &ExchangeEngine::lineChanged, this, &Form1::showLine);
     connect(&m_engine, &ExchangeEngine::warning, this, &Form1::warn);
     connect(&m_engine, &ExchangeEngine::portInUse, this, &Form1::showPortInUse);
@@ -96,13 +96,13 @@ void Form1::connectHandlers()
         connect(button(k.control), &PanelButton::mouseDown, this, [this, n = name(k.control)] { m_engine.press(n); });
         connect(button(k.control), &PanelButton::mouseUp, this, [this, n = name(k.control)] { m_engine.release(n); });
     }
-    connect(button("Command16"), &QPushButton::clicked, this, &Form1::Command16_Click);
-    connect(button("Command33"), &QPushButton::clicked, this, &Form1::Command33_Click);
-    connect(Command34, &QPushButton::clicked, this, &Form1::Command34_Click);
-    connect(button("Command95"), &QPushButton::clicked, this, &Form1::Command95_Click);
-    connect(button("Command96"), &QPushButton::clicked, this, &Form1::Command96_Click);
+    connect(button("Command16"), &QPushButton::clicked, this, &Form1::endProgram);
+    connect(button("Command33"), &QPushButton::clicked, this, &Form1::showPortFrame);
+    connect(dataAreaButton, &QPushButton::clicked, this, &Form1::toggleDataArea);
+    connect(button("Command95"), &QPushButton::clicked, this, &Form1::sendManualEntry);
+    connect(button("Command96"), &QPushButton::clicked, this, &Form1::clearManualEntry);
     connect(qobject_cast<WordMarkImage *>(control(QStringLiteral("Image1"))), &WordMarkImage::doubleClicked, this,
-            &Form1::Image1_DblClick);
+            &Form1::wordMarkDoubleClicked);
     // An option's handler runs when it becomes selected, by a click or by the program.
     auto onSelect = [this](QRadioButton *option, void (Form1::*handler)()) {
         connect(option, &QRadioButton::toggled, this, [this, handler](bool on) {
@@ -110,13 +110,13 @@ void Form1::connectHandlers()
                 (this->*handler)();
         });
     };
-    onSelect(Option1, &Form1::Option1_Click);
-    onSelect(Option2, &Form1::Option2_Click);
-    onSelect(Option9, &Form1::Option9_Click);
-    onSelect(Option10, &Form1::Option10_Click);
+    onSelect(com1Option, &Form1::chooseCom1);
+    onSelect(com2Option, &Form1::chooseCom2);
+    onSelect(speed19200Option, &Form1::choose19200);
+    onSelect(speed9600Option, &Form1::choose9600);
 }
 
-void Form1::Form_Load()
+void Form1::start()
 {
     // Centred with the full design height, so the compact window sits higher.
     const QSize screen = m_runtime.screenSize();
@@ -125,10 +125,10 @@ void Form1::Form_Load()
     move(qRound(at.left / kTwipsPerPixel), qRound(at.top / kTwipsPerPixel));
     setOuterHeightTwips(5350);
 
-    m_engine.start();  // ends by choosing COM1, as Option1 would
+    m_engine.start();  // ends by choosing COM1, as the COM1 option would
 }
 
-void Form1::Command16_Click()
+void Form1::endProgram()
 {
     m_engine.end();
     close();
@@ -240,7 +240,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             const auto *key = static_cast<QKeyEvent *>(event);
             const Qt::KeyboardModifiers m = key->modifiers();
             const int shift = (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
-            Form_KeyDown(key->key(), shift);
+            keyPreview(key->key(), shift);
         }
     }
     return QWidget::eventFilter(watched, event);

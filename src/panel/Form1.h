@@ -27,7 +27,7 @@ public:
     ~Form1() override;
 
     // Runs once, before the window is first shown.
-    void Form_Load();
+    void start();
 
     ExchangeEngine &engine() { return m_engine; }
     const ExchangeEngine &engine() const { return m_engine; }
@@ -47,26 +47,28 @@ public:
     // Control by name (Command17, Label22, Frame8 ...).
     QWidget *control(const QString &name) const { return m_controls.value(name); }
 
-    // The window's timers, by their names (the engine owns Timer1, Timer2 and Timer4).
-    QTimer Timer3, Timer5;
+    // The window's timers: Timer3 and Timer5 of the layout table (the engine owns
+    // Timer1, Timer2 and Timer4).
+    QTimer portFrameTimer;  // hides the port frame
+    QTimer unusedTimer;     // never started
 
     // --- handlers ---
-    // Start-up and shut-down.
-    void Command16_Click();
-    // Data area.
-    void Form_KeyDown(int keyCode, int shift);
-    void Image1_DblClick();
-    void Command34_Click();
-    // Port and speed.
-    void Command33_Click();
-    void Timer3_Timer();
-    void Option1_Click() { portChoice(1); }
-    void Option2_Click() { portChoice(2); }
-    void Option9_Click() { speedChoice(QStringLiteral("19200,N,8,1")); }
-    void Option10_Click() { speedChoice(QStringLiteral("9600,N,8,1")); }
-    // Manual entry.
-    void Command95_Click();
-    void Command96_Click();
+    // Start-up and shut-down (END, Command16).
+    void endProgram();
+    // Data area: Ctrl+H, the word mark (Image1), the data button (Command34).
+    void keyPreview(int keyCode, int shift);
+    void wordMarkDoubleClicked();
+    void toggleDataArea();
+    // Port and speed: the COM button (Command33), the options Option1/2 and 9/10.
+    void showPortFrame();
+    void hidePortFrame();
+    void chooseCom1() { portChoice(1); }
+    void chooseCom2() { portChoice(2); }
+    void choose19200() { speedChoice(QStringLiteral("19200,N,8,1")); }
+    void choose9600() { speedChoice(QStringLiteral("9600,N,8,1")); }
+    // Manual entry: SEND (Command95) and CLS (Command96) of the box Text1.
+    void sendManualEntry();
+    void clearManualEntry();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -93,13 +95,16 @@ private:
     qint16 m_dataAreaFlag = 0;
 
     // Controls the handlers use.
-    PanelLabel *Label11 = nullptr;  // TXD line
-    PanelLabel *Label12 = nullptr;  // RXD line
-    PanelLabel *Label22 = nullptr;  // status line
-    QFrame *Frame8 = nullptr;
-    PanelButton *Command34 = nullptr;
-    QRadioButton *Option1 = nullptr, *Option2 = nullptr, *Option9 = nullptr, *Option10 = nullptr;
-    QLineEdit *Text1 = nullptr;
+    PanelLabel *txdLine = nullptr;               // Label11
+    PanelLabel *rxdLine = nullptr;               // Label12
+    PanelLabel *statusLine = nullptr;            // Label22
+    QFrame *portFrame = nullptr;                 // Frame8
+    PanelButton *dataAreaButton = nullptr;       // Command34
+    QRadioButton *com1Option = nullptr;          // Option1
+    QRadioButton *com2Option = nullptr;          // Option2
+    QRadioButton *speed19200Option = nullptr;    // Option9
+    QRadioButton *speed9600Option = nullptr;     // Option10
+    QLineEdit *manualEntryBox = nullptr;         // Text1
 
     int m_requestedOuterHeight = 0;  // twips, as last set
     int m_appliedFrameHeight = 0;    // the frame height it was applied with

@@ -10,16 +10,16 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 
-void Form1::Command33_Click()
+void Form1::showPortFrame()
 {
-    Frame8->setVisible(true);
-    Timer3.start();
+    portFrame->setVisible(true);
+    portFrameTimer.start();
 }
 
-void Form1::Timer3_Timer()
+void Form1::hidePortFrame()
 {
-    Frame8->setVisible(false);
-    Timer3.stop();
+    portFrame->setVisible(false);
+    portFrameTimer.stop();
 }
 
 namespace {
@@ -42,33 +42,33 @@ void showOptionInUse(QRadioButton *com1, QRadioButton *com2, QRadioButton *selec
 // failed choice, a lost port or start-up.
 void Form1::showPortInUse(int port)
 {
-    showOptionInUse(Option1, Option2, port == 1 ? Option1 : port == 2 ? Option2 : nullptr);
+    showOptionInUse(com1Option, com2Option, port == 1 ? com1Option : port == 2 ? com2Option : nullptr);
 }
 
 // A choice that opened the port closes the frame; a failed one leaves it open.
 void Form1::portChoice(int port)
 {
     if (m_engine.choosePort(port))
-        Frame8->setVisible(false);
+        portFrame->setVisible(false);
 }
 
 void Form1::speedChoice(const QString &settings)
 {
     m_engine.chooseSpeed(settings);
-    Frame8->setVisible(false);
+    portFrame->setVisible(false);
 }
 
 void Form1::showLine(ExchangeEngine::Line line, const QString &text)
 {
-    setLine(line == ExchangeEngine::Line::Txd ? Label11 : line == ExchangeEngine::Line::Rxd ? Label12 : Label22, text);
+    setLine(line == ExchangeEngine::Line::Txd ? txdLine : line == ExchangeEngine::Line::Rxd ? rxdLine : statusLine, text);
 }
 
-void Form1::Command95_Click()
+void Form1::sendManualEntry()
 {
-    m_engine.send(Text1->text());
+    m_engine.send(manualEntryBox->text());
 }
 
-void Form1::Command96_Click()
+void Form1::clearManualEntry()
 {
-    Text1->clear();
+    manualEntryBox->clear();
 }

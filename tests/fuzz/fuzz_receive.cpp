@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     serial = new FakeSerialControl;
     runtime = new RecordingRuntime;
     form = new Form1(*serial, *runtime);
-    form->Form_Load();
+    form->start();
     return 0;
 }
 
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     form->engine().onReplyWindowEnd();  // a fresh reply window
     form->engine().onDisplayHoldEnd();
     qobject_cast<QLineEdit *>(form->control(QStringLiteral("Text1")))->setText(QLatin1String(kQueries[pick % 10]));
-    form->Command95_Click();
+    form->sendManualEntry();
     serial->written.clear();
 
     const qsizetype chunk = 1 + seed % 17;
