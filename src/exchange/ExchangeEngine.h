@@ -38,7 +38,6 @@ public:
     ~ExchangeEngine() override;
 
     const PanelState &state() const { return m_state; }
-    SerialControl &serial() const { return m_serial; }
     // What a line shows now.
     const QString &line(Line which) const { return m_lines[std::size_t(which)]; }
 
