@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -16,6 +18,8 @@ namespace {
 struct Options {
     QCommandLineParser parser;
     QMap<int, QString> devices = defaultComDevices();
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
     QCommandLineOption com1{QStringLiteral("com1"), QStringLiteral("Device that COM1 opens (default %1).").arg(devices[1]),
                             QStringLiteral("DEVICE")};
     QCommandLineOption com2{QStringLiteral("com2"), QStringLiteral("Device that COM2 opens (default %1).").arg(devices[2]),
@@ -24,19 +28,37 @@ struct Options {
     Options()
     {
         parser.setApplicationDescription(QStringLiteral("Control panel for the ORVA TK58R projector's serial control port."));
-        parser.addHelpOption();
-        parser.addVersionOption();
         parser.addOption(com1);
         parser.addOption(com2);
     }
-    // Exits for --help, --version and bad options.
+
+    // Prints help or version and exits 0; exits 1 with the usage for anything the
+    // panel does not take: unknown options, a device option without a path (a
+    // following option is not a path), arguments that are no option.
     void process(const QCoreApplication &app)
     {
-        parser.process(app);
-        if (parser.isSet(com1))
-            devices[1] = parser.value(com1);
-        if (parser.isSet(com2))
-            devices[2] = parser.value(com2);
+        if (!parser.parse(app.arguments()))
+            fail(parser.errorText());
+        if (parser.isSet(help))
+            parser.showHelp(0);
+        if (parser.isSet(version))
+            parser.showVersion();
+        for (auto [port, option] : {std::pair{1, &com1}, std::pair{2, &com2}}) {
+            if (!parser.isSet(*option))
+                continue;
+            const QString device = parser.value(*option);
+            if (device.isEmpty() || device.startsWith(u'-'))
+                fail(QStringLiteral("--com%1 needs a device path").arg(port));
+            devices[port] = device;
+        }
+        if (!parser.positionalArguments().isEmpty())
+            fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    }
+
+    [[noreturn]] void fail(const QString &why) const
+    {
+        std::fprintf(stderr, "orva-panel: %s\n\n%s", qPrintable(why), qPrintable(parser.helpText()));
+        std::exit(1);
     }
 };
 
@@ -46,26 +68,52 @@ void nameApplication()
     QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
 }
 
+bool hasArgument(int argc, char *argv[], std::initializer_list<const char *> names)
+{
+    for (int i = 1; i < argc; ++i)
+        for (const char *name : names)
+            if (std::strcmp(argv[i], name) == 0)
+                return true;
+    return false;
+}
+
 // --help and --version need no display.
 bool asksForInformationOnly(int argc, char *argv[])
 {
-    for (int i = 1; i < argc; ++i)
-        for (const char *info : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
-            if (std::strcmp(argv[i], info) == 0)
-                return true;
-    return false;
+    return hasArgument(argc, argv, {"-h", "--help", "-?", "--help-all", "-v", "--version"});
+}
+
+bool platformGiven(int argc, char *argv[])
+{
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || hasArgument(argc, argv, {"-platform", "--platform"});
+}
+
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (asksForInformationOnly(argc, argv)) {
+    const bool platform = platformGiven(argc, argv);
+    if (asksForInformationOnly(argc, argv) || (!platform && !hasDisplay())) {
+        // Without a window: the options are still checked, so that a mistake there
+        // is reported before the missing display.
         QCoreApplication app(argc, argv);
         nameApplication();
         Options().process(app);
-        return 0;
+        std::fputs("orva-panel: needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                   "without one, run it under Xvfb: xvfb-run orva-panel\n",
+                   stderr);
+        return 1;
     }
+    // Under Wayland the panel runs through XWayland, where a window may place
+    // itself and keep its fixed size; with only a Wayland display, Qt chooses.
+    if (!platform && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+
     QApplication app(argc, argv);
     nameApplication();
     Options options;

@@ -142,27 +142,27 @@ private slots:
         checkWindow(p, kService, 1, kClose);
     }
 
-    // With the text box focused it still takes its keys, before and after Ctrl+H, and
-    // Ctrl+H reaches it too: the box hands it on to its container.
+    // With the text box focused (in the full window) it still takes its keys, and
+    // Ctrl+H reaches it too: the box hands it on to its container. The service
+    // height leaves the box out of sight, so the focus goes to the first key.
     void textBoxStillGetsItsKeys()
     {
         Panel p;
+        run(p, QStringLiteral("HD"));
         focusOn(p, "Text1");
         auto *text = p.w<QLineEdit>("Text1");
         QSignalSpy edited(text, &QLineEdit::textEdited);
         QTest::keyClicks(text, QStringLiteral("ab"));
         QCOMPARE(text->text(), QStringLiteral("ab"));
-        QCOMPARE(p.form->outerHeightTwips(), kCompact);
+        QCOMPARE(p.form->outerHeightTwips(), kFull);
         CtrlHSpy passedOn;
         text->parentWidget()->installEventFilter(&passedOn);
         ctrlH();
         QCOMPARE(p.form->outerHeightTwips(), kService);
         QCOMPARE(passedOn.presses, 1);
-        QCOMPARE(QApplication::focusWidget(), text);
-        QTest::keyClicks(text, QStringLiteral("c"));
-        QCOMPARE(text->text(), QStringLiteral("abc"));
-        QCOMPARE(edited.count(), 3);
-        QCOMPARE(p.form->outerHeightTwips(), kService);
+        QCOMPARE(text->text(), QStringLiteral("ab"));
+        QCOMPARE(edited.count(), 2);
+        QCOMPARE(QApplication::focusWidget(), p.w("Command17"));
     }
 
     // A double-click on the word mark opens the whole window only while the flag is 1
@@ -242,6 +242,40 @@ private slots:
         tick(p.form->portFrameTimer);
         QVERIFY(!p.w("Frame8")->isVisible());
         QVERIFY(!p.form->portFrameTimer.isActive());
+    }
+
+    // Under a title bar up to the design's (370 twips) the outer heights are met
+    // exactly; under a taller one the client area keeps the design's height (the
+    // window grows) and the data button still tells open from closed.
+    // Client heights in pixels after: start, Ctrl+H, double-click, data button, again.
+    void heightsUnderAnyTitleBar_data()
+    {
+        QTest::addColumn<int>("titleBar");
+        QTest::addColumn<QList<int>>("clients");
+        const QList<int> design{332, 455, 582, 332, 418};  // (outer - 370) / 15
+        QTest::newRow("none (the design's is assumed)") << 0 << design;
+        // 20 + 1 px = 315 twips: (outer - 315) / 15, rounded.
+        QTest::newRow("20 px") << 20 << QList<int>{336, 459, 586, 336, 422};
+        QTest::newRow("24 px, a little over the design's") << 24 << design;
+        QTest::newRow("37 px") << 37 << design;
+        QTest::newRow("120 px") << 120 << design;
+    }
+    void heightsUnderAnyTitleBar()
+    {
+        QFETCH(int, titleBar);
+        QFETCH(QList<int>, clients);
+        Panel p(true, false);
+        p.runtime.frame = titleBar ? QMargins(1, titleBar, 1, 1) : QMargins();
+        p.form->show();
+        const struct {
+            const char *step;
+            int outer;
+        } states[] = {{"", kCompact}, {"H", kService}, {"D", kFull}, {"B", kCompact}, {"B", kData}};
+        for (int i = 0; i < 5; ++i) {
+            run(p, QString::fromLatin1(states[i].step));
+            QCOMPARE(p.form->height(), clients[i]);
+            QCOMPARE(p.form->outerHeightTwips(), states[i].outer);
+        }
     }
 
     // At the compact height the data button lies below the visible area, but Tab

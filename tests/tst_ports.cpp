@@ -248,6 +248,43 @@ private slots:
     }
 
     // The speed is put on the open port in place: no close, no open.
+    // A click on the option already selected keeps it selected and runs no handler:
+    // no port is closed or opened and the frame stays up. Each pair keeps its own choice.
+    void clickOnSelectedOption_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<int>("port");   // the port in use
+        QTest::addColumn<bool>("slow");  // 9600 chosen
+        QTest::newRow("COM1 from start-up") << "Option1" << 1 << false;
+        QTest::newRow("COM2 chosen") << "Option2" << 2 << false;
+        QTest::newRow("19200 from the layout") << "Option9" << 1 << false;
+        QTest::newRow("9600 chosen, COM2 in use") << "Option10" << 2 << true;
+    }
+    void clickOnSelectedOption()
+    {
+        QFETCH(QString, option);
+        QFETCH(int, port);
+        QFETCH(bool, slow);
+        Panel p;
+        if (port == 2)
+            choosePort(p, 2);
+        if (slow) {
+            p.click("Command33");
+            choose(p.w<QRadioButton>("Option10"));
+        }
+        p.serial.log.clear();
+        p.click("Command33");
+        choose(p.w<QRadioButton>(option.toLatin1().constData()));
+        QVERIFY(p.w<QRadioButton>(option.toLatin1().constData())->isChecked());
+        QCOMPARE(shownPort(p), port);
+        QCOMPARE(p.w<QRadioButton>("Option9")->isChecked(), !slow);
+        QCOMPARE(p.w<QRadioButton>("Option10")->isChecked(), slow);
+        QCOMPARE(p.serial.log, QStringList());
+        QVERIFY(p.serial.portOpen());
+        QCOMPARE(p.serial.commPort(), port);
+        QVERIFY(p.w("Frame8")->isVisible());
+    }
+
     void chooseSpeed_data()
     {
         QTest::addColumn<QStringList>("choices");

@@ -5,8 +5,14 @@
 #include "serial/SerialText.h"
 #include "TestSupport.h"
 
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryFile>
 #include <QTest>
+
+#include <grp.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 
 class TstSerial : public QObject {
     Q_OBJECT
@@ -130,7 +136,7 @@ private slots:
         const SerialResult missing = c.setPortOpen(true);
         QVERIFY(missing);
         QVERIFY(!c.portOpen());
-        QCOMPARE(missing->description, QStringLiteral("No such file or directory: /dev/orva-no-such-port"));
+        QCOMPARE(missing->description.section(u'\n', 0, 0), QStringLiteral("No such file or directory: /dev/orva-no-such-port"));
 
         QVERIFY(!c.setCommPort(2));
         const SerialResult noDevice = c.setPortOpen(true);
@@ -153,6 +159,102 @@ private slots:
         QVERIFY(busy);
         QVERIFY2(busy->description.contains(QLatin1String("busy")), qPrintable(busy->description));
         QVERIFY(!second.portOpen());
+    }
+
+    // Each kind of failed open, as the other program (open-probe) meets it, running
+    // as root or as nobody. PATH, LOCK and PID stand for the device, its lock file
+    // and the holder's pid.
+    void openFailureTexts_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("asNobody");
+        QTest::addColumn<QString>("expected");
+        const QString notSerial = QStringLiteral(
+            "Inappropriate ioctl for device: PATH\nPATH is not a serial port. Start the panel with --com1 DEVICE "
+            "naming the serial port the projector is connected to (e.g. --com1 /dev/ttyUSB0).");
+        const QString busy = QStringLiteral("Device is busy (held by another program): PATH\n"
+                                            "Close the program that uses it, then choose the port again with the COM button.");
+        const QString locked = QStringLiteral("Device is busy (held by another program): PATH\nIts lock file LOCK names process "
+                                              "PID (open-probe). Close that program, then choose the port again with the COM button.");
+        QTest::newRow("/dev/null") << "null" << false << notSerial;
+        QTest::newRow("regular file") << "file" << false << notSerial;
+        QTest::newRow("no access, group dialout") << "dialout" << true
+            << QStringLiteral("Permission denied: PATH\nThe user nobody has no access to this device. Members of its group "
+                              "\"dialout\" have access: add the user to it (sudo adduser nobody dialout), then log out and in again.");
+        QTest::newRow("exclusive, opened by nobody") << "exclusive" << true << busy;
+        QTest::newRow("exclusive, opened by root") << "exclusive" << false << busy;
+        QTest::newRow("held with a lock file, opened by nobody") << "held" << true << locked;
+        QTest::newRow("held with a lock file, opened by root") << "held" << false << locked;
+    }
+    void openFailureTexts()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, asNobody);
+        QFETCH(QString, expected);
+        if ((asNobody || setup == QLatin1String("dialout")) && ::geteuid() != 0)
+            QSKIP("needs root to drop to nobody and to give the device away");
+
+        Pty pty;
+        QTemporaryFile file;
+        QProcess holder;
+        QString path = pty.path;
+        if (setup == QLatin1String("null")) {
+            path = QStringLiteral("/dev/null");
+        } else if (setup == QLatin1String("file")) {
+            QVERIFY(file.open());
+            path = file.fileName();
+        } else if (setup == QLatin1String("dialout")) {
+            const group *dialout = ::getgrnam("dialout");
+            QVERIFY(dialout);
+            QCOMPARE(::chown(pty.path.toLocal8Bit().constData(), 0, dialout->gr_gid), 0);
+            QCOMPARE(::chmod(pty.path.toLocal8Bit().constData(), 0660), 0);
+        } else {
+            QCOMPARE(::chmod(pty.path.toLocal8Bit().constData(), 0666), 0);
+            if (setup == QLatin1String("exclusive")) {
+                QCOMPARE(::ioctl(pty.slave, TIOCEXCL), 0);
+            } else {
+                holder.start(QStringLiteral(OPEN_PROBE_PATH), {QStringLiteral("--hold"), pty.path});
+                QVERIFY(holder.waitForReadyRead(30000));
+                QCOMPARE(holder.readLine().trimmed(), QByteArray("opened"));
+            }
+        }
+        expected.replace(QLatin1String("LOCK"), QStringLiteral("/var/lock/LCK..") + pty.path.mid(5).replace(u'/', u'_'))
+            .replace(QLatin1String("PID"), QString::number(holder.processId()))
+            .replace(QLatin1String("PATH"), path);
+
+        QProcess opener;
+        QStringList args{path};
+        if (asNobody)
+            args.prepend(QStringLiteral("--as-nobody"));
+        opener.start(QStringLiteral(OPEN_PROBE_PATH), args);
+        QVERIFY(opener.waitForFinished(30000));
+        QCOMPARE(QString::fromLocal8Bit(opener.readAllStandardOutput()).trimmed(), expected);
+        QCOMPARE(opener.exitCode(), 1);
+        if (holder.state() != QProcess::NotRunning) {
+            holder.closeWriteChannel();
+            QVERIFY(holder.waitForFinished(30000));
+        }
+    }
+
+    void missingDeviceNamesThePortsThere_data()
+    {
+        QTest::addColumn<QList<SerialAdapter>>("present");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("none") << QList<SerialAdapter>{} << 1
+            << "No such file or directory: /dev/ttyS0\nThere is no device /dev/ttyS0. No serial port was found on this "
+               "computer: connect the serial adapter, or start the panel with --com1 DEVICE naming its device.";
+        QTest::newRow("two adapters, COM2") << QList<SerialAdapter>{{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyACM0", ""}} << 2
+            << "No such file or directory: /dev/ttyS0\nThere is no device /dev/ttyS0. Serial ports on this computer:\n"
+               "  /dev/ttyUSB0 (FT232R USB UART)\n  /dev/ttyACM0\n"
+               "To use one, start the panel with --com2 DEVICE, e.g. orva-panel --com2 /dev/ttyUSB0";
+    }
+    void missingDeviceNamesThePortsThere()
+    {
+        QFETCH(QList<SerialAdapter>, present);
+        QFETCH(int, port);
+        QFETCH(QString, expected);
+        QCOMPARE(missingDeviceText(QStringLiteral("No such file or directory"), QStringLiteral("/dev/ttyS0"), port, present), expected);
     }
 
     void commPortWhileOpenIsRefused()

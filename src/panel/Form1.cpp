@@ -13,6 +13,9 @@
 #include <QPainter>
 #include <QRadioButton>
 
+#include <algorithm>
+#include <vector>
+
 using namespace layout;
 
 // The layout table and the engine agree on the intervals the engine starts with.
@@ -38,6 +41,8 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     txdLine = qobject_cast<PanelLabel *>(control(QStringLiteral("Label11")));
     rxdLine = qobject_cast<PanelLabel *>(control(QStringLiteral("Label12")));
     statusLine = qobject_cast<PanelLabel *>(control(QStringLiteral("Label22")));
+    for (PanelLabel *line : {txdLine, rxdLine, statusLine})
+        line->setReadByScreenReaders(true);
     portFrame = qobject_cast<QFrame *>(control(QStringLiteral("Frame8")));
     dataAreaButton = qobject_cast<PanelButton *>(control(QStringLiteral("Command34")));
     com1Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option1")));
@@ -61,6 +66,16 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
     m_requestedOuterHeight = kDesignOuterHeight;
     m_appliedFrameHeight = kDesignFrameHeight;
+
+    // The tab stops in tab order, each with the focus policy it was built with.
+    std::vector<std::pair<int, QWidget *>> stops;
+    for (const ControlSpec &c : kControls)
+        if (QWidget *w = control(QString::fromLatin1(c.name.data(), qsizetype(c.name.size())));
+            w && c.tab >= 0 && w->focusPolicy() != Qt::NoFocus)
+            stops.emplace_back(c.tab, w);
+    std::sort(stops.begin(), stops.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &[tab, w] : stops)
+        m_tabStops.append({w, w->focusPolicy()});
 
     // Key preview: the window sees every key press before the focused control.
     installEventFilter(this);
@@ -139,19 +154,29 @@ void Form1::endProgram()
 
 int Form1::frameHeightTwips() const
 {
-    const int extra = frameGeometry().height() - height();
+    const QMargins frame = m_runtime.frameMargins(*this);
+    const int extra = frame.top() + frame.bottom();
     return m_shown && extra > 0 ? extra * kTwipsPerPixel : kDesignFrameHeight;
 }
 
 int Form1::frameWidthTwips() const
 {
-    const int extra = frameGeometry().width() - width();
+    const QMargins frame = m_runtime.frameMargins(*this);
+    const int extra = frame.left() + frame.right();
     return m_shown && extra > 0 ? extra * kTwipsPerPixel : 0;
+}
+
+// The frame height that the outer heights are met with: the platform's, but never
+// more than the design's, so that a tall title bar does not cut off the lowest row
+// (the window grows by the difference instead).
+int Form1::usedFrameHeightTwips() const
+{
+    return std::min(frameHeightTwips(), kDesignFrameHeight);
 }
 
 int Form1::outerHeightTwips() const
 {
-    const int frame = frameHeightTwips();
+    const int frame = usedFrameHeightTwips();
     if (twipsToPixels(m_requestedOuterHeight - frame) == height())
         return m_requestedOuterHeight;
     return height() * kTwipsPerPixel + frame;
@@ -160,16 +185,46 @@ int Form1::outerHeightTwips() const
 void Form1::setOuterHeightTwips(int twips)
 {
     m_requestedOuterHeight = twips;
-    m_appliedFrameHeight = frameHeightTwips();
+    m_appliedFrameHeight = usedFrameHeightTwips();
     setFixedSize(width(), std::max(1, twipsToPixels(twips - m_appliedFrameHeight)));
+    keepKeysInSight();
+}
+
+// The platform's title bar and borders become known once the window is managed:
+// meet the outer height with them, and centre the window again by its real outer
+// size (once; start-up could only assume the design's frame).
+void Form1::followFrame()
+{
+    if (!m_shown)
+        return;
+    if (usedFrameHeightTwips() != m_appliedFrameHeight)
+        setOuterHeightTwips(m_requestedOuterHeight);
+    const QMargins frame = m_runtime.frameMargins(*this);
+    if (m_placedInFrame || frame.isNull())
+        return;
+    m_placedInFrame = true;
+    const double k = kTwipsPerPixel;
+    const QSize screen = m_runtime.screenSize();
+    // As at start-up: the width, and the full design client height, with the frame.
+    const TwipPoint at = centredPosition(screen.width() * k, screen.height() * k,
+                                         (width() + frame.left() + frame.right()) * k,
+                                         kClientHeight + (frame.top() + frame.bottom()) * k);
+    const QPoint target(qRound(at.left / k), qRound(at.top / k));
+    if (pos() != target)
+        move(target);
 }
 
 void Form1::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
-    // The platform's title bar becomes known once the window is managed.
-    if (m_shown && frameHeightTwips() != m_appliedFrameHeight)
-        setOuterHeightTwips(m_requestedOuterHeight);
+    followFrame();
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    keepKeysInSight();
+    followFrame();
 }
 
 void Form1::showEvent(QShowEvent *event)
@@ -178,10 +233,37 @@ void Form1::showEvent(QShowEvent *event)
     if (m_shown)
         return;
     m_shown = true;
-    if (frameHeightTwips() != m_appliedFrameHeight)
-        setOuterHeightTwips(m_requestedOuterHeight);
+    followFrame();
     if (!m_pendingWarning.isEmpty())
         QMetaObject::invokeMethod(this, &Form1::showPendingWarning, Qt::QueuedConnection);
+}
+
+bool Form1::liesInSight(const QWidget *control) const
+{
+    if (!control || !isAncestorOf(control))
+        return false;
+    for (const QWidget *w = control; w != this; w = w->parentWidget())
+        if (!w->parentWidget()->rect().contains(w->geometry()))
+            return false;
+    return true;
+}
+
+// A control outside the visible client area takes no focus (so no keys), and Tab
+// passes over it; the focus leaves a control that drops out of sight for the first
+// stop in sight. The data button is the exception: below the compact window's edge
+// it stays a tab stop, the only way to the data height (it sends nothing).
+void Form1::keepKeysInSight()
+{
+    for (const auto &[w, policy] : std::as_const(m_tabStops))
+        w->setFocusPolicy(w == dataAreaButton || liesInSight(w) ? policy : Qt::NoFocus);
+    QWidget *focus = focusWidget();
+    if (!focus || focus == this || focus->focusPolicy() != Qt::NoFocus)
+        return;
+    for (const auto &[w, policy] : std::as_const(m_tabStops))
+        if (w->focusPolicy() != Qt::NoFocus && w->isVisibleTo(this)) {
+            w->setFocus(Qt::OtherFocusReason);
+            return;
+        }
 }
 
 void Form1::hideEvent(QHideEvent *event)

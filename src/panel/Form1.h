@@ -36,13 +36,18 @@ public:
     qint16 dataAreaFlag() const { return m_dataAreaFlag; }
 
     // The window's outer height in twips (title bar and borders included), and
-    // setting it; the width stays fixed.
+    // setting it; the width stays fixed. Under a title bar taller than the design's
+    // the client area keeps the design's height for the outer height set, so the
+    // real window is taller than this by the difference.
     int outerHeightTwips() const;
     void setOuterHeightTwips(int twips);
     // The title bar and borders, in twips: the platform's once the window is on
     // screen and they are known, else the design's.
     int frameHeightTwips() const;
     int frameWidthTwips() const;
+    // Whether the control lies wholly inside the visible client area (and inside
+    // the frames that hold it).
+    bool liesInSight(const QWidget *control) const;
 
     // Control by name (Command17, Label22, Frame8 ...).
     QWidget *control(const QString &name) const { return m_controls.value(name); }
@@ -77,6 +82,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void connectHandlers();
@@ -88,6 +94,9 @@ private:
     void showPendingWarning();
     void setLine(PanelLabel *line, const QString &caption);
     void endHeldKeys();
+    int usedFrameHeightTwips() const;
+    void followFrame();
+    void keepKeysInSight();
 
     WindowRuntime &m_runtime;
     ExchangeEngine m_engine;
@@ -109,5 +118,9 @@ private:
     int m_requestedOuterHeight = 0;  // twips, as last set
     int m_appliedFrameHeight = 0;    // the frame height it was applied with
     bool m_shown = false;
+    bool m_placedInFrame = false;    // centred again once the real frame was known
+    // The controls that can take the focus, in tab order, with their own focus policy
+    // (taken away while they lie outside the visible client area).
+    QList<std::pair<QWidget *, Qt::FocusPolicy>> m_tabStops;
     QString m_pendingWarning;        // a warning raised before the window was on screen
 };

@@ -2,6 +2,7 @@
 
 #include "Widgets.h"
 
+#include <QButtonGroup>
 #include <QFrame>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -34,14 +35,32 @@ void setBack(QWidget *w, std::uint32_t back)
     w->setAutoFillBackground(true);
 }
 
+// The text colour of a control: the layout's, else black. It is set whatever the
+// desktop's palette, since the faces behind the text are fixed too.
+QColor textColour(std::uint32_t fore)
+{
+    return fore == kDefaultColour ? QColor(Qt::black) : rgb(fore);
+}
+
 void setFore(QWidget *w, std::uint32_t fore)
 {
-    if (fore == kDefaultColour)
-        return;
     QPalette pal = w->palette();
-    pal.setColor(QPalette::WindowText, rgb(fore));
-    pal.setColor(QPalette::ButtonText, rgb(fore));
+    pal.setColor(QPalette::WindowText, textColour(fore));
+    pal.setColor(QPalette::ButtonText, textColour(fore));
     w->setPalette(pal);
+}
+
+// Options are exclusive within their own container only: one group per container.
+void joinContainerGroup(QRadioButton *option, QWidget *container)
+{
+    auto *group = container->findChild<QButtonGroup *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!group) {
+        group = new QButtonGroup(container);
+        group->setObjectName(QStringLiteral("optionGroup"));
+        group->setExclusive(true);
+    }
+    option->setAutoExclusive(false);
+    group->addButton(option);
 }
 
 QWidget *makeControl(const ControlSpec &c, QWidget *parent)
@@ -50,8 +69,15 @@ QWidget *makeControl(const ControlSpec &c, QWidget *parent)
     switch (c.kind) {
     case Kind::Button: {
         auto *b = new PanelButton(caption, parent);
-        if (!(c.flags & Flag::StandardStyle))
-            b->setFaceColour(c.back == kSystemColour ? b->palette().color(QPalette::Button) : rgb(c.back));
+        if (!(c.flags & Flag::StandardStyle)) {
+            // A face in the desktop's button colour takes its button-text colour too.
+            const bool system = c.back == kSystemColour;
+            b->setFaceColour(system ? b->palette().color(QPalette::Button) : rgb(c.back));
+            b->setCaptionColour(system && c.fore == kDefaultColour ? b->palette().color(QPalette::ButtonText) : textColour(c.fore));
+        } else {
+            // Drawn by the style on the face colour it inherits from its frame.
+            setFore(b, c.fore);
+        }
         b->setPressRelease(c.flags & Flag::PressRelease);
         return b;
     }
@@ -64,6 +90,7 @@ QWidget *makeControl(const ControlSpec &c, QWidget *parent)
         if (c.flags & Flag::Border) {
             l->setFrameStyle(QFrame::Box | QFrame::Plain);
             l->setLineWidth(1);
+            l->setBorderColour(Qt::black);  // the same for every display box, whatever its text colour
             a = Qt::AlignLeft | Qt::AlignVCenter;
         }
         l->setAlignment(a);
@@ -78,7 +105,9 @@ QWidget *makeControl(const ControlSpec &c, QWidget *parent)
     case Kind::Option: {
         auto *o = new QRadioButton(caption, parent);
         setBack(o, c.back);
+        setFore(o, c.fore);
         o->setChecked(c.flags & Flag::Selected);
+        joinContainerGroup(o, parent);
         return o;
     }
     case Kind::TextBox: {
@@ -127,6 +156,10 @@ QHash<QString, QWidget *> buildLayout(QWidget *form)
         w->setObjectName(name);
         const char *spoken = accessibleName(c.name);
         w->setAccessibleName(spoken ? QString::fromUtf8(spoken) : QString::fromUtf8(reinterpret_cast<const char *>(c.caption)));
+        if (c.kind == Kind::Button)
+            w->setToolTip(w->accessibleName());
+        else if (c.kind == Kind::Image)
+            w->setToolTip(QStringLiteral("Ctrl+H opens the data area; then double-click here for the full window"));
         w->setFont(layoutFont(c.font));
         w->setGeometry(twipsToPixels(c.left), twipsToPixels(c.top), twipsToPixels(c.width), twipsToPixels(c.height));
         if (c.flags & Flag::Hidden)

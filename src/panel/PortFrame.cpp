@@ -5,6 +5,7 @@
 #include "Form1.h"
 #include "Widgets.h"
 
+#include <QButtonGroup>
 #include <QFrame>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -28,12 +29,13 @@ namespace {
 void showOptionInUse(QRadioButton *com1, QRadioButton *com2, QRadioButton *selected)
 {
     const QSignalBlocker b1(com1), b2(com2);
-    com1->setAutoExclusive(false);
-    com2->setAutoExclusive(false);
+    QButtonGroup *group = com1->group();  // exclusive: only off while both may be cleared
+    if (group)
+        group->setExclusive(false);
     com1->setChecked(com1 == selected);
     com2->setChecked(com2 == selected);
-    com1->setAutoExclusive(true);
-    com2->setAutoExclusive(true);
+    if (group)
+        group->setExclusive(true);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "Widgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -8,6 +10,44 @@ PanelButton::PanelButton(const QString &caption, QWidget *parent) : QPushButton(
 {
     setFocusPolicy(Qt::StrongFocus);
     setAutoDefault(false);
+}
+
+namespace {
+constexpr int kCaptionFlags = Qt::AlignCenter | Qt::TextWordWrap;
+constexpr qreal kSmallestCaptionPoints = 6.0;
+
+// Where a caption may go on a face of `size`: inside the raised edges and the
+// focus edge, so the caption keeps one font whether or not the button has the focus.
+QRect captionArea(QSize size)
+{
+    return QRect(QPoint(0, 0), size).adjusted(3, 2, -3, -2);
+}
+} // namespace
+
+QFont PanelButton::captionFont() const
+{
+    const QFont base = font();
+    if (m_fittedText == text() && m_fittedSize == size() && m_fittedFrom == base)
+        return m_fittedFont;
+    // A caption that would be cut off (too long for one line and too tall when
+    // wrapped) is drawn a quarter point smaller at a time until it fits whole.
+    const QRect area = captionArea(size());
+    QFont f = base;
+    auto fits = [&](const QFont &font) {
+        const QRect need = QFontMetrics(font).boundingRect(area, kCaptionFlags, text());
+        return need.width() <= area.width() && need.height() <= area.height();
+    };
+    if (!text().isEmpty() && base.pointSizeF() > 0) {
+        for (qreal pt = base.pointSizeF(); !fits(f) && pt - 0.25 >= kSmallestCaptionPoints;) {
+            pt -= 0.25;
+            f.setPointSizeF(pt);
+        }
+    }
+    m_fittedText = text();
+    m_fittedSize = size();
+    m_fittedFrom = base;
+    m_fittedFont = f;
+    return f;
 }
 
 void PanelButton::paintEvent(QPaintEvent *event)
@@ -46,9 +86,9 @@ void PanelButton::paintEvent(QPaintEvent *event)
     QRect textRect = r.adjusted(2, 1, -2, -1);
     if (down)
         textRect.translate(1, 1);
-    p.setFont(font());
-    p.setPen(isEnabled() ? palette().color(QPalette::ButtonText) : shadow);
-    p.drawText(textRect, Qt::AlignCenter | Qt::TextWordWrap, text());
+    p.setFont(captionFont());
+    p.setPen(isEnabled() ? m_captionColour : shadow);
+    p.drawText(textRect, kCaptionFlags, text());
     if (hasFocus()) {
         QStyleOptionFocusRect opt;
         opt.initFrom(this);
@@ -80,8 +120,8 @@ void PanelButton::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     event->accept();
-    if (!m_held || event->buttons() != Qt::NoButton)
-        return;  // another button is still down
+    if (!m_held || m_heldByKey || event->buttons() != Qt::NoButton)
+        return;  // another button is still down, or a key holds it
     m_held = false;
     update();
     emit mouseUp();
@@ -100,14 +140,46 @@ void PanelButton::cancelHold()
     if (!m_held)
         return;
     m_held = false;
+    m_heldByKey = 0;
     update();
     emit mouseUp();
 }
 
+namespace {
+bool isEnter(const QKeyEvent *event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+bool isActivation(const QKeyEvent *event)
+{
+    return event->key() == Qt::Key_Space || isEnter(event);
+}
+}
+
 void PanelButton::keyPressEvent(QKeyEvent *event)
 {
+    if (focusPolicy() == Qt::NoFocus) {
+        event->ignore();  // out of reach: the key goes on to the window
+        return;
+    }
     if (m_pressRelease) {
-        event->ignore();  // no click action: the key goes on to the window
+        if (!isActivation(event)) {
+            event->ignore();  // the key goes on to the window
+            return;
+        }
+        event->accept();
+        if (event->isAutoRepeat() || m_held)
+            return;
+        m_held = true;
+        m_heldByKey = event->key();
+        update();
+        emit mouseDown();
+        return;
+    }
+    if (isEnter(event)) {
+        event->accept();
+        if (!event->isAutoRepeat())
+            click();
         return;
     }
     QPushButton::keyPressEvent(event);
@@ -115,25 +187,97 @@ void PanelButton::keyPressEvent(QKeyEvent *event)
 
 void PanelButton::keyReleaseEvent(QKeyEvent *event)
 {
-    if (m_pressRelease) {
+    if (focusPolicy() == Qt::NoFocus) {
         event->ignore();
+        return;
+    }
+    if (m_pressRelease) {
+        if (!m_heldByKey || event->key() != m_heldByKey) {
+            event->ignore();
+            return;
+        }
+        event->accept();
+        if (!event->isAutoRepeat())
+            cancelHold();  // the release
+        return;
+    }
+    if (isEnter(event)) {
+        event->accept();
         return;
     }
     QPushButton::keyReleaseEvent(event);
 }
 
+// A key's release goes to whatever has the focus: a key hold ends with the focus.
+void PanelButton::focusOutEvent(QFocusEvent *event)
+{
+    if (m_heldByKey)
+        cancelHold();
+    QPushButton::focusOutEvent(event);
+}
+
+
+namespace {
+
+// A label as screen readers see it: static text under its name; a display line
+// (TXD, RXD, status) also gives its current text as the description and the value.
+class PanelLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit PanelLabelAccessible(PanelLabel *label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        const auto *label = static_cast<const PanelLabel *>(widget());
+        if (t == QAccessible::Name && label->accessibleName().isEmpty())
+            return label->caption();
+        if ((t == QAccessible::Value || t == QAccessible::Description) && label->isReadByScreenReaders())
+            return label->caption();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *panelLabelAccessible(const QString &className, QObject *object)
+{
+    if (className != QLatin1String("PanelLabel") || !object->isWidgetType())
+        return nullptr;
+    return new PanelLabelAccessible(static_cast<PanelLabel *>(object));
+}
+
+} // namespace
+
 PanelLabel::PanelLabel(const QString &caption, QWidget *parent) : QLabel(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(panelLabelAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setTextFormat(Qt::PlainText);
     setCaption(caption);
 }
 
 void PanelLabel::setCaption(const QString &caption)
 {
+    const bool changed = caption != m_caption;
     m_caption = caption;
     const QString shown = caption.left(kShownChars);
     if (shown != text())
         setText(shown);
+    if (changed && m_readByScreenReaders) {
+        // The line's text is its description: screen readers hear it change.
+        QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void PanelLabel::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    if (!m_borderColour.isValid() || frameShape() != QFrame::Box)
+        return;
+    QPainter p(this);
+    p.setPen(m_borderColour);
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 WordMarkImage::WordMarkImage(QWidget *parent) : QWidget(parent), m_picture(wordMarkPicture())

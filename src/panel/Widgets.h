@@ -7,15 +7,22 @@
 #include <QPushButton>
 
 // A push button whose face is painted in its back colour whatever the platform
-// style (unless it is a standard-style button). An auto-repeat key reports
-// mouseDown/mouseUp for any mouse button and has no click action, so neither the
-// space bar nor a click does anything on it.
+// style (unless it is a standard-style button). Enter clicks it as Space does.
+// An auto-repeat key reports mouseDown/mouseUp for any mouse button and has no
+// click action; Space or Enter held on it acts as a mouse button held (down on the
+// press, up on the release; the keyboard's own repeats are ignored). A button that
+// takes no focus takes no keys either.
 class PanelButton final : public QPushButton {
     Q_OBJECT
 public:
     explicit PanelButton(const QString &caption, QWidget *parent = nullptr);
 
     void setFaceColour(const QColor &colour) { m_face = colour; update(); }
+    // The caption's colour on a painted face, whatever the desktop's palette.
+    void setCaptionColour(const QColor &colour) { m_captionColour = colour; update(); }
+    // The font the caption is drawn in: the button's font, made smaller where the
+    // caption would not fit whole on the face.
+    QFont captionFont() const;
     void setPressRelease(bool on) { m_pressRelease = on; }
     bool isPressRelease() const { return m_pressRelease; }
     // True between mouseDown and mouseUp of an auto-repeat key.
@@ -35,11 +42,19 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     QColor m_face;  // invalid: a standard-style button in the system colours
+    QColor m_captionColour = Qt::black;
+    // The last fitted caption font and what it was fitted for.
+    mutable QFont m_fittedFont;
+    mutable QString m_fittedText;
+    mutable QSize m_fittedSize;
+    mutable QFont m_fittedFrom;
     bool m_pressRelease = false;
     bool m_held = false;
+    int m_heldByKey = 0;  // the key holding it down; 0 for the mouse
 };
 
 // A label whose caption can be any length: the whole text is kept and read back,
@@ -53,8 +68,20 @@ public:
 
     static constexpr qsizetype kShownChars = 160;
 
+    // A display line (TXD, RXD, status): screen readers read its text as the
+    // description and value, beside its fixed name, and hear of every change.
+    void setReadByScreenReaders(bool on) { m_readByScreenReaders = on; }
+    bool isReadByScreenReaders() const { return m_readByScreenReaders; }
+    // The colour of the single border, whatever the text colour.
+    void setBorderColour(const QColor &colour) { m_borderColour = colour; update(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     QString m_caption;
+    QColor m_borderColour;  // invalid: drawn by the frame in the text colour
+    bool m_readByScreenReaders = false;
 };
 
 // The word-mark picture, shown pixel for pixel; reports double-clicks.

@@ -4,11 +4,19 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QWidget>
 
 QSize QtWindowRuntime::screenSize() const
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     return screen ? screen->geometry().size() : QSize(1024, 768);
+}
+
+QMargins WindowRuntime::frameMargins(const QWidget &window) const
+{
+    const QRect outer = window.frameGeometry(), inner = window.geometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
 }
 
 void QtWindowRuntime::showWarning(QWidget *parent, const QString &text)

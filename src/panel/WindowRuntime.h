@@ -2,10 +2,12 @@
 // What the panel needs of the desktop beyond its own widgets: the screen size, the
 // modal warning box and ending the program. Tests put a recording fake behind it.
 
+#include <QMargins>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -19,6 +21,9 @@ public:
     virtual void showWarning(QWidget *parent, const QString &text) = 0;
     // Ends the program at once.
     virtual void endProgram() = 0;
+    // The title bar and borders the desktop puts around `window`, in pixels; none
+    // while it has not said (no window manager, or not yet managed).
+    virtual QMargins frameMargins(const QWidget &window) const;
 };
 
 class QtWindowRuntime final : public WindowRuntime {
@@ -36,6 +41,7 @@ public:
     QStringList warnings;
     int ends = 0;
     std::function<void()> onWarning;  // runs while the "box" would be open
+    std::optional<QMargins> frame;    // a window manager's frame to pretend; else the real one
 
     QSize screenSize() const override { return screen; }
     void showWarning(QWidget *, const QString &text) override
@@ -45,6 +51,10 @@ public:
             onWarning();
     }
     void endProgram() override { ++ends; }
+    QMargins frameMargins(const QWidget &window) const override
+    {
+        return frame ? *frame : WindowRuntime::frameMargins(window);
+    }
 };
 
 // The title of warning boxes.

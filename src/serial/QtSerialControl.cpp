@@ -2,6 +2,22 @@
 
 #include "SerialText.h"
 
+#include <QFile>
+#include <QSerialPortInfo>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QSerialPort::Parity toQtParity(char p)
@@ -15,13 +31,114 @@ QSerialPort::Parity toQtParity(char p)
     }
 }
 
-SerialError openError(const QSerialPort &port, const QString &path)
+QString systemText(int error)
 {
-    QString what = port.errorString();
-    // A device that another program holds fails QSerialPort's lock file.
-    if (port.error() == QSerialPort::PermissionError && what.contains(QLatin1String("locking")))
-        what = QStringLiteral("Device is busy (held by another program)");
-    return {ErrPortOpenFailed, QStringLiteral("%1: %2").arg(what, path)};
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+#ifdef Q_OS_UNIX
+// The lock file of `path` in the directories QSerialPort (and UUCP-style programs)
+// use, when it names a process that is alive. A stale lock QSerialPort has already
+// removed.
+std::optional<PortHolder> lockHolder(const QString &path)
+{
+    QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
+    name.replace(u'/', u'_');
+    for (const char *dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp",
+                            "/var/lock/lockdev", "/run/lock"}) {
+        QFile lock(QString::fromLatin1(dir) + QLatin1String("/LCK..") + name);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        bool ok = false;
+        const qint64 pid = QString::fromLatin1(lock.readLine(64)).trimmed().toLongLong(&ok);
+        if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max() || (::kill(pid_t(pid), 0) != 0 && errno != EPERM))
+            continue;
+        QString command;
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        if (comm.open(QIODevice::ReadOnly))
+            command = QString::fromLocal8Bit(comm.readAll()).trimmed();
+        if (command.isEmpty())
+            command = QStringLiteral("unknown command");
+        return PortHolder{pid, command, lock.fileName()};
+    }
+    return std::nullopt;
+}
+
+// Whether another program holds `path` with exclusive access (TIOCEXCL). Only
+// needed for root, whom the kernel lets open such a device anyway; everyone else
+// is refused by the open itself (EBUSY).
+bool heldExclusively(const QString &path)
+{
+#ifdef TIOCGEXCL
+    if (::geteuid() != 0)
+        return false;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int exclusive = 0;
+    const bool held = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    ::close(fd);
+    return held;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
+// The user's login name and, when membership of the device's group grants read and
+// write access, that group's name.
+std::pair<QString, QString> userAndDeviceGroup(const QString &path)
+{
+    QString user = QString::number(::geteuid());
+    if (const passwd *pw = ::getpwuid(::geteuid()))
+        user = QString::fromLocal8Bit(pw->pw_name);
+    QString group;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+        if (const ::group *gr = ::getgrgid(st.st_gid))
+            group = QString::fromLocal8Bit(gr->gr_name);
+    return {user, group};
+}
+
+// A file, directory or other thing that exists but is no device.
+bool existsButIsNoDevice(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISCHR(st.st_mode);
+}
+#else
+std::optional<PortHolder> lockHolder(const QString &) { return std::nullopt; }
+bool heldExclusively(const QString &) { return false; }
+std::pair<QString, QString> userAndDeviceGroup(const QString &) { return {qEnvironmentVariable("USERNAME"), QString()}; }
+bool existsButIsNoDevice(const QString &) { return false; }
+#endif
+
+// What a failed open says: what happened and what to do, the system's description
+// and the path on the first line.
+SerialError openError(const QSerialPort &port, const QString &path, int portNumber)
+{
+    const QString what = port.errorString();
+    const auto text = [&]() -> QString {
+        // A device that another program holds fails QSerialPort's lock file, or,
+        // held with exclusive access, the open itself.
+        if ((port.error() == QSerialPort::PermissionError && what.contains(QLatin1String("locking")))
+            || what == systemText(EBUSY))
+            return heldElsewhereText(path, lockHolder(path));
+        if (port.error() == QSerialPort::DeviceNotFoundError) {
+            QList<SerialAdapter> present;
+            for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+                present.append({info.systemLocation(), info.description()});
+            return missingDeviceText(what, path, portNumber, present);
+        }
+        if (port.error() == QSerialPort::PermissionError) {
+            const auto [user, group] = userAndDeviceGroup(path);
+            return noAccessText(what, path, user, group);
+        }
+        if (what == systemText(ENOTTY) || what == systemText(EISDIR) || existsButIsNoDevice(path))
+            return notASerialPortText(what, path, portNumber);
+        return QStringLiteral("%1: %2").arg(what, path);
+    };
+    return {ErrPortOpenFailed, text()};
 }
 
 } // namespace
@@ -117,10 +234,12 @@ SerialResult QtSerialControl::setPortOpen(bool open)
     const QString path = m_devices.value(m_commPort);
     if (path.isEmpty())
         return SerialError{ErrNoSuchPort, QStringLiteral("No device for COM%1").arg(m_commPort)};
+    if (heldExclusively(path))
+        return SerialError{ErrPortOpenFailed, heldElsewhereText(path, lockHolder(path))};
     m_port.setPortName(path);
     m_port.clearError();
     if (!m_port.open(QIODevice::ReadWrite)) {
-        const SerialError e = openError(m_port, path);
+        const SerialError e = openError(m_port, path, m_commPort);
         m_port.clearError();
         return e;
     }

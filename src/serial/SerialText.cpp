@@ -39,3 +39,51 @@ std::optional<LineSettings> parseLineSettings(const QString &settings)
         return std::nullopt;
     return s;
 }
+
+QString notASerialPortText(const QString &what, const QString &path, int port)
+{
+    return QStringLiteral("%1: %2\n%2 is not a serial port. Start the panel with --com%3 DEVICE naming the "
+                          "serial port the projector is connected to (e.g. --com%3 /dev/ttyUSB0).")
+        .arg(what, path)
+        .arg(port);
+}
+
+QString noAccessText(const QString &what, const QString &path, const QString &user, const QString &group)
+{
+    QString text = QStringLiteral("%1: %2\nThe user %3 has no access to this device.").arg(what, path, user);
+    if (group.isEmpty())
+        return text + QStringLiteral(" Ask the administrator for read and write access to it.");
+    return text
+        + QStringLiteral(" Members of its group \"%1\" have access: add the user to it (sudo adduser %2 %1), "
+                         "then log out and in again.")
+              .arg(group, user);
+}
+
+QString heldElsewhereText(const QString &path, const std::optional<PortHolder> &holder)
+{
+    QString text = QStringLiteral("Device is busy (held by another program): %1\n").arg(path);
+    if (holder)
+        text += QStringLiteral("Its lock file %1 names process %2 (%3). Close that program, then choose the port again with the COM button.")
+                    .arg(holder->lockFile)
+                    .arg(holder->pid)
+                    .arg(holder->command);
+    else
+        text += QStringLiteral("Close the program that uses it, then choose the port again with the COM button.");
+    return text;
+}
+
+QString missingDeviceText(const QString &what, const QString &path, int port, const QList<SerialAdapter> &present)
+{
+    QString text = QStringLiteral("%1: %2\nThere is no device %2.").arg(what, path);
+    if (present.isEmpty())
+        return text + QStringLiteral(" No serial port was found on this computer: connect the serial adapter, "
+                                     "or start the panel with --com%1 DEVICE naming its device.")
+                          .arg(port);
+    text += QStringLiteral(" Serial ports on this computer:");
+    for (const SerialAdapter &a : present)
+        text += a.description.isEmpty() ? QStringLiteral("\n  %1").arg(a.path)
+                                        : QStringLiteral("\n  %1 (%2)").arg(a.path, a.description);
+    return text + QStringLiteral("\nTo use one, start the panel with --com%1 DEVICE, e.g. orva-panel --com%1 %2")
+                      .arg(port)
+                      .arg(present.first().path);
+}

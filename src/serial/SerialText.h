@@ -3,6 +3,7 @@
 // in the trace never shift. A character with no single-byte form goes out as "?".
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -19,3 +20,32 @@ struct LineSettings {
 // Parses "19200,N,8,1" (blanks around the fields allowed, parity letter in either
 // case). Answers nothing for a malformed or unsupported string.
 std::optional<LineSettings> parseLineSettings(const QString &settings);
+
+// Texts of the open failures the warning box shows. The first line is the short
+// form, the system's description and the path ("Permission denied: /dev/ttyS0");
+// the lines after it say what that means and what to do.
+
+// A path that is not a serial device (/dev/null, a regular file, a directory).
+// `port` is the port number whose device option (--com1, --com2) names another one.
+QString notASerialPortText(const QString &what, const QString &path, int port);
+
+// The user lacks access. `group` is the device's group when membership of it grants
+// read and write access, else empty.
+QString noAccessText(const QString &what, const QString &path, const QString &user, const QString &group);
+
+// The process named in the device's lock file.
+struct PortHolder {
+    qint64 pid = 0;
+    QString command;
+    QString lockFile;
+};
+// Another program holds the device (lock file, or exclusive access).
+QString heldElsewhereText(const QString &path, const std::optional<PortHolder> &holder);
+
+// A serial port the system knows of: its device path and the adapter's description.
+struct SerialAdapter {
+    QString path;
+    QString description;
+};
+// The device does not exist; `present` are the serial ports the system does list.
+QString missingDeviceText(const QString &what, const QString &path, int port, const QList<SerialAdapter> &present);
