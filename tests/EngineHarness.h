@@ -27,6 +27,8 @@ struct Engine {
     QString rxd() const { return engine.line(ExchangeEngine::Line::Rxd); }
     QString status() const { return engine.line(ExchangeEngine::Line::Status); }
     const PanelState &state() const { return engine.state(); }
+    ExchangeEngine &exchange() { return engine; }
+    const ExchangeEngine &exchange() const { return engine; }
 
     void click(const char *name) { QVERIFY2(engine.click(QString::fromLatin1(name)), name); }
     void press(const char *name) { QVERIFY2(engine.press(QString::fromLatin1(name)), name); }

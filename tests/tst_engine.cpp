@@ -4,6 +4,7 @@
 
 #include "EngineHarness.h"
 #include "ExpectedOneShots.h"
+#include "ExpectedRepeatKeys.h"
 #include "TestSupport.h"
 
 #include "exchange/StatusDecoding.h"
@@ -44,6 +45,18 @@ void earlierStatus(Engine &p)
     p.serial.receive(QStringLiteral("00\r"));
     QCOMPARE(p.status(), QStringLiteral(" Power ON"));
     tick(p.engine.replyTimer);
+}
+
+// Presses the key, checks the first command and `ticks` repeats.
+void pressAndRepeat(Engine &p, const KeyRow &k, int ticks, int repeatMs, int replyWindowMs, int displayHoldMs)
+{
+    p.press(k.control);
+    for (int i = 0; i <= ticks; ++i) {
+        if (i > 0)
+            tick(p.engine.repeatTimer);
+        QCOMPARE(p.takeWritten(), wire(k));  // one command per tick, the same one
+        checkHeldExchange(p, k, repeatMs, replyWindowMs, displayHoldMs);
+    }
 }
 
 } // namespace
@@ -408,22 +421,115 @@ private slots:
         QVERIFY(!p.engine.repeatTimer.isActive() && !p.engine.replyTimer.isActive());
     }
 
-    // A held key sends at once and on every repeat tick until it is released.
-    void heldKey()
+    // Every auto-repeat key: press, three ticks, a reply while held, release, ticks
+    // after the release. An earlier status stays on the status line until the display
+    // hold ends; in the variant "display hold ended" that happens while the key is
+    // held, and the release starts the display hold again.
+    void repeatKeyHeld_data()
     {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("holdEnded");
+        for (const bool holdEnded : {false, true})
+            for (int i = 0; i < kKeyCount; ++i)
+                QTest::addRow("%s%s %s", holdEnded ? "display hold ended: " : "", kKeys[i].control, kKeys[i].label)
+                    << i << holdEnded;
+    }
+    void repeatKeyHeld()
+    {
+        QFETCH(int, key);
+        QFETCH(bool, holdEnded);
+        const KeyRow &k = kKeys[key];
         Engine p;
+        earlierStatus(p);
         p.takeWritten();
-        p.press("Command1");
-        QCOMPARE(p.takeWritten(), QByteArray("C09\r"));
-        QCOMPARE(p.engine.repeatTimer.interval(), 250);
-        tick(p.engine.repeatTimer);
-        tick(p.engine.repeatTimer);
-        QCOMPARE(p.takeWritten(), QByteArray("C09\rC09\r"));
-        p.release("Command1");
-        QCOMPARE(p.state().repeatCode, quint8(0));
-        QVERIFY(!p.engine.repeatTimer.isActive());
-        tick(p.engine.repeatTimer);
-        QVERIFY(p.serial.written.isEmpty());
+        tick(p.engine.repeatTimer);  // nothing held: nothing to send
+        QCOMPARE(p.takeWritten(), QByteArray());
+
+        pressAndRepeat(p, k, 3, k.repeat(), k.reply(), k.hold());
+        QCOMPARE(p.state().keyMode, quint8(0));
+        p.serial.receive(QStringLiteral("\x06"));
+        QCOMPARE(p.state().rxText, QStringLiteral("\x06"));
+        QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
+        if (holdEnded) {
+            tick(p.engine.replyTimer);
+            tick(p.engine.displayHoldTimer);
+            QVERIFY(!p.engine.replyTimer.isActive() && !p.engine.displayHoldTimer.isActive() && p.engine.repeatTimer.isActive());
+        }
+
+        p.release(k.control);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        checkReleasedExchange(p, k, k.repeat(), 0);
+        QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
+        checkTicksSendNothing(p);
+        tick(p.engine.displayHoldTimer);
+        QCOMPARE(p.status(), QString());
+    }
+
+    // The arrows keep the repeat interval the last setter left and take the hold
+    // intervals from keyMode: 1 (menu) -> 150/190, 3 (zoom) -> 5/5, else as they are.
+    void arrowsByKeyMode_data()
+    {
+        QTest::addColumn<QStringList>("steps");  // "click CommandN" or "hold CommandN"
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("repeatMs");
+        QTest::addColumn<int>("replyWindowMs");
+        QTest::addColumn<int>("displayHoldMs");
+        QTest::addColumn<int>("keyMode");
+        struct Context {
+            const char *name;
+            QStringList steps;
+            int repeatMs, replyWindowMs, displayHoldMs, keyMode;
+        };
+        const Context contexts[] = {
+            {"start", {}, 200, 500, 1000, 0},
+            {"MENU ON", {"click Command23"}, 200, 150, 190, 1},
+            {"A-IMAGE", {"click Command13"}, 200, 150, 190, 1},
+            {"D.Zoom", {"hold Command48"}, 5, 5, 5, 3},
+            {"D.Zoom, then MENU ON", {"hold Command48", "click Command23"}, 200, 150, 190, 1},
+            {"MENU ON, then D.Zoom", {"click Command23", "hold Command49"}, 5, 5, 5, 3},
+            {"VOL +", {"hold Command1"}, 250, 500, 1000, 0},
+            {"SELECT", {"hold Command6"}, 500, 500, 1000, 0},
+            {"MENU ON, then VOL +", {"click Command23", "hold Command1"}, 250, 150, 190, 1},
+            {"D.Zoom, then SELECT", {"hold Command48", "hold Command6"}, 500, 5, 5, 3},
+            // keyMode 0 leaves whatever a one-shot button set; one that is no menu
+            // button leaves keyMode as it is.
+            {"picture mode STAND", {"click Command4"}, 200, 2000, 2500, 0},
+            {"MENU ON, then picture mode", {"click Command23", "click Command4"}, 200, 150, 190, 1},
+        };
+        for (const Context &c : contexts)
+            for (int i = 0; i < kKeyCount; ++i)
+                if (kKeys[i].arrow)
+                    QTest::addRow("%s: %s", c.name, kKeys[i].label)
+                        << c.steps << i << c.repeatMs << c.replyWindowMs << c.displayHoldMs << c.keyMode;
+    }
+    void arrowsByKeyMode()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(int, key);
+        QFETCH(int, repeatMs);
+        QFETCH(int, replyWindowMs);
+        QFETCH(int, displayHoldMs);
+        QFETCH(int, keyMode);
+        const KeyRow &k = kKeys[key];
+        Engine p;
+        for (const QString &step : steps) {
+            const QByteArray control = step.section(QLatin1Char(' '), 1).toLatin1();
+            if (step.startsWith(QLatin1String("click"))) {
+                p.click(control.constData());
+            } else {
+                p.press(control.constData());
+                p.release(control.constData());
+            }
+        }
+        p.takeWritten();
+        QCOMPARE(int(p.state().keyMode), keyMode);
+
+        pressAndRepeat(p, k, 2, repeatMs, replyWindowMs, displayHoldMs);
+        QCOMPARE(int(p.state().keyMode), keyMode);
+        p.release(k.control);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        checkReleasedExchange(p, k, repeatMs, keyMode);
+        checkTicksSendNothing(p);
     }
 
     // Start-up opens COM1 at 19200 and reports it in use; END closes the port.
