@@ -242,7 +242,7 @@ int main(int argc, char *argv[])
     RecordingRuntime runtime;
     bench::printWarnings(runtime);
     auto form = std::make_unique<Form1>(serial, runtime);
-    form->Form_Load();
+    form->start();
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get()))
         std::fprintf(stderr, "bench_latency: the window was not exposed\n");
@@ -303,8 +303,8 @@ int main(int argc, char *argv[])
     auto endWindows = [&] {
         // What the reply window and the display hold do when they run out: RXD
         // and the status line empty. Let the emptied status line paint.
-        QMetaObject::invokeMethod(&form->Timer2, "timeout");
-        QMetaObject::invokeMethod(&form->Timer4, "timeout");
+        QMetaObject::invokeMethod(&form->engine().replyTimer, "timeout");
+        QMetaObject::invokeMethod(&form->engine().displayHoldTimer, "timeout");
         QEventLoop idle;
         watch.onPaint = [&idle] { idle.quit(); };
         QTimer::singleShot(100, &idle, &QEventLoop::quit);

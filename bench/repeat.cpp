@@ -13,7 +13,7 @@
 //  - "log arrival": the CLOCK_MONOTONIC time at which each log line reached
 //    this process (a reader thread blocks on the pipe), microseconds, but it
 //    includes the simulator's and the pipe's scheduling jitter.
-// The panel's own repeat timer (Timer1) ticks are timed too, and, for
+// The panel's own repeat timer ticks are timed too, and, for
 // reference, a bare Qt::PreciseTimer of the same interval held as long in this
 // process while the panel is idle.
 // --dump prints every interval to stderr.
@@ -223,13 +223,13 @@ public:
         registerFontSubstitutions();
         bench::printWarnings(runtime);
         form = std::make_unique<Form1>(serial, runtime);
-        form->Form_Load();
+        form->start();
         if (baud == 9600)
-            form->Option10_Click();
+            form->choose9600();
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()))
             std::fprintf(stderr, "bench_repeat: the window was not exposed\n");
-        QObject::connect(&form->Timer1, &QTimer::timeout, [this] { ticks.push_back(double(monoNs()) / 1e6); });
+        QObject::connect(&form->engine().repeatTimer, &QTimer::timeout, [this] { ticks.push_back(double(monoNs()) / 1e6); });
     }
     PanelButton *button(const char *name) const
     {
@@ -239,7 +239,7 @@ public:
     QtSerialControl serial;
     RecordingRuntime runtime;
     std::unique_ptr<Form1> form;
-    std::vector<double> ticks;  // Timer1 timeouts, ms
+    std::vector<double> ticks;  // repeat timer timeouts, ms
 };
 
 void dump(const char *what, const Case &c, const std::vector<double> &stampsMs)

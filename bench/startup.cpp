@@ -133,7 +133,7 @@ int main(int argc, char *argv[])
     const double formMs = clock.sinceStart();
     FirstPaint firstPaint(clock);
     form.installEventFilter(&firstPaint);
-    form.Form_Load();
+    form.start();
     const double loadMs = clock.sinceStart();
     form.show();
     const double showMs = clock.sinceStart();

@@ -124,7 +124,7 @@ int main(int argc, char *argv[])
     QtSerialControl serial(options.devices);
     QtWindowRuntime runtime;
     Form1 form(serial, runtime);
-    form.Form_Load();
+    form.start();
     form.show();
     return app.exec();
 }

@@ -25,7 +25,7 @@ struct Panel {
         registerFontSubstitutions();
         form = std::make_unique<Form1>(serial, runtime);
         if (load)
-            form->Form_Load();
+            form->start();
         if (show) {
             form->show();
             QCoreApplication::processEvents();
@@ -42,6 +42,7 @@ struct Panel {
     QString rxd() const { return line("Label12"); }
     QString status() const { return line("Label22"); }
     const PanelState &state() const { return form->state(); }
+    ExchangeEngine &exchange() const { return form->engine(); }
 
     void click(const char *name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
     void press(const char *name, Qt::MouseButton b = Qt::LeftButton) const { QTest::mousePress(button(name), b); }

@@ -72,7 +72,7 @@ void run(Panel &p, const QString &steps)
 void checkWindow(const Panel &p, int height, int flag, const QString &caption, bool dataButtonShown = true)
 {
     QCOMPARE(p.form->outerHeightTwips(), height);
-    QCOMPARE(p.state().DataAreaFlag, qint16(flag));
+    QCOMPARE(p.form->dataAreaFlag(), qint16(flag));
     QCOMPARE(p.button("Command34")->text(), caption);
     QCOMPARE(p.button("Command34")->isVisible(), dataButtonShown);
 }
@@ -218,8 +218,8 @@ private slots:
         QCOMPARE(p.form->outerHeightTwips(), before);
         p.click("Command34");
         checkWindow(p, after, 0, caption);
-        QVERIFY(p.form->Timer3.isActive());
-        QCOMPARE(p.form->Timer3.interval(), 5000);
+        QVERIFY(p.form->portFrameTimer.isActive());
+        QCOMPARE(p.form->portFrameTimer.interval(), 5000);
     }
 
     // With the port frame shown, the data button starts the frame timer's count again.
@@ -227,21 +227,21 @@ private slots:
     {
         Panel p;
         run(p, QStringLiteral("H"));
-        QVERIFY(!p.form->Timer3.isActive());
+        QVERIFY(!p.form->portFrameTimer.isActive());
         p.click("Command33");
         QVERIFY(p.w("Frame8")->isVisible());
         QTest::qWait(600);
-        const int left = p.form->Timer3.remainingTime();
-        QVERIFY(p.form->Timer3.isActive());
+        const int left = p.form->portFrameTimer.remainingTime();
+        QVERIFY(p.form->portFrameTimer.isActive());
         p.click("Command34");
-        QVERIFY(p.form->Timer3.isActive());
-        QVERIFY2(p.form->Timer3.remainingTime() > left,
-                 qPrintable(QStringLiteral("%1 then %2").arg(left).arg(p.form->Timer3.remainingTime())));
-        QVERIFY(p.form->Timer3.remainingTime() <= 5000);
+        QVERIFY(p.form->portFrameTimer.isActive());
+        QVERIFY2(p.form->portFrameTimer.remainingTime() > left,
+                 qPrintable(QStringLiteral("%1 then %2").arg(left).arg(p.form->portFrameTimer.remainingTime())));
+        QVERIFY(p.form->portFrameTimer.remainingTime() <= 5000);
         QVERIFY(p.w("Frame8")->isVisible());
-        tick(p.form->Timer3);
+        tick(p.form->portFrameTimer);
         QVERIFY(!p.w("Frame8")->isVisible());
-        QVERIFY(!p.form->Timer3.isActive());
+        QVERIFY(!p.form->portFrameTimer.isActive());
     }
 
     // Under a title bar up to the design's (370 twips) the outer heights are met
@@ -297,7 +297,7 @@ private slots:
         key(Qt::Key_Space);
         QCOMPARE(p.form->outerHeightTwips(), kData);
         QCOMPARE(data->text(), kHideData);
-        QVERIFY(p.form->Timer3.isActive());
+        QVERIFY(p.form->portFrameTimer.isActive());
         key(Qt::Key_Space);
         QCOMPARE(p.form->outerHeightTwips(), kCompact);
         QCOMPARE(data->text(), kShowData);

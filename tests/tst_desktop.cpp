@@ -81,7 +81,7 @@ private slots:
         Panel p;
         QApplication::setPalette(desktop);
         p.form->setOuterHeightTwips(9100);
-        p.form->Form_KeyDown(Qt::Key_H, 2);  // Ctrl+H: shows the data-area button
+        p.form->keyPreview(Qt::Key_H, 2);  // Ctrl+H: shows the data-area button
         p.click("Command44");
         p.serial.receive(QStringLiteral("00\r"));  // text on the three display lines
         p.click("Command33");                      // the options on show

@@ -28,7 +28,7 @@ struct SimPanel {
         registerFontSubstitutions();
         serial = std::make_unique<QtSerialControl>(QMap<int, QString>{{1, pty}, {2, QStringLiteral("/dev/orva-none")}});
         form = std::make_unique<Form1>(*serial, runtime);
-        form->Form_Load();
+        form->start();
         form->setOuterHeightTwips(9100);
         form->show();
     }
@@ -79,7 +79,7 @@ private slots:
         // An operator waits for each reply window to end before the next command.
         auto exchange = [&p](const char *button) {
             p.click(button);
-            QTRY_VERIFY_WITH_TIMEOUT(!p.form->Timer2.isActive(), kWait);
+            QTRY_VERIFY_WITH_TIMEOUT(!p.form->engine().replyTimer.isActive(), kWait);
         };
         exchange("Command44");
         QCOMPARE(p.line("Label22"), QStringLiteral(" Stand by"));
@@ -133,12 +133,12 @@ private slots:
     void garbageIsTracedExactly()
     {
         SimPanel p({"--garbage", "--seed", "7"});
-        p.form->Timer2.setInterval(3000);  // keep the reply window open while the bytes arrive
+        p.form->engine().replyTimer.setInterval(3000);  // keep the reply window open while the bytes arrive
         p.click("Command44");
         QByteArray sent;
         QTRY_VERIFY_WITH_TIMEOUT((sent += p.repliesSent()).endsWith('\r'), kWait);
-        QTRY_COMPARE_WITH_TIMEOUT(p.form->state().RxText.size(), qsizetype(sent.size()), kWait);
-        QCOMPARE(p.form->state().RxText, lineBytesToText(sent));
+        QTRY_COMPARE_WITH_TIMEOUT(p.form->state().rxText.size(), qsizetype(sent.size()), kWait);
+        QCOMPARE(p.form->state().rxText, lineBytesToText(sent));
         QCOMPARE(p.line("Label12"), traceText(lineBytesToText(sent)));
         QVERIFY(p.line("Label12").contains(QStringLiteral("? ")));
     }

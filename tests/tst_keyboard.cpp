@@ -236,19 +236,19 @@ private slots:
         autoRepeat(b, k, m);
         autoRepeat(b, k, m);
         QCOMPARE(p.takeWritten(), QByteArray());
-        QCOMPARE(p.form->Timer1.isActive(), repeats);
-        tick(p.form->Timer1);
+        QCOMPARE(p.form->engine().repeatTimer.isActive(), repeats);
+        tick(p.form->engine().repeatTimer);
         QCOMPARE(p.takeWritten(), repeats ? wire : QByteArray());
         QTest::keyRelease(b, k, m);
         QCOMPARE(p.takeWritten(), atPress ? QByteArray() : wire);
-        QCOMPARE(p.state().RepeatCode, quint8(0));
-        QVERIFY(!p.form->Timer1.isActive());
+        QCOMPARE(p.state().repeatCode, quint8(0));
+        QVERIFY(!p.form->engine().repeatTimer.isActive());
         QVERIFY(!b->isHeld());
-        tick(p.form->Timer1);
+        tick(p.form->engine().repeatTimer);
         QCOMPARE(p.takeWritten(), QByteArray());
         if (control == QLatin1String("Command48")) {
-            QCOMPARE(int(p.state().KeyMode), 3);
-            QCOMPARE(p.form->Timer1.interval(), 5);
+            QCOMPARE(int(p.state().keyMode), 3);
+            QCOMPARE(p.form->engine().repeatTimer.interval(), 5);
         }
     }
 
@@ -257,16 +257,16 @@ private slots:
     {
         Panel p;
         activate(p);
-        p.form->Timer1.setInterval(60000);  // the arrows repeat at the interval left
+        p.form->engine().repeatTimer.setInterval(60000);  // the arrows repeat at the interval left
         PanelButton *up = p.button("Command5");
         up->setFocus(Qt::TabFocusReason);
         QTest::keyPress(up, Qt::Key_Space);
-        QVERIFY(p.form->Timer1.isActive());
+        QVERIFY(p.form->engine().repeatTimer.isActive());
         QTest::qWait(50);
-        const int before = p.form->Timer1.remainingTime();
+        const int before = p.form->engine().repeatTimer.remainingTime();
         QVERIFY(before < 60000);
         autoRepeat(up, Qt::Key_Space, {});
-        QVERIFY(p.form->Timer1.remainingTime() <= before);
+        QVERIFY(p.form->engine().repeatTimer.remainingTime() <= before);
         QCOMPARE(p.takeWritten(), QByteArray("C3C\r"));
         QTest::keyRelease(up, Qt::Key_Space);
     }
@@ -291,7 +291,7 @@ private slots:
         vol->setFocus(Qt::TabFocusReason);
         QTest::keyPress(vol, Qt::Key_Space);
         QCOMPARE(p.takeWritten(), QByteArray("C09\r"));
-        QVERIFY(p.form->Timer1.isActive());
+        QVERIFY(p.form->engine().repeatTimer.isActive());
         if (how == QLatin1String("focus moved")) {
             p.w("Command18")->setFocus(Qt::TabFocusReason);
         } else if (how == QLatin1String("hidden")) {
@@ -301,10 +301,10 @@ private slots:
             QApplication::setActiveWindow(&other);
         }
         QVERIFY(!vol->isHeld());
-        QCOMPARE(p.state().RepeatCode, quint8(0));
-        QVERIFY(!p.form->Timer1.isActive());
+        QCOMPARE(p.state().repeatCode, quint8(0));
+        QVERIFY(!p.form->engine().repeatTimer.isActive());
         autoRepeat(vol, Qt::Key_Space, {});  // the key still down does not press again
-        tick(p.form->Timer1);
+        tick(p.form->engine().repeatTimer);
         QTest::keyRelease(vol, Qt::Key_Space);
         QCOMPARE(p.takeWritten(), QByteArray());
     }

@@ -167,7 +167,7 @@ private slots:
         QVERIFY(!p.w<QRadioButton>("Option2")->isChecked());
         QCOMPARE(p.button("Command34")->text(), QString::fromUtf8("データを表示する"));
         const int intervals[] = {200, 500, 5000, 1000, 2000};
-        QTimer *timers[] = {&p.form->Timer1, &p.form->Timer2, &p.form->Timer3, &p.form->Timer4, &p.form->Timer5};
+        QTimer *timers[] = {&p.form->engine().repeatTimer, &p.form->engine().replyTimer, &p.form->portFrameTimer, &p.form->engine().displayHoldTimer, &p.form->unusedTimer};
         for (int i = 0; i < 5; ++i) {
             QCOMPARE(timers[i]->objectName(), QStringLiteral("Timer%1").arg(i + 1));
             QCOMPARE(timers[i]->interval(), intervals[i]);

@@ -20,7 +20,7 @@ struct PtyPanel {
     {
         registerFontSubstitutions();
         form = std::make_unique<Form1>(serial, runtime);
-        form->Form_Load();
+        form->start();
         form->show();
         QCoreApplication::processEvents();
     }
@@ -97,11 +97,11 @@ private slots:
                 p.click("Command33");  // a second press while shown keeps it shown
             QVERIFY(p.w("Frame8")->isVisible());
             QVERIFY(option(p, 1)->isVisible() && p.w("Option10")->isVisible());
-            QVERIFY(p.form->Timer3.isActive());
-            QCOMPARE(p.form->Timer3.interval(), 5000);
-            tick(p.form->Timer3);
+            QVERIFY(p.form->portFrameTimer.isActive());
+            QCOMPARE(p.form->portFrameTimer.interval(), 5000);
+            tick(p.form->portFrameTimer);
             QVERIFY(!p.w("Frame8")->isVisible());
-            QVERIFY(!p.form->Timer3.isActive());
+            QVERIFY(!p.form->portFrameTimer.isActive());
         }
         QVERIFY(p.serial.log.isEmpty());
         QVERIFY(p.runtime.warnings.isEmpty());
@@ -128,13 +128,13 @@ private slots:
         QCOMPARE(p.serial.commPort(), to);
         QCOMPARE(shownPort(p), to);
         QCOMPARE(p.serial.settings(), QStringLiteral("19200,N,8,1"));
-        QCOMPARE(p.state().CommSettings, QStringLiteral("19200,N,8,1"));
+        QCOMPARE(p.state().commSettings, QStringLiteral("19200,N,8,1"));
         QVERIFY(p.runtime.warnings.isEmpty());
         // The frame goes at once; the frame timer is left running and its tick stops it.
         QVERIFY(!p.w("Frame8")->isVisible());
-        QVERIFY(p.form->Timer3.isActive());
-        tick(p.form->Timer3);
-        QVERIFY(!p.form->Timer3.isActive());
+        QVERIFY(p.form->portFrameTimer.isActive());
+        tick(p.form->portFrameTimer);
+        QVERIFY(!p.form->portFrameTimer.isActive());
         QVERIFY(!p.w("Frame8")->isVisible());
         QCOMPARE(p.serial.log.size(), 3);
     }
@@ -157,7 +157,7 @@ private slots:
         Panel p;
         if (inUse == 2) {
             choosePort(p, 2);
-            tick(p.form->Timer3);
+            tick(p.form->portFrameTimer);
         }
         p.serial.unopenable[chosen] = description;
         p.serial.log.clear();
@@ -177,8 +177,8 @@ private slots:
         QCOMPARE(shownPort(p), inUse);
         QCOMPARE(p.serial.settings(), QStringLiteral("19200,N,8,1"));
         QVERIFY(p.w("Frame8")->isVisible());
-        QVERIFY(p.form->Timer3.isActive());
-        tick(p.form->Timer3);
+        QVERIFY(p.form->portFrameTimer.isActive());
+        tick(p.form->portFrameTimer);
         QVERIFY(!p.w("Frame8")->isVisible());
         QCOMPARE(p.runtime.warnings.size(), 1);
         QCOMPARE(p.serial.log.size(), 5);
@@ -218,7 +218,7 @@ private slots:
         p.serial.unopenable[port] = description;
         bool visibleWhenWarned = false;
         p.runtime.onWarning = [&] { visibleWhenWarned = p.form->isVisible(); };
-        p.form->Form_Load();
+        p.form->start();
         QVERIFY(p.runtime.warnings.isEmpty());
         p.form->show();
         QCoreApplication::processEvents();
@@ -227,7 +227,7 @@ private slots:
             QCOMPARE(p.serial.commPort(), 2);
             QCOMPARE(p.serial.openCount, 0);
             QCOMPARE(shownPort(p), 0);
-            QVERIFY(!p.w("Frame8")->isVisible() && !p.form->Timer3.isActive());
+            QVERIFY(!p.w("Frame8")->isVisible() && !p.form->portFrameTimer.isActive());
         } else {
             choosePort(p, 2);
             QCOMPARE(shownPort(p), 1);
@@ -307,7 +307,7 @@ private slots:
         }
         QCOMPARE(p.serial.log, log);
         QCOMPARE(p.serial.settings(), settings);
-        QCOMPARE(p.state().CommSettings, settings);
+        QCOMPARE(p.state().commSettings, settings);
         QVERIFY(p.serial.portOpen());
         QCOMPARE(p.serial.commPort(), 1);
         QCOMPARE(shownPort(p), 1);

@@ -1,102 +1,28 @@
-// The auto-repeat keys as the operator uses them: a press sends the key's code at
-// once, every repeat tick sends it again, a release tidies the exchange up; the
-// arrows take their hold intervals from the key context (KeyMode). Also the mended
-// stuck-key fault: a held key whose release never arrives stops as on a release.
-// The repeat timer is driven tick by tick; only realTimeHold lets it run for real.
+// The auto-repeat keys from the window: each mouse button, a second button, the
+// space bar and the keyboard's own repeats reach the engine as one press and one
+// release; the lines show the trace. Also the mended stuck-key fault: a held key
+// whose release never arrives stops as on a release. What a held key sends and the
+// intervals it runs with are tested on the engine alone (tst_engine). The repeat
+// timer is driven tick by tick; only realTimeHold lets it run for real.
 
+#include "ExpectedRepeatKeys.h"
 #include "PanelHarness.h"
-#include "TestSupport.h"
 
 #include <QApplication>
 #include <QRadioButton>
 
 namespace {
 
-// Every auto-repeat key, written out by hand. The arrows set no intervals of their
-// own (their hold intervals come from KeyMode); a D.Zoom release also sets the
-// repeat interval to 5 and KeyMode to 3.
-struct KeyRow {
-    const char *control;
-    const char *label;
-    quint8 repeatCode;
-    const char *code;
-    const char *trace;  // the TXD line after the key's code went out
-    bool arrow;
-    int repeatMs, replyWindowMs, displayHoldMs;
-    bool zoom;
-    // The intervals a press right after start-up runs with.
-    int repeat() const { return arrow ? 200 : repeatMs; }
-    int reply() const { return arrow ? 500 : replyWindowMs; }
-    int hold() const { return arrow ? 1000 : displayHoldMs; }
-};
-
-constexpr KeyRow kKeys[] = {
-    {"Command1", "VOL +", 1, "C09", " C 0 9 CR ", false, 250, 200, 245, false},
-    {"Command2", "VOL -", 2, "C0A", " C 0 A CR ", false, 250, 200, 245, false},
-    {"Command15", "Brightness +", 7, "C20", " C 2 0 CR ", false, 50, 25, 25, false},
-    {"Command35", "Brightness -", 8, "C21", " C 2 1 CR ", false, 50, 25, 25, false},
-    {"Command48", "D.Zoom +", 17, "C30", " C 3 0 CR ", false, 250, 200, 245, true},
-    {"Command49", "D.Zoom -", 18, "C31", " C 3 1 CR ", false, 250, 200, 245, true},
-    {"Command50", "Keystone +", 19, "C8E", " C 8 E CR ", false, 250, 200, 245, false},
-    {"Command51", "Keystone -", 20, "C8F", " C 8 F CR ", false, 250, 200, 245, false},
-    {"Command6", "SELECT", 13, "C3F", " C 3 F CR ", false, 500, 200, 245, false},
-    {"Command5", "up", 3, "C3C", " C 3 C CR ", true, 0, 0, 0, false},
-    {"Command7", "down", 4, "C3D", " C 3 D CR ", true, 0, 0, 0, false},
-    {"Command9", "left", 5, "C3B", " C 3 B CR ", true, 0, 0, 0, false},
-    {"Command8", "right", 6, "C3A", " C 3 A CR ", true, 0, 0, 0, false},
-};
-constexpr int kKeyCount = int(std::size(kKeys));
-
-QByteArray wire(const KeyRow &k) { return QByteArray(k.code) + '\r'; }
-
-// One column "key" (an index into kKeys), one row per key.
-void addKeyRows()
-{
-    QTest::addColumn<int>("key");
-    for (int i = 0; i < kKeyCount; ++i)
-        QTest::addRow("%s %s", kKeys[i].control, kKeys[i].label) << i;
-}
-
-// The key is held: its code went out, the repeat timer runs.
 void checkHeld(const Panel &p, const KeyRow &k, int repeatMs, int replyWindowMs, int displayHoldMs)
 {
     QVERIFY(p.button(k.control)->isHeld());
-    QCOMPARE(p.state().RepeatCode, k.repeatCode);
-    QVERIFY(p.form->Timer1.isActive() && p.form->Timer2.isActive() && p.form->Timer4.isActive());
-    QCOMPARE(p.form->Timer1.interval(), repeatMs);
-    QCOMPARE(p.form->Timer2.interval(), replyWindowMs);
-    QCOMPARE(p.form->Timer4.interval(), displayHoldMs);
-    QCOMPARE(p.txd(), QString::fromLatin1(k.trace));
-    QCOMPARE(p.state().TxText, QString::fromLatin1(wire(k)));
-    QCOMPARE(p.state().AwaitingReply, quint8(1));
+    checkHeldExchange(p, k, repeatMs, replyWindowMs, displayHoldMs);
 }
 
-// The key was let go (or its hold ended as if it had been): the tidied state, with no
-// reply window left open (so no no-reply mark can appear).
 void checkReleased(const Panel &p, const KeyRow &k, int repeatMsBefore, int keyModeBefore)
 {
     QVERIFY(!p.button(k.control)->isHeld());
-    QCOMPARE(p.state().RepeatCode, quint8(0));
-    QVERIFY(!p.form->Timer1.isActive());
-    QCOMPARE(p.form->Timer1.interval(), k.zoom ? 5 : repeatMsBefore);
-    QCOMPARE(int(p.state().KeyMode), k.zoom ? 3 : keyModeBefore);
-    QVERIFY(!p.form->Timer2.isActive());
-    QCOMPARE(p.form->Timer2.interval(), 500);
-    QVERIFY(p.form->Timer4.isActive());
-    QCOMPARE(p.form->Timer4.interval(), 1000);
-    QCOMPARE(p.txd(), QString());
-    QCOMPARE(p.rxd(), QString());
-    QCOMPARE(p.state().RxText, QString());
-}
-
-// Repeat ticks after the hold ended put nothing on the (open) line.
-void checkTicksSendNothing(Panel &p)
-{
-    QVERIFY(p.serial.portOpen());
-    for (int i = 0; i < 3; ++i) {
-        tick(p.form->Timer1);
-        QCOMPARE(p.takeWritten(), QByteArray());
-    }
+    checkReleasedExchange(p, k, repeatMsBefore, keyModeBefore);
 }
 
 // Presses the key, checks the first command and `ticks` repeats.
@@ -106,7 +32,7 @@ void pressAndRepeat(Panel &p, const KeyRow &k, int ticks, int repeatMs, int repl
     p.press(k.control, button);
     for (int i = 0; i <= ticks; ++i) {
         if (i > 0)
-            tick(p.form->Timer1);
+            tick(p.exchange().repeatTimer);
         QCOMPARE(p.takeWritten(), wire(k));  // one command per tick, the same one
         checkHeld(p, k, repeatMs, replyWindowMs, displayHoldMs);
     }
@@ -119,122 +45,31 @@ class TstRepeat : public QObject
     Q_OBJECT
 
 private slots:
-    // Every key with each mouse button: press, three ticks, a reply while held, release,
-    // ticks after the release. An earlier status stays on the status line until the
-    // display hold ends; in the variant "display hold ended" that happens while the key
-    // is held, and the release starts the display hold again.
-    void pressHoldRelease_data()
+    // Every key with each mouse button: press, three ticks, release, ticks after the
+    // release. Only the auto-repeat keys act on press and release.
+    void mouseButtonsHoldTheKey_data()
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<Qt::MouseButton>("button");
-        QTest::addColumn<bool>("holdEnded");
-        const std::tuple<const char *, Qt::MouseButton, bool> variants[] = {{"left", Qt::LeftButton, false},
-            {"right", Qt::RightButton, false}, {"middle", Qt::MiddleButton, false},
-            {"display hold ended", Qt::LeftButton, true}};
-        for (const auto &[name, button, holdEnded] : variants)
+        const std::pair<const char *, Qt::MouseButton> buttons[] = {
+            {"left", Qt::LeftButton}, {"right", Qt::RightButton}, {"middle", Qt::MiddleButton}};
+        for (const auto &[name, button] : buttons)
             for (int i = 0; i < kKeyCount; ++i)
-                QTest::addRow("%s: %s %s", name, kKeys[i].control, kKeys[i].label) << i << button << holdEnded;
+                QTest::addRow("%s: %s %s", name, kKeys[i].control, kKeys[i].label) << i << button;
     }
-    void pressHoldRelease()
+    void mouseButtonsHoldTheKey()
     {
         QFETCH(int, key);
         QFETCH(Qt::MouseButton, button);
-        QFETCH(bool, holdEnded);
         const KeyRow &k = kKeys[key];
         Panel p;
         QVERIFY(p.button(k.control)->isPressRelease());
         QVERIFY(!p.button("Command44")->isPressRelease());
-        p.click("Command44");
-        p.serial.receive(QStringLiteral("00\r"));
-        tick(p.form->Timer2);
         p.takeWritten();
-        tick(p.form->Timer1);  // nothing held: nothing to send
-        QCOMPARE(p.takeWritten(), QByteArray());
-
         pressAndRepeat(p, k, 3, k.repeat(), k.reply(), k.hold(), button);
-        QCOMPARE(p.state().KeyMode, quint8(0));
-        p.serial.receive(QStringLiteral("\x06"));
-        QCOMPARE(p.state().RxText, QStringLiteral("\x06"));
-        QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
-        if (holdEnded) {
-            tick(p.form->Timer2);
-            tick(p.form->Timer4);
-            QVERIFY(!p.form->Timer2.isActive() && !p.form->Timer4.isActive() && p.form->Timer1.isActive());
-        }
-
         p.release(k.control, button);
         QCOMPARE(p.takeWritten(), QByteArray());
         checkReleased(p, k, k.repeat(), 0);
-        QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
-        checkTicksSendNothing(p);
-        tick(p.form->Timer4);
-        QCOMPARE(p.status(), QString());
-    }
-
-    // The arrows keep the repeat interval the last setter left and take the hold
-    // intervals from KeyMode: 1 (menu) -> 150/190, 3 (zoom) -> 5/5, else as they are.
-    void arrowsByKeyMode_data()
-    {
-        QTest::addColumn<QStringList>("steps");  // "click CommandN" or "hold CommandN"
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("repeatMs");
-        QTest::addColumn<int>("replyWindowMs");
-        QTest::addColumn<int>("displayHoldMs");
-        QTest::addColumn<int>("keyMode");
-        struct Context {
-            const char *name;
-            QStringList steps;
-            int repeatMs, replyWindowMs, displayHoldMs, keyMode;
-        };
-        const Context contexts[] = {
-            {"start", {}, 200, 500, 1000, 0},
-            {"MENU ON", {"click Command23"}, 200, 150, 190, 1},
-            {"A-IMAGE", {"click Command13"}, 200, 150, 190, 1},
-            {"D.Zoom", {"hold Command48"}, 5, 5, 5, 3},
-            {"D.Zoom, then MENU ON", {"hold Command48", "click Command23"}, 200, 150, 190, 1},
-            {"MENU ON, then D.Zoom", {"click Command23", "hold Command49"}, 5, 5, 5, 3},
-            {"VOL +", {"hold Command1"}, 250, 500, 1000, 0},
-            {"SELECT", {"hold Command6"}, 500, 500, 1000, 0},
-            {"MENU ON, then VOL +", {"click Command23", "hold Command1"}, 250, 150, 190, 1},
-            {"D.Zoom, then SELECT", {"hold Command48", "hold Command6"}, 500, 5, 5, 3},
-            // KeyMode 0 leaves whatever a one-shot button set; one that is no menu
-            // button leaves KeyMode as it is.
-            {"picture mode STAND", {"click Command4"}, 200, 2000, 2500, 0},
-            {"MENU ON, then picture mode", {"click Command23", "click Command4"}, 200, 150, 190, 1},
-        };
-        for (const Context &c : contexts)
-            for (int i = 0; i < kKeyCount; ++i)
-                if (kKeys[i].arrow)
-                    QTest::addRow("%s: %s", c.name, kKeys[i].label)
-                        << c.steps << i << c.repeatMs << c.replyWindowMs << c.displayHoldMs << c.keyMode;
-    }
-    void arrowsByKeyMode()
-    {
-        QFETCH(QStringList, steps);
-        QFETCH(int, key);
-        QFETCH(int, repeatMs);
-        QFETCH(int, replyWindowMs);
-        QFETCH(int, displayHoldMs);
-        QFETCH(int, keyMode);
-        const KeyRow &k = kKeys[key];
-        Panel p;
-        for (const QString &step : steps) {
-            const QByteArray control = step.section(QLatin1Char(' '), 1).toLatin1();
-            if (step.startsWith(QLatin1String("click"))) {
-                p.click(control.constData());
-            } else {
-                p.press(control.constData());
-                p.release(control.constData());
-            }
-        }
-        p.takeWritten();
-        QCOMPARE(int(p.state().KeyMode), keyMode);
-
-        pressAndRepeat(p, k, 2, repeatMs, replyWindowMs, displayHoldMs);
-        QCOMPARE(int(p.state().KeyMode), keyMode);
-        p.release(k.control);
-        QCOMPARE(p.takeWritten(), QByteArray());
-        checkReleased(p, k, repeatMs, keyMode);
         checkTicksSendNothing(p);
     }
 
@@ -269,7 +104,7 @@ private slots:
         p.release(k.control, firstUpFirst ? first : second);
         QCOMPARE(p.takeWritten(), QByteArray());
         checkHeld(p, k, k.repeat(), k.reply(), k.hold());
-        tick(p.form->Timer1);
+        tick(p.exchange().repeatTimer);
         QCOMPARE(p.takeWritten(), wire(k));  // still repeating
 
         p.release(k.control, firstUpFirst ? second : first);
@@ -301,7 +136,7 @@ private slots:
                 QApplication::sendEvent(b, &autoRepeat);
             }
             QCOMPARE(p.takeWritten(), QByteArray());
-            tick(p.form->Timer1);
+            tick(p.exchange().repeatTimer);
             QCOMPARE(p.takeWritten(), wire(k));
             checkHeld(p, k, k.repeat(), k.reply(), k.hold());
         }
@@ -353,7 +188,7 @@ private slots:
         bool heldInBox = true;
         p.runtime.onWarning = [&] {
             ++boxes;
-            heldInBox = p.state().RepeatCode || p.form->Timer1.isActive() || p.button(k.control)->isHeld();
+            heldInBox = p.state().repeatCode || p.exchange().repeatTimer.isActive() || p.button(k.control)->isHeld();
         };
         if (how.startsWith(QLatin1String("hidden"))) {
             p.form->hide();
@@ -377,9 +212,9 @@ private slots:
 
         p.release(k.control);
         QCOMPARE(p.takeWritten(), QByteArray());
-        QCOMPARE(p.state().RepeatCode, quint8(0));
-        QVERIFY(!p.form->Timer1.isActive());
-        QCOMPARE(int(p.state().KeyMode), k.zoom ? 3 : 0);
+        QCOMPARE(p.state().repeatCode, quint8(0));
+        QVERIFY(!p.exchange().repeatTimer.isActive());
+        QCOMPARE(int(p.state().keyMode), k.zoom ? 3 : 0);
     }
 
     // VOL + held for about 1.1 s with the timers running for real sends at 0, 250, 500,
@@ -399,7 +234,7 @@ private slots:
         QTest::qWait(600);
         QCOMPARE(p.takeWritten(), QByteArray());
         QCOMPARE(p.rxd(), QString());
-        QVERIFY(!p.form->Timer2.isActive());
+        QVERIFY(!p.exchange().replyTimer.isActive());
     }
 };
 

@@ -20,25 +20,25 @@ private slots:
     {
         Panel p;
         const PanelState &s = p.state();
-        QCOMPARE(s.RepeatCode, quint8(0));
-        QCOMPARE(s.AwaitingReply, quint8(0));
-        QCOMPARE(s.KeyMode, quint8(0));
-        QCOMPARE(s.TxText, QString());
-        QCOMPARE(s.RxText, QString());
-        QCOMPARE(s.ManualText, QString());
-        QCOMPARE(s.CommSettings, QStringLiteral("19200,N,8,1"));
-        QCOMPARE(s.CommandPrefix, QString());
-        QCOMPARE(s.PressureValue, qint16(0));
-        QCOMPARE(s.DataAreaFlag, qint16(0));
+        QCOMPARE(s.repeatCode, quint8(0));
+        QCOMPARE(s.awaitingReply, quint8(0));
+        QCOMPARE(s.keyMode, quint8(0));
+        QCOMPARE(s.txText, QString());
+        QCOMPARE(s.rxText, QString());
+        QCOMPARE(s.manualText, QString());
+        QCOMPARE(s.commSettings, QStringLiteral("19200,N,8,1"));
+        QCOMPARE(s.commandPrefix, QString());
+        QCOMPARE(s.pressureValue, qint16(0));
+        QCOMPARE(p.form->dataAreaFlag(), qint16(0));
 
         QVERIFY(!p.w("Frame8")->isVisible());
-        QVERIFY(!p.form->Timer3.isActive());
+        QVERIFY(!p.form->portFrameTimer.isActive());
         QVERIFY(p.w<QRadioButton>("Option1")->isChecked());
         QVERIFY(p.w<QRadioButton>("Option9")->isChecked());
         QVERIFY(!p.w("Command34")->isVisible());
         QCOMPARE(p.form->outerHeightTwips(), 5350);
         QCOMPARE(p.form->height(), twipsToPixels(5350 - p.form->frameHeightTwips()));
-        for (QTimer *t : {&p.form->Timer1, &p.form->Timer2, &p.form->Timer3, &p.form->Timer4, &p.form->Timer5})
+        for (QTimer *t : {&p.form->engine().repeatTimer, &p.form->engine().replyTimer, &p.form->portFrameTimer, &p.form->engine().displayHoldTimer, &p.form->unusedTimer})
             QVERIFY(!t->isActive());
     }
 
@@ -57,7 +57,7 @@ private slots:
         QFETCH(QPoint, topLeft);
         Panel p(false, false);
         p.runtime.screen = screen;
-        p.form->Form_Load();
+        p.form->start();
         QCOMPARE(p.form->pos(), topLeft);
     }
 
@@ -103,7 +103,7 @@ private slots:
         p.serial.unopenable[1] = description;
         bool visibleWhenWarned = false;
         p.runtime.onWarning = [&] { visibleWhenWarned = p.form->isVisible(); };
-        p.form->Form_Load();
+        p.form->start();
         QVERIFY(p.runtime.warnings.isEmpty());  // not before the window exists
         p.form->show();
         QTRY_COMPARE(p.runtime.warnings.size(), 1);

@@ -45,7 +45,7 @@ private slots:
         Panel p(false, false);
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         p.runtime.screen = screen;
-        p.form->Form_Load();
+        p.form->start();
         p.form->show();
         QVERIFY(QTest::qWaitForWindowExposed(p.form.get(), 60000));
         // The window manager's frame, once it has framed the window.

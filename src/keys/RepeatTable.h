@@ -14,8 +14,8 @@ struct RepeatKey {
     std::uint8_t repeatCode;   // the selector the repeat tick reads
     std::string_view code;
     bool arrow;                // arrows: repeat interval left as it is, hold intervals by KeyMode
-    int repeatMs;              // Timer1 interval set at press (not for arrows)
-    int replyWindowMs;         // Timer2 / Timer4 set right after the first send (not for arrows)
+    int repeatMs;              // repeat interval set at press (not for arrows)
+    int replyWindowMs;         // reply window / display hold set right after the first send (not for arrows)
     int displayHoldMs;
     bool zoom;                 // at release: repeat interval 5 ms, KeyMode 3
 };

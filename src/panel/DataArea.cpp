@@ -1,5 +1,6 @@
 // The data area: Ctrl+H opens the trace and status lines, a double-click on the
-// word mark then opens the whole window, and Command34 closes and opens it.
+// word mark then opens the whole window, and the data button (Command34)
+// closes and opens it.
 
 #include "Form1.h"
 #include "Widgets.h"
@@ -14,35 +15,35 @@ constexpr int kKeyH = 72;
 constexpr int kCtrlOnly = 2;  // of Shift 1, Ctrl 2, Alt 4
 }
 
-void Form1::Form_KeyDown(int keyCode, int shift)
+void Form1::keyPreview(int keyCode, int shift)
 {
     if ((shift & 7) != kCtrlOnly || keyCode != kKeyH)
         return;
     setOuterHeightTwips(kServiceHeight);
-    m_state.DataAreaFlag = 1;
-    Command34->setText(QStringLiteral("CLOSE"));
-    Command34->setVisible(true);
+    m_dataAreaFlag = 1;
+    dataAreaButton->setText(QStringLiteral("CLOSE"));
+    dataAreaButton->setVisible(true);
 }
 
-void Form1::Image1_DblClick()
+void Form1::wordMarkDoubleClicked()
 {
-    if (m_state.DataAreaFlag != 1)
+    if (m_dataAreaFlag != 1)
         return;
     setOuterHeightTwips(kFullHeight);
-    Command34->setText(QStringLiteral("CLOSE"));
-    Command34->setVisible(true);
+    dataAreaButton->setText(QStringLiteral("CLOSE"));
+    dataAreaButton->setVisible(true);
 }
 
-void Form1::Command34_Click()
+void Form1::toggleDataArea()
 {
-    Timer3.stop();
-    m_state.DataAreaFlag = 0;
+    portFrameTimer.stop();
+    m_dataAreaFlag = 0;
     if (outerHeightTwips() >= kOpenThreshold) {
         setOuterHeightTwips(kCompactHeight);
-        Command34->setText(QString::fromUtf8("データを表示する"));
+        dataAreaButton->setText(QString::fromUtf8("データを表示する"));
     } else {
         setOuterHeightTwips(kDataHeight);
-        Command34->setText(QString::fromUtf8("データを表示しない"));
+        dataAreaButton->setText(QString::fromUtf8("データを表示しない"));
     }
-    Timer3.start();
+    portFrameTimer.start();
 }

@@ -5,7 +5,6 @@
 #include "WindowRuntime.h"
 #include "keys/CommandTable.h"
 #include "keys/RepeatTable.h"
-#include "serial/SerialControl.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -19,10 +18,15 @@
 
 using namespace layout;
 
+// The layout table and the engine agree on the intervals the engine starts with.
+static_assert(kTimers[0].intervalMs == ExchangeEngine::kStartRepeatMs);
+static_assert(kTimers[1].intervalMs == ExchangeEngine::kStartReplyWindowMs);
+static_assert(kTimers[3].intervalMs == ExchangeEngine::kStartDisplayHoldMs);
+
 Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      MSComm1(comm), m_runtime(runtime)
+      m_runtime(runtime), m_engine(comm)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(reinterpret_cast<const char *>(kCaption)));
@@ -34,22 +38,25 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     setFont(layoutFont(Font::F1));
 
     m_controls = buildLayout(this);
-    Label11 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label11")));
-    Label12 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label12")));
-    Label22 = qobject_cast<PanelLabel *>(control(QStringLiteral("Label22")));
-    for (PanelLabel *line : {Label11, Label12, Label22})
+    txdLine = qobject_cast<PanelLabel *>(control(QStringLiteral("Label11")));
+    rxdLine = qobject_cast<PanelLabel *>(control(QStringLiteral("Label12")));
+    statusLine = qobject_cast<PanelLabel *>(control(QStringLiteral("Label22")));
+    for (PanelLabel *line : {txdLine, rxdLine, statusLine})
         line->setReadByScreenReaders(true);
-    Frame8 = qobject_cast<QFrame *>(control(QStringLiteral("Frame8")));
-    Command34 = qobject_cast<PanelButton *>(control(QStringLiteral("Command34")));
-    Option1 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option1")));
-    Option2 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option2")));
-    Option9 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option9")));
-    Option10 = qobject_cast<QRadioButton *>(control(QStringLiteral("Option10")));
-    Text1 = qobject_cast<QLineEdit *>(control(QStringLiteral("Text1")));
+    portFrame = qobject_cast<QFrame *>(control(QStringLiteral("Frame8")));
+    dataAreaButton = qobject_cast<PanelButton *>(control(QStringLiteral("Command34")));
+    com1Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option1")));
+    com2Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option2")));
+    speed19200Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option9")));
+    speed9600Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option10")));
+    manualEntryBox = qobject_cast<QLineEdit *>(control(QStringLiteral("Text1")));
 
-    QTimer *timers[] = {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5};
+    // The table names every timer; the engine's keep the intervals it gives them.
+    QTimer *timers[] = {&m_engine.repeatTimer, &m_engine.replyTimer, &portFrameTimer, &m_engine.displayHoldTimer, &unusedTimer};
     for (std::size_t i = 0; i < kTimers.size(); ++i) {
         timers[i]->setObjectName(QString::fromLatin1(kTimers[i].name.data(), qsizetype(kTimers[i].name.size())));
+        if (timers[i]->parent() == &m_engine)
+            continue;
         timers[i]->setParent(this);
         timers[i]->setTimerType(Qt::PreciseTimer);
         timers[i]->setInterval(kTimers[i].intervalMs);
@@ -79,34 +86,38 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     control(QStringLiteral("Command17"))->setFocus();
 }
 
-// The member timers leave the window's children as they are destroyed, before it.
-Form1::~Form1() = default;
+// The member timers leave the window's children as they are destroyed, before it;
+// the controls stop reaching the engine, which goes before them.
+Form1::~Form1()
+{
+    for (QWidget *w : std::as_const(m_controls))
+        disconnect(w, nullptr, this, nullptr);
+}
 
 void Form1::connectHandlers()
 {
-    connect(&Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    connect(&Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
-    connect(&Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
-    connect(&Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
-    connect(&MSComm1, &SerialControl::onComm, this, &Form1::MSComm1_OnComm);
-    connect(&MSComm1, &SerialControl::portLost, this, &Form1::portLost);
+    connect(&portFrameTimer, &QTimer::timeout, this, &Form1::hidePortFrame);
+    connect(&m_engine, &ExchangeEngine::lineChanged, this, &Form1::showLine);
+    connect(&m_engine, &ExchangeEngine::warning, this, &Form1::warn);
+    connect(&m_engine, &ExchangeEngine::portInUse, this, &Form1::showPortInUse);
 
     auto button = [this](std::string_view name) {
         return qobject_cast<PanelButton *>(control(QString::fromLatin1(name.data(), qsizetype(name.size()))));
     };
+    auto name = [](std::string_view control) { return QString::fromLatin1(control.data(), qsizetype(control.size())); };
     for (const keys::OneShot &b : keys::kOneShots)
-        connect(button(b.control), &QPushButton::clicked, this, [this, &b] { CommandButton_Click(b); });
+        connect(button(b.control), &QPushButton::clicked, this, [this, n = name(b.control)] { m_engine.click(n); });
     for (const keys::RepeatKey &k : keys::kRepeatKeys) {
-        connect(button(k.control), &PanelButton::mouseDown, this, [this, &k] { RepeatKey_MouseDown(k); });
-        connect(button(k.control), &PanelButton::mouseUp, this, [this, &k] { RepeatKey_MouseUp(k); });
+        connect(button(k.control), &PanelButton::mouseDown, this, [this, n = name(k.control)] { m_engine.press(n); });
+        connect(button(k.control), &PanelButton::mouseUp, this, [this, n = name(k.control)] { m_engine.release(n); });
     }
-    connect(button("Command16"), &QPushButton::clicked, this, &Form1::Command16_Click);
-    connect(button("Command33"), &QPushButton::clicked, this, &Form1::Command33_Click);
-    connect(Command34, &QPushButton::clicked, this, &Form1::Command34_Click);
-    connect(button("Command95"), &QPushButton::clicked, this, &Form1::Command95_Click);
-    connect(button("Command96"), &QPushButton::clicked, this, &Form1::Command96_Click);
+    connect(button("Command16"), &QPushButton::clicked, this, &Form1::endProgram);
+    connect(button("Command33"), &QPushButton::clicked, this, &Form1::showPortFrame);
+    connect(dataAreaButton, &QPushButton::clicked, this, &Form1::toggleDataArea);
+    connect(button("Command95"), &QPushButton::clicked, this, &Form1::sendManualEntry);
+    connect(button("Command96"), &QPushButton::clicked, this, &Form1::clearManualEntry);
     connect(qobject_cast<WordMarkImage *>(control(QStringLiteral("Image1"))), &WordMarkImage::doubleClicked, this,
-            &Form1::Image1_DblClick);
+            &Form1::wordMarkDoubleClicked);
     // An option's handler runs when it becomes selected, by a click or by the program.
     auto onSelect = [this](QRadioButton *option, void (Form1::*handler)()) {
         connect(option, &QRadioButton::toggled, this, [this, handler](bool on) {
@@ -114,17 +125,14 @@ void Form1::connectHandlers()
                 (this->*handler)();
         });
     };
-    onSelect(Option1, &Form1::Option1_Click);
-    onSelect(Option2, &Form1::Option2_Click);
-    onSelect(Option9, &Form1::Option9_Click);
-    onSelect(Option10, &Form1::Option10_Click);
+    onSelect(com1Option, &Form1::chooseCom1);
+    onSelect(com2Option, &Form1::chooseCom2);
+    onSelect(speed19200Option, &Form1::choose19200);
+    onSelect(speed9600Option, &Form1::choose9600);
 }
 
-void Form1::Form_Load()
+void Form1::start()
 {
-    m_state.CommSettings = QStringLiteral("19200,N,8,1");
-    m_state.CommandPrefix = QString();
-
     // Centred with the full design height, so the compact window sits higher.
     const QSize screen = m_runtime.screenSize();
     const TwipPoint at = centredPosition(screen.width() * double(kTwipsPerPixel), screen.height() * double(kTwipsPerPixel),
@@ -132,20 +140,12 @@ void Form1::Form_Load()
     move(qRound(at.left / kTwipsPerPixel), qRound(at.top / kTwipsPerPixel));
     setOuterHeightTwips(5350);
 
-    m_state.RepeatCode = 0;
-    m_state.AwaitingReply = 0;
-    emptyRxText();
-
-    MSComm1.setCommPort(1);
-    MSComm1.setSettings(m_state.CommSettings);
-    if (const SerialResult failed = MSComm1.setPortOpen(true))
-        warn(failed->description);
-    Option1->setChecked(true);  // runs Option1_Click
+    m_engine.start();  // ends by choosing COM1, as the COM1 option would
 }
 
-void Form1::Command16_Click()
+void Form1::endProgram()
 {
-    MSComm1.setPortOpen(false);
+    m_engine.end();
     close();
     m_runtime.endProgram();
 }
@@ -255,7 +255,7 @@ bool Form1::liesInSight(const QWidget *control) const
 void Form1::keepKeysInSight()
 {
     for (const auto &[w, policy] : std::as_const(m_tabStops))
-        w->setFocusPolicy(w == Command34 || liesInSight(w) ? policy : Qt::NoFocus);
+        w->setFocusPolicy(w == dataAreaButton || liesInSight(w) ? policy : Qt::NoFocus);
     QWidget *focus = focusWidget();
     if (!focus || focus == this || focus->focusPolicy() != Qt::NoFocus)
         return;
@@ -277,6 +277,15 @@ void Form1::changeEvent(QEvent *event)
     if (event->type() == QEvent::ActivationChange && !isActiveWindow())
         endHeldKeys();
     QWidget::changeEvent(event);
+}
+
+// A held key whose release can no longer arrive stops as if released.
+void Form1::endHeldKeys()
+{
+    for (const keys::RepeatKey &k : keys::kRepeatKeys)
+        if (auto *b = qobject_cast<PanelButton *>(control(QString::fromLatin1(k.control.data(), qsizetype(k.control.size()))));
+            b && b->isHeld())
+            b->cancelHold();
 }
 
 // --- warnings ---
@@ -313,7 +322,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             const auto *key = static_cast<QKeyEvent *>(event);
             const Qt::KeyboardModifiers m = key->modifiers();
             const int shift = (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
-            Form_KeyDown(key->key(), shift);
+            keyPreview(key->key(), shift);
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -1,16 +1,17 @@
 #pragma once
-// The panel window: its controls (built from the layout table), the panel state,
-// the five timers and the event handlers. It talks to the projector only through
-// the serial control it is given, and to the desktop through the window runtime.
+// The panel window: its controls (built from the layout table), routed by name to
+// the exchange engine it owns, the lines and warnings the engine reports, the port
+// frame, the heights and the data area. It talks to the projector only through the
+// engine (on the serial control it is given), and to the desktop through the window
+// runtime.
 
-#include "PanelState.h"
+#include "exchange/ExchangeEngine.h"
 
 #include <QHash>
 #include <QTimer>
 #include <QWidget>
 
 class SerialControl;
-struct SerialError;
 class WindowRuntime;
 class PanelButton;
 class PanelLabel;
@@ -18,10 +19,6 @@ class QRadioButton;
 class QLineEdit;
 class QFrame;
 class WordMarkImage;
-namespace keys {
-struct OneShot;
-struct RepeatKey;
-}
 
 class Form1 final : public QWidget {
     Q_OBJECT
@@ -30,9 +27,13 @@ public:
     ~Form1() override;
 
     // Runs once, before the window is first shown.
-    void Form_Load();
+    void start();
 
-    const PanelState &state() const { return m_state; }
+    ExchangeEngine &engine() { return m_engine; }
+    const ExchangeEngine &engine() const { return m_engine; }
+    const PanelState &state() const { return m_engine.state(); }
+    // 1 while a double-click on the word mark opens the full window.
+    qint16 dataAreaFlag() const { return m_dataAreaFlag; }
 
     // The window's outer height in twips (title bar and borders included), and
     // setting it; the width stays fixed. Under a title bar taller than the design's
@@ -51,35 +52,28 @@ public:
     // Control by name (Command17, Label22, Frame8 ...).
     QWidget *control(const QString &name) const { return m_controls.value(name); }
 
-    // The timers, by their names.
-    QTimer Timer1, Timer2, Timer3, Timer4, Timer5;
+    // The window's timers: Timer3 and Timer5 of the layout table (the engine owns
+    // Timer1, Timer2 and Timer4).
+    QTimer portFrameTimer;  // hides the port frame
+    QTimer unusedTimer;     // never started
 
     // --- handlers ---
-    // Start-up and shut-down.
-    void Command16_Click();
-    // Data area.
-    void Form_KeyDown(int keyCode, int shift);
-    void Image1_DblClick();
-    void Command34_Click();
-    // Port and speed.
-    void Command33_Click();
-    void Timer3_Timer();
-    void Option1_Click() { portChoice(1, 2); }
-    void Option2_Click() { portChoice(2, 1); }
-    void Option9_Click() { speedChoice(QStringLiteral("19200,N,8,1")); }
-    void Option10_Click() { speedChoice(QStringLiteral("9600,N,8,1")); }
-    // Exchange engine.
-    void Hyouji(const QString &text, quint8 mode);
-    void MSComm1_OnComm();
-    void Timer2_Timer();
-    void Timer4_Timer();
-    // Keys.
-    void CommandButton_Click(const keys::OneShot &button);
-    void RepeatKey_MouseDown(const keys::RepeatKey &key);
-    void RepeatKey_MouseUp(const keys::RepeatKey &key);
-    void Timer1_Timer();
-    void Command95_Click();
-    void Command96_Click();
+    // Start-up and shut-down (END, Command16).
+    void endProgram();
+    // Data area: Ctrl+H, the word mark (Image1), the data button (Command34).
+    void keyPreview(int keyCode, int shift);
+    void wordMarkDoubleClicked();
+    void toggleDataArea();
+    // Port and speed: the COM button (Command33), the options Option1/2 and 9/10.
+    void showPortFrame();
+    void hidePortFrame();
+    void chooseCom1() { portChoice(1); }
+    void chooseCom2() { portChoice(2); }
+    void choose19200() { speedChoice(QStringLiteral("19200,N,8,1")); }
+    void choose9600() { speedChoice(QStringLiteral("9600,N,8,1")); }
+    // Manual entry: SEND (Command95) and CLS (Command96) of the box Text1.
+    void sendManualEntry();
+    void clearManualEntry();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -92,37 +86,34 @@ protected:
 
 private:
     void connectHandlers();
-    void portChoice(int port, int fallback);
+    void portChoice(int port);
     void speedChoice(const QString &settings);
-    void portLost(const SerialError &error);
+    void showPortInUse(int port);
+    void showLine(ExchangeEngine::Line line, const QString &text);
     void warn(const QString &text);
     void showPendingWarning();
     void setLine(PanelLabel *line, const QString &caption);
-    void emptyRxText();
-    QString receiveTrace(const QString &text);
     void endHeldKeys();
     int usedFrameHeightTwips() const;
     void followFrame();
     void keepKeysInSight();
-    void send(const QString &code);
 
-    SerialControl &MSComm1;
     WindowRuntime &m_runtime;
-    PanelState m_state;
+    ExchangeEngine m_engine;
     QHash<QString, QWidget *> m_controls;
+    qint16 m_dataAreaFlag = 0;
 
     // Controls the handlers use.
-    PanelLabel *Label11 = nullptr;  // TXD line
-    PanelLabel *Label12 = nullptr;  // RXD line
-    PanelLabel *Label22 = nullptr;  // status line
-    QFrame *Frame8 = nullptr;
-    PanelButton *Command34 = nullptr;
-    QRadioButton *Option1 = nullptr, *Option2 = nullptr, *Option9 = nullptr, *Option10 = nullptr;
-    QLineEdit *Text1 = nullptr;
-
-    // The RXD trace of RxText, extended chunk by chunk as RxText grows.
-    QString m_rxTrace = QStringLiteral(" ");
-    qsizetype m_rxTracedChars = 0;
+    PanelLabel *txdLine = nullptr;               // Label11
+    PanelLabel *rxdLine = nullptr;               // Label12
+    PanelLabel *statusLine = nullptr;            // Label22
+    QFrame *portFrame = nullptr;                 // Frame8
+    PanelButton *dataAreaButton = nullptr;       // Command34
+    QRadioButton *com1Option = nullptr;          // Option1
+    QRadioButton *com2Option = nullptr;          // Option2
+    QRadioButton *speed19200Option = nullptr;    // Option9
+    QRadioButton *speed9600Option = nullptr;     // Option10
+    QLineEdit *manualEntryBox = nullptr;         // Text1
 
     int m_requestedOuterHeight = 0;  // twips, as last set
     int m_appliedFrameHeight = 0;    // the frame height it was applied with

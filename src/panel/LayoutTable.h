@@ -110,10 +110,10 @@ inline constexpr std::array<LineSpec, 12> kLines{{
 }};
 
 inline constexpr std::array<TimerSpec, 5> kTimers{{
-    {"Timer1", 200},   // auto-repeat
-    {"Timer2", 500},   // reply window
+    {"Timer1", 200},   // the engine's repeatTimer
+    {"Timer2", 500},   // the engine's replyTimer (reply window)
     {"Timer3", 5000},  // closes the port frame
-    {"Timer4", 1000},  // display hold
+    {"Timer4", 1000},  // the engine's displayHoldTimer
     {"Timer5", 2000},  // never started
 }};
 

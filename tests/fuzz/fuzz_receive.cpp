@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     serial = new FakeSerialControl;
     runtime = new RecordingRuntime;
     form = new Form1(*serial, *runtime);
-    form->Form_Load();
+    form->start();
     return 0;
 }
 
@@ -60,10 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::uint8_t pick = data[0], seed = data[1];
     const QByteArray bytes(reinterpret_cast<const char *>(data + 2), qsizetype(size - 2));
 
-    form->Timer2_Timer();  // a fresh reply window
-    form->Timer4_Timer();
+    form->engine().onReplyWindowEnd();  // a fresh reply window
+    form->engine().onDisplayHoldEnd();
     qobject_cast<QLineEdit *>(form->control(QStringLiteral("Text1")))->setText(QLatin1String(kQueries[pick % 10]));
-    form->Command95_Click();
+    form->sendManualEntry();
     serial->written.clear();
 
     const qsizetype chunk = 1 + seed % 17;
@@ -71,15 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QString collected;
     for (qsizetype at = 0; at < bytes.size(); at += chunk) {
         if (windowEndsAt >= 0 && at >= windowEndsAt && at < windowEndsAt + chunk) {
-            form->Timer2_Timer();
+            form->engine().onReplyWindowEnd();
             collected.clear();
         }
         const QString piece = lineBytesToText(bytes.mid(at, chunk));
         serial->receive(piece);
         collected += piece;
-        check(form->state().RxText == collected.left(kRxTextLimit));
-        check(caption("Label12") == traceText(form->state().RxText));
+        check(form->state().rxText == collected.left(kRxTextLimit));
+        check(caption("Label12") == traceText(form->state().rxText));
     }
-    check(form->state().AwaitingReply == 0 || bytes.isEmpty());
+    check(form->state().awaitingReply == 0 || bytes.isEmpty());
     return 0;
 }

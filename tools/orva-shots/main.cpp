@@ -81,14 +81,14 @@ int main(int argc, char *argv[])
     else
         runtime.screen = {1280, 1024};
     Form1 form(serial, runtime);
-    form.Form_Load();
+    form.start();
     form.show();
     settle();
     // A status exchange on the lines.
     qobject_cast<QPushButton *>(form.control(QStringLiteral("Command44")))->click();
     serial.receive(QStringLiteral("00\r"));
-    form.Timer2.stop();
-    form.Timer4.stop();
+    form.engine().replyTimer.stop();
+    form.engine().displayHoldTimer.stop();
 
     auto save = [&](const char *name) {
         settle();
@@ -106,12 +106,12 @@ int main(int argc, char *argv[])
         return ok;
     };
     bool ok = save("compact");
-    form.Form_KeyDown(72, 2);  // Ctrl+H
+    form.keyPreview(72, 2);  // Ctrl+H
     ok &= save("service");
-    form.Image1_DblClick();
+    form.wordMarkDoubleClicked();
     ok &= save("full");
-    form.Command34_Click();    // back to compact
-    form.Command34_Click();    // and open the data height
+    form.toggleDataArea();    // back to compact
+    form.toggleDataArea();    // and open the data height
     ok &= save("data");
     return ok ? 0 : 1;
 }

@@ -118,7 +118,7 @@ int runPanel(const QString &simPath, double minutes, quint32 seed)
         std::fprintf(stderr, "warning: %s\n", qPrintable(QString(runtime.warnings.last()).replace(u'\n', u' ')));
     };
     Form1 form(serial, runtime);
-    form.Form_Load();
+    form.start();
     form.setOuterHeightTwips(9100);
     form.show();
 
@@ -182,7 +182,7 @@ int runPanel(const QString &simPath, double minutes, quint32 seed)
                 QStringList{"CR0", "CR PRESSURE", "CR9", "CRA", "CR7", "", "cr0"}.at(rng.bounded(7)));
             QTest::mouseClick(button("Command95"), Qt::LeftButton);
         } else if (action < 92) {
-            form.Form_KeyDown(72, 2);
+            form.keyPreview(72, 2);
         } else if (action < 94) {
             QTest::mouseClick(button("Command34"), Qt::LeftButton);
             form.setOuterHeightTwips(9100);

@@ -1,0 +1,96 @@
+#pragma once
+// The exchange engine: the panel state, the transmit and receive paths, the reply
+// window and display hold, the repeat timer and key modes, the manual entry and
+// the choice of port and speed. It needs Qt Core and the serial control only; a
+// window (or any other front end) routes its controls here by name and shows what
+// the signals tell it.
+
+#include "exchange/PanelState.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringView>
+#include <QTimer>
+#include <array>
+
+class SerialControl;
+struct SerialError;
+namespace keys {
+struct OneShot;
+struct RepeatKey;
+}
+
+class ExchangeEngine final : public QObject {
+    Q_OBJECT
+public:
+    // The three lines of the reply window.
+    enum class Line { Txd, Rxd, Status };
+    Q_ENUM(Line)
+
+    // The timers' intervals before any key sets them, in ms.
+    static constexpr int kStartRepeatMs = 200;
+    static constexpr int kStartReplyWindowMs = 500;
+    static constexpr int kStartDisplayHoldMs = 1000;
+    // Line settings at start-up.
+    static constexpr const char *kStartSettings = "19200,N,8,1";
+
+    explicit ExchangeEngine(SerialControl &serial, QObject *parent = nullptr);
+    ~ExchangeEngine() override;
+
+    const PanelState &state() const { return m_state; }
+    // What a line shows now.
+    const QString &line(Line which) const { return m_lines[std::size_t(which)]; }
+
+    // Start-up: settings, COM1 opened, then chosen as by the operator.
+    void start();
+    // END: closes the port.
+    void end();
+
+    // A one-shot button, by control name (Command17 ...); false for a name that is none.
+    bool click(QStringView control);
+    // An auto-repeat key pressed and released, by control name; false for a name that is none.
+    bool press(QStringView control);
+    bool release(QStringView control);
+    // The manual entry (SEND): the text as typed, with the manual hold intervals.
+    void send(const QString &text);
+    // The port option (1: COM1, 2: COM2): true when the chosen port is open.
+    bool choosePort(int port);
+    // The speed option: "19200,N,8,1" or "9600,N,8,1".
+    void chooseSpeed(const QString &settings);
+
+    QTimer repeatTimer;       // sends the held key's code again
+    QTimer replyTimer;        // the reply window: ends collecting a reply
+    QTimer displayHoldTimer;  // clears the three lines
+
+public slots:
+    void onReceive();
+    void onReplyWindowEnd();
+    void onDisplayHoldEnd();
+    void onRepeatTick();
+
+signals:
+    void lineChanged(ExchangeEngine::Line line, const QString &text);
+    // Something the operator must acknowledge (the window shows a warning box).
+    void warning(const QString &text);
+    // The port option to show after a choice or a loss: 1, 2, or 0 for none.
+    void portInUse(int port);
+
+private:
+    void clickOneShot(const keys::OneShot &button);
+    void pressRepeatKey(const keys::RepeatKey &key);
+    void releaseRepeatKey(const keys::RepeatKey &key);
+    void transmit(const QString &code);
+    void showExchange(const QString &text, quint8 mode);
+    QString receiveTrace(const QString &text);
+    void emptyRxText();
+    void setLine(Line which, const QString &text);
+    void onPortLost(const SerialError &error);
+
+    SerialControl &m_serial;
+    PanelState m_state;
+    std::array<QString, 3> m_lines;
+
+    // The RXD trace of rxText, extended chunk by chunk as rxText grows.
+    QString m_rxTrace = QStringLiteral(" ");
+    qsizetype m_rxTracedChars = 0;
+};

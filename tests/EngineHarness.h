@@ -1,0 +1,38 @@
+#pragma once
+// An exchange engine on a fake serial control, started the way the program starts
+// it, with what it reports recorded. No window, no Qt Widgets.
+
+#include "exchange/ExchangeEngine.h"
+#include "serial/FakeSerialControl.h"
+
+#include <QList>
+#include <QStringList>
+#include <QTest>
+
+struct Engine {
+    FakeSerialControl serial;
+    ExchangeEngine engine{serial};
+    QStringList warnings;
+    QList<int> portsInUse;  // every portInUse report
+
+    explicit Engine(bool start = true)
+    {
+        QObject::connect(&engine, &ExchangeEngine::warning, [this](const QString &text) { warnings << text; });
+        QObject::connect(&engine, &ExchangeEngine::portInUse, [this](int port) { portsInUse << port; });
+        if (start)
+            engine.start();
+    }
+
+    QString txd() const { return engine.line(ExchangeEngine::Line::Txd); }
+    QString rxd() const { return engine.line(ExchangeEngine::Line::Rxd); }
+    QString status() const { return engine.line(ExchangeEngine::Line::Status); }
+    const PanelState &state() const { return engine.state(); }
+    ExchangeEngine &exchange() { return engine; }
+    const ExchangeEngine &exchange() const { return engine; }
+
+    void click(const char *name) { QVERIFY2(engine.click(QString::fromLatin1(name)), name); }
+    void press(const char *name) { QVERIFY2(engine.press(QString::fromLatin1(name)), name); }
+    void release(const char *name) { QVERIFY2(engine.release(QString::fromLatin1(name)), name); }
+    // Bytes written since the last call.
+    QByteArray takeWritten() { return std::exchange(serial.written, QByteArray()); }
+};
