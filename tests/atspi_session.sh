@@ -12,7 +12,9 @@ for tool in xvfb-run dbus-run-session gdbus "$launcher"; do
   fi
 done
 export launcher
-exec xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- bash -euo pipefail -c '
+# Several test runs may start X servers at once: each tries its own display numbers
+# (-n before -a) rather than all racing for :99.
+exec xvfb-run -n $((100 + RANDOM % 800)) -a -s "-screen 0 1024x768x24" dbus-run-session -- bash -euo pipefail -c '
 log=$(mktemp)
 "$launcher" --launch-immediately 2>"$log" & bus=$!
 trap "kill $bus 2>/dev/null || true; rm -f \"$log\"" EXIT
