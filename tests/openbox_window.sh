@@ -16,7 +16,7 @@ trap 'rm -rf "$data"' EXIT
 mkdir -p "$data/themes/OrvaTallTitle/openbox-3"
 cp "$here/openbox/themerc" "$data/themes/OrvaTallTitle/openbox-3/themerc"
 export data here
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+exec xvfb-run -n $((100 + RANDOM % 800)) -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
 XDG_DATA_HOME="$data" openbox --config-file "$here/openbox/rc.xml" 2>"$data/openbox.log" & wm=$!
 trap "kill $wm 2>/dev/null || true" EXIT
 # The window manager announces itself on the root window; a slow machine may take

@@ -6,7 +6,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 shot=${2:-$build/window-xvfb.png}
 export build shot
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+exec xvfb-run -n $((100 + RANDOM % 800)) -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
 coproc SIM { exec "$build/orva-sim" --exit-on-stdin-eof; }
 read -r pty <&"${SIM[0]}"
 "$build/orva-panel" --com1 "$pty" & panel=$!
