@@ -41,6 +41,7 @@ void ExchangeEngine::showExchange(const QString &text, quint8 mode)
 {
     if (mode == kTransmit) {
         const SerialResult failed = m_serial.output(text);
+        emit transmitted(text, !failed);
         setLine(Line::Txd, traceText(text));
         replyTimer.start();
         m_state.awaitingReply = 1;
@@ -54,8 +55,10 @@ void ExchangeEngine::showExchange(const QString &text, quint8 mode)
     const decoding::Result decoded = decoding::decode(m_state.txText, m_state.commandPrefix, line(Line::Rxd));
     if (decoded.pressureValue)
         m_state.pressureValue = *decoded.pressureValue;
-    if (decoded.status)
+    if (decoded.status) {
         setLine(Line::Status, *decoded.status);
+        emit statusDecoded(*decoded.status);
+    }
 }
 
 // The trace of the text handed to receive mode. rxText only grows between two
@@ -88,8 +91,10 @@ void ExchangeEngine::onReceive()
     // rxText is capped: characters beyond the limit are dropped until it is emptied.
     const qsizetype room = kRxTextLimit - m_state.rxText.size();
     const bool grew = room > 0 && !chunk.isEmpty();
-    if (grew)
+    if (grew) {
         m_state.rxText += QStringView(chunk).left(room);
+        emit received(chunk.left(room));
+    }
     m_state.awaitingReply = 0;
     if (grew)
         showExchange(m_state.rxText, 2);
@@ -97,11 +102,13 @@ void ExchangeEngine::onReceive()
 
 void ExchangeEngine::onReplyWindowEnd()
 {
-    if (m_state.awaitingReply == 1)
+    const bool answered = m_state.awaitingReply != 1;
+    if (!answered)
         setLine(Line::Rxd, kNoReplyMark);
     replyTimer.stop();
     emptyRxText();
     m_state.awaitingReply = 0;
+    emit replyWindowEnded(answered);
 }
 
 void ExchangeEngine::onDisplayHoldEnd()

@@ -74,6 +74,14 @@ signals:
     void warning(const QString &text);
     // The port option to show after a choice or a loss: 1, 2, or 0 for none.
     void portInUse(int port);
+    // What went over the line, for an exchange log or a command-line client:
+    // a command text as framed (`sent` is false when the port was closed and
+    // nothing went out), the received characters as they were kept, a decoded
+    // status, and the end of a reply window (`answered`: a character came in it).
+    void transmitted(const QString &text, bool sent);
+    void received(const QString &chunk);
+    void statusDecoded(const QString &status);
+    void replyWindowEnded(bool answered);
 
 private:
     void clickOneShot(const keys::OneShot &button);
