@@ -5,7 +5,10 @@
 #include "exchange/TraceRule.h"
 
 #include <QDateTime>
-#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 ExchangeLog::ExchangeLog(QObject *parent) : QObject(parent) {}
 
@@ -15,7 +18,7 @@ bool ExchangeLog::open(const QString &path, QString *error)
 {
     m_file.close();
     m_stopped = false;
-    m_file.setFileName(path);
+    m_path = path;
     auto fail = [&](const QString &why) {
         if (error)
             *error = QStringLiteral("cannot open the log file %1: %2").arg(path, why);
@@ -23,11 +26,16 @@ bool ExchangeLog::open(const QString &path, QString *error)
     };
     if (path.isEmpty())
         return fail(QStringLiteral("no file name given"));
-    if (QFileInfo(path).isDir())
-        return fail(QStringLiteral("it is a directory"));
-    // Unbuffered: every line goes to the file with one write, as it is made.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    // O_APPEND: every line goes to the end, also where another program writes the
+    // same file (and a device such as /dev/full takes it without a seek).
+    // Unbuffered: each line goes to the file with one write, as it is made.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return fail(m_file.errorString());
+    }
     return true;
 }
 
@@ -81,7 +89,7 @@ void ExchangeLog::write(QStringView kind, QStringView text)
     if (m_file.write(bytes) == bytes.size())
         return;
     const QString reason = QStringLiteral("Writing the log file %1 failed (%2); nothing more is logged.")
-                               .arg(m_file.fileName(), m_file.errorString());
+                               .arg(m_path, m_file.errorString());
     m_stopped = true;
     m_file.close();
     emit stopped(reason);

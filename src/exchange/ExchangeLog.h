@@ -48,5 +48,6 @@ signals:
 
 private:
     QFile m_file;
+    QString m_path;
     bool m_stopped = false;
 };
