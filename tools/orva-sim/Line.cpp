@@ -6,7 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace orvasim {
@@ -41,11 +45,12 @@ Line::~Line()
 {
     closeFd(m_slaveHold);
     closeFd(m_fd);
+    closeFd(m_listenFd);
 }
 
 bool Line::openPty(speed_t speed, std::string &err)
 {
-    m_isPty = true;
+    m_kind = Kind::Pty;
     m_speed = speed;
     m_fd = posix_openpt(O_RDWR | O_NOCTTY);
     if (m_fd < 0) {
@@ -70,11 +75,53 @@ bool Line::openPty(speed_t speed, std::string &err)
 
 bool Line::openDevice(const std::string &path, speed_t speed, std::string &err)
 {
-    m_isPty = false;
+    m_kind = Kind::Device;
     m_path = path;
     m_speed = speed;
     if (!openDeviceFd(err))
         return false;
+    m_ready = true;
+    return true;
+}
+
+bool Line::openTcp(int port, std::string &err)
+{
+    m_kind = Kind::Tcp;
+    m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_listenFd < 0) {
+        err = std::string("socket: ") + std::strerror(errno);
+        return false;
+    }
+    const int yes = 1;
+    setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(m_listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        err = "listening on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
+        return false;
+    }
+    socklen_t len = sizeof addr;
+    if (listen(m_listenFd, 4) != 0 || getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        err = "listening on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
+        return false;
+    }
+    m_path = "tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    return true;
+}
+
+bool Line::acceptClient()
+{
+    if (m_kind != Kind::Tcp || m_ready)
+        return false;
+    const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0)
+        return false; // gone again before we took it, or out of descriptors
+    const int yes = 1;
+    // Replies are a few bytes each: send them at once.
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    m_fd = fd;
     m_ready = true;
     return true;
 }
@@ -84,7 +131,9 @@ void Line::lost(int64_t nowMs)
     if (!m_ready)
         return;
     m_ready = false;
-    if (m_isPty) {
+    if (m_kind == Kind::Tcp) {
+        closeFd(m_fd); // and listen for the next client
+    } else if (m_kind == Kind::Pty) {
         closeFd(m_slaveHold);
         m_retryAtMs = nowMs + 100;
     } else {
@@ -95,19 +144,20 @@ void Line::lost(int64_t nowMs)
 
 std::optional<int64_t> Line::retryAtMs() const
 {
-    if (m_ready)
+    if (m_ready || m_kind == Kind::Tcp)
         return std::nullopt;
     return m_retryAtMs;
 }
 
 bool Line::retryIfDue(int64_t nowMs)
 {
-    if (m_ready || nowMs < m_retryAtMs)
+    if (m_ready || m_kind == Kind::Tcp || nowMs < m_retryAtMs)
         return false;
     std::string err;
-    const bool ok = m_isPty ? openSlaveHold(err) : openDeviceFd(err);
+    const bool isPty = m_kind == Kind::Pty;
+    const bool ok = isPty ? openSlaveHold(err) : openDeviceFd(err);
     if (!ok) {
-        m_retryAtMs = nowMs + (m_isPty ? 500 : 1000);
+        m_retryAtMs = nowMs + (isPty ? 500 : 1000);
         return false;
     }
     m_ready = true;

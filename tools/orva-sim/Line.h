@@ -24,12 +24,20 @@ public:
 
     bool openPty(speed_t speed, std::string &err);
     bool openDevice(const std::string &path, speed_t speed, std::string &err);
+    // Listens on 127.0.0.1:port (0: a free port the system picks).
+    bool openTcp(int port, std::string &err);
 
-    // What the panel opens: the slave's path, the device's path.
+    // What the panel opens: the slave's path, the device's path, or
+    // "tcp://127.0.0.1:<port>".
     const std::string &path() const { return m_path; }
     bool ready() const { return m_ready; }
     // The descriptor to read and write while ready, else -1.
     int fd() const { return m_ready ? m_fd : -1; }
+    // The listening socket while no TCP client is connected, else -1.
+    // Further clients wait in the backlog until the one served leaves.
+    int listenFd() const { return m_kind == Kind::Tcp && !m_ready ? m_listenFd : -1; }
+    // Takes the next waiting client; true when the line is ready with it.
+    bool acceptClient();
 
     // The line hung up or failed. Take it out of the poll set and try again
     // after a pause, so a persistent hang-up cannot make the loop spin.
@@ -43,9 +51,11 @@ private:
     bool openSlaveHold(std::string &err);
     bool openDeviceFd(std::string &err);
 
-    bool m_isPty = true;
+    enum class Kind { Pty, Device, Tcp };
+    Kind m_kind = Kind::Pty;
     bool m_ready = false;
-    int m_fd = -1;        // pseudo-terminal master, or the device
+    int m_fd = -1;        // pseudo-terminal master, the device, or the TCP client
+    int m_listenFd = -1;
     int m_slaveHold = -1; // our own descriptor on the pseudo-terminal slave
     int64_t m_retryAtMs = 0;
     speed_t m_speed = B19200;

@@ -44,6 +44,9 @@ void printUsage(FILE *to)
         "stdout; open that path with the panel.\n"
         "\n"
         "  --device PATH          serve on this serial device instead of a pseudo-terminal\n"
+        "  --tcp PORT             listen on 127.0.0.1:PORT instead (0: a free port) and\n"
+        "                         print tcp://127.0.0.1:<port> as the first line; one\n"
+        "                         client at a time, the next waits until it leaves\n"
         "  --baud N               line speed (default 19200); paces --flood\n"
         "  --countdown-ms N       power-on count down (default 3000)\n"
         "  --cooldown-ms N        power-off cooling down (default 5000)\n"
@@ -127,6 +130,9 @@ std::variant<Options, int> parseArgs(int argc, char **argv)
             if (!value(v) || v.empty())
                 return fail("--device needs a path");
             o.device = std::string(v);
+        } else if (arg == "--tcp") {
+            if (!(err = number(0, 65535, n)))
+                o.tcpPort = static_cast<int>(n);
         } else if (arg == "--baud") {
             if (!(err = number(1, 4000000, o.baud))) {
                 if (const auto s = speedFor(o.baud))
@@ -190,6 +196,10 @@ std::variant<Options, int> parseArgs(int argc, char **argv)
         }
         if (err)
             return *err;
+    }
+    if (o.tcpPort && !o.device.empty()) {
+        std::fprintf(stderr, "orva-sim: --tcp and --device exclude each other\nTry 'orva-sim --help'.\n");
+        return 2;
     }
     return o;
 }

@@ -17,6 +17,7 @@ namespace orvasim {
 struct Options
 {
     std::string device; // empty: serve on a pseudo-terminal
+    std::optional<int> tcpPort; // listen on 127.0.0.1 instead
     int64_t baud = 19200;
     speed_t speed = B19200;
     ProjectorConfig projector;

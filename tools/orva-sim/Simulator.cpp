@@ -176,7 +176,11 @@ int Simulator::run()
         nfds_t nfds = 0;
         fds[nfds++] = {m_quitFd, POLLIN, 0};
         const nfds_t lineIdx = nfds;
-        fds[nfds++] = {m_line.fd(), static_cast<short>(POLLIN | (m_out.empty() ? 0 : POLLOUT)), 0};
+        const int lineFd = m_line.fd();
+        if (lineFd >= 0)
+            fds[nfds++] = {lineFd, static_cast<short>(POLLIN | (m_out.empty() ? 0 : POLLOUT)), 0};
+        else
+            fds[nfds++] = {m_line.listenFd(), POLLIN, 0}; // -1 (ignored) unless listening
         nfds_t stdinIdx = 0;
         if (m_opt.exitOnStdinEof) {
             stdinIdx = nfds;
@@ -204,7 +208,10 @@ int Simulator::run()
         }
 
         const short ev = fds[lineIdx].revents;
-        if (fds[lineIdx].fd >= 0 && ev) {
+        if (lineFd < 0 && fds[lineIdx].fd >= 0 && ev) {
+            if (m_line.acceptClient())
+                lineBack(after);
+        } else if (fds[lineIdx].fd >= 0 && ev) {
             if (ev & POLLIN)
                 readLine(after); // reads what is left, then sees the hang-up
             else if (ev & (POLLHUP | POLLERR | POLLNVAL))

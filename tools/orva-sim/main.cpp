@@ -65,8 +65,9 @@ int main(int argc, char **argv)
 
     Simulator sim(opt, g_signalPipe[0]);
     std::string err;
-    const bool opened = opt.device.empty() ? sim.line().openPty(opt.speed, err)
-                                           : sim.line().openDevice(opt.device, opt.speed, err);
+    const bool opened = opt.tcpPort        ? sim.line().openTcp(*opt.tcpPort, err)
+                        : opt.device.empty() ? sim.line().openPty(opt.speed, err)
+                                             : sim.line().openDevice(opt.device, opt.speed, err);
     if (!opened) {
         std::fprintf(stderr, "orva-sim: %s\n", err.c_str());
         return 1;
