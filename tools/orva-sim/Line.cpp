@@ -126,6 +126,20 @@ bool Line::acceptClient()
     return true;
 }
 
+std::optional<speed_t> Line::panelSpeed() const
+{
+    if (m_kind != Kind::Pty || m_fd < 0)
+        return std::nullopt;
+    // On Linux the termios of a pseudo-terminal live with the slave, and
+    // tcgetattr() on the master reports the slave's: what the panel set last
+    // (our own slave descriptor would tell the same).
+    termios t{};
+    if (tcgetattr(m_fd, &t) != 0)
+        return std::nullopt;
+    const speed_t in = cfgetispeed(&t);
+    return in == B0 ? cfgetospeed(&t) : in; // input speed 0: the same as output
+}
+
 void Line::lost(int64_t nowMs)
 {
     if (!m_ready)

@@ -39,6 +39,10 @@ public:
     // Takes the next waiting client; true when the line is ready with it.
     bool acceptClient();
 
+    // The speed the panel set on its end of a pseudo-terminal, for receiving;
+    // nothing on a device (its far end cannot be seen) or a TCP link.
+    std::optional<speed_t> panelSpeed() const;
+
     // The line hung up or failed. Take it out of the poll set and try again
     // after a pause, so a persistent hang-up cannot make the loop spin.
     void lost(int64_t nowMs);

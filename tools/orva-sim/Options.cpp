@@ -35,6 +35,15 @@ std::optional<speed_t> speedFor(int64_t baud)
 
 } // namespace
 
+uint32_t baudOf(speed_t speed)
+{
+    for (const int64_t baud : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400}) {
+        if (speedFor(baud) == speed)
+            return static_cast<uint32_t>(baud);
+    }
+    return 0;
+}
+
 void printUsage(FILE *to)
 {
     std::fputs(
@@ -47,7 +56,10 @@ void printUsage(FILE *to)
         "  --tcp PORT             listen on 127.0.0.1:PORT instead (0: a free port) and\n"
         "                         print tcp://127.0.0.1:<port> as the first line; one\n"
         "                         client at a time, the next waits until it leaves\n"
-        "  --baud N               line speed (default 19200); paces --flood\n"
+        "  --baud N               line speed (default 19200); paces --flood. On a\n"
+        "                         pseudo-terminal, while the panel's end is set to\n"
+        "                         another speed, every reply is sent as a UART at the\n"
+        "                         panel's speed would read it: mangled bytes\n"
         "  --countdown-ms N       power-on count down (default 3000)\n"
         "  --cooldown-ms N        power-off cooling down (default 5000)\n"
         "  --on                   start powered on instead of in standby\n"

@@ -35,6 +35,9 @@ struct Options
 
 void printUsage(FILE *to);
 
+// The bits per second of a termios speed, 0 for one it does not know.
+uint32_t baudOf(speed_t speed);
+
 // Returns the options, or an exit status when the program should stop here.
 std::variant<Options, int> parseArgs(int argc, char **argv);
 

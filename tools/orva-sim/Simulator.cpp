@@ -1,5 +1,6 @@
 #include "Simulator.h"
 
+#include "LineSpeed.h"
 #include "Support.h"
 
 #include <algorithm>
@@ -49,6 +50,23 @@ void Simulator::queueOutput(std::string_view bytes)
     if (m_out.size() + bytes.size() > kMaxOutput)
         return;
     m_out.append(bytes);
+}
+
+std::string Simulator::asReceived(std::string_view bytes, int64_t nowMs)
+{
+    const std::optional<speed_t> speed = m_line.panelSpeed();
+    if (!speed)
+        return std::string(bytes);
+    const uint32_t panelBaud = baudOf(*speed);
+    if (panelBaud != m_panelBaud) {
+        m_panelBaud = panelBaud;
+        log(nowMs, "SPEED", "panel " + std::to_string(panelBaud) + ", simulator " + std::to_string(m_opt.baud));
+    }
+    // The commands are read as sent: a pseudo-terminal carries bytes, not
+    // bits. A real projector would mostly not make them out either and stay
+    // quiet (--silent plays that); here it answers, so that the panel sees
+    // what a reply at the wrong speed turns into.
+    return receivedAtSpeed(bytes, static_cast<uint32_t>(m_opt.baud), panelBaud);
 }
 
 void Simulator::flushOutput(int64_t nowMs)
@@ -125,7 +143,7 @@ void Simulator::topUpFlood(int64_t nowMs)
     if (expected > m_floodSent + maxBurst)
         m_floodSent = expected - maxBurst;
     if (expected > m_floodSent) {
-        m_out += m_noise.flood(static_cast<std::size_t>(expected - m_floodSent));
+        m_out += asReceived(m_noise.flood(static_cast<std::size_t>(expected - m_floodSent)), nowMs);
         m_floodSent = expected;
     }
 }
@@ -150,8 +168,9 @@ int Simulator::run()
             lineBack(now);
         m_projector.tick(now);
         for (auto &piece : m_scheduler.takeDue(now)) {
-            log(now, "TX", hexBytes(piece.bytes));
-            queueOutput(piece.bytes);
+            const std::string bytes = asReceived(piece.bytes, now);
+            log(now, "TX", hexBytes(bytes));
+            queueOutput(bytes);
         }
         topUpFlood(now);
         flushOutput(now);

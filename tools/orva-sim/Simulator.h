@@ -32,6 +32,8 @@ private:
     void readLine(int64_t nowMs);
     void handleCommand(const std::string &code, int64_t nowMs);
     void queueOutput(std::string_view bytes);
+    // The bytes as the panel's end reads them at the speed it is set to.
+    std::string asReceived(std::string_view bytes, int64_t nowMs);
     void flushOutput(int64_t nowMs);
     void topUpFlood(int64_t nowMs);
     std::optional<int64_t> nextFloodMs(int64_t nowMs) const;
@@ -49,6 +51,7 @@ private:
     std::string m_out; // bytes accepted for the line, not yet written
     int64_t m_floodStartMs = 0;
     uint64_t m_floodSent = 0;
+    uint32_t m_panelBaud = 0; // last seen, for the log
 };
 
 } // namespace orvasim
