@@ -7,6 +7,7 @@
 
 #include <QProcess>
 #include <QSerialPort>
+#include <QTcpSocket>
 
 #include <signal.h>
 
@@ -219,6 +220,29 @@ private slots:
         QVERIFY(s.process.waitForFinished(kTimeoutMs));
         QCOMPARE(s.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(s.process.exitCode(), 0);
+    }
+
+    // --tcp 0: a free port on 127.0.0.1, named on stdout; a client that leaves leaves it
+    // listening for the next.
+    void tcp()
+    {
+        Session s;
+        s.process.start(QStringLiteral(ORVA_SIM_PATH), {"--tcp", "0"});
+        QVERIFY(QTest::qWaitFor([&s] { return s.process.canReadLine(); }, kTimeoutMs));
+        const QString url = QString::fromLocal8Bit(s.process.readLine()).trimmed();
+        const QString prefix = QStringLiteral("tcp://127.0.0.1:");
+        QVERIFY2(url.startsWith(prefix), qPrintable(url));
+        const quint16 port = url.mid(prefix.size()).toUShort();
+        QVERIFY(port != 0);
+        for (int client = 0; client < 2; ++client) {
+            QTcpSocket socket;
+            socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+            QVERIFY(socket.waitForConnected(kTimeoutMs));
+            socket.write("CR0\r");
+            QByteArray reply;
+            QVERIFY(QTest::qWaitFor([&] { return (reply += socket.readAll()).endsWith('\r'); }, kTimeoutMs));
+            QCOMPARE(reply, QByteArray("80\r"));
+        }
     }
 
     void badOption()

@@ -1,5 +1,6 @@
 // Unit tests for the simulated projector's protocol logic (no I/O involved).
 
+#include "LineSpeed.h"
 #include "Projector.h"
 
 #include <QtTest>
@@ -197,6 +198,39 @@ private slots:
         for (std::size_t n = 0; pieces.size() < flood.size(); n = (n % 37) + 1)
             pieces += bytes(chunked.flood(std::min(n, std::size_t(flood.size() - pieces.size()))));
         QCOMPARE(pieces, flood);
+    }
+
+    // A reply read at the wrong line speed, worked out by hand bit by bit (8N1, LSB first,
+    // the receiver sampling mid-bit from each falling edge).
+    void wrongSpeed_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<int>("senderBaud");
+        QTest::addColumn<int>("receiverBaud");
+        QTest::addColumn<QByteArray>("received");
+        QTest::newRow("same speed") << QByteArray("80\r") << 9600 << 9600 << QByteArray("80\r");
+        // Every other bit, two glitch starts, then a last byte half made of idle line.
+        QTest::newRow("read at half speed") << QByteArray("80\r") << 19200 << 9600 << QByteArray("\x4A\xFE");
+        // Each bit read twice: CR splits into two bytes.
+        QTest::newRow("read at twice the speed") << QByteArray("\r") << 9600 << 19200 << QByteArray("\xE6\x80");
+    }
+    void wrongSpeed()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(int, senderBaud);
+        QFETCH(int, receiverBaud);
+        QFETCH(QByteArray, received);
+        const std::string out = orvasim::receivedAtSpeed(sent.toStdString(), uint32_t(senderBaud), uint32_t(receiverBaud));
+        QCOMPARE(QByteArray::fromStdString(out), received);
+    }
+
+    // The control command on the line: known states are acknowledged and change the reply.
+    void stateCommand()
+    {
+        orvasim::Projector p;
+        QCOMPARE(p.onLine("!STATE lamp-2-on", 0), std::vector<orvasim::Reply>{"\x06"});
+        QCOMPARE(p.onLine("CR7", 0), std::vector<orvasim::Reply>{"22\r"});
+        QCOMPARE(p.onLine("!STATE no-such-state", 0), std::vector<orvasim::Reply>{"?\r"});
     }
 };
 

@@ -109,6 +109,8 @@ std::optional<int64_t> Projector::nextTransitionMs() const
 
 std::string Projector::powerText() const
 {
+    if (m_powerOverride)
+        return *m_powerOverride;
     switch (m_power) {
     case Power::Standby: return "80";
     case Power::CountDown: return "40";
@@ -130,6 +132,8 @@ std::string Projector::muteText() const
 {
     if (m_power == Power::Standby)
         return "FF";
+    if (m_noSignal)
+        return "80";
     const int bits = (m_videoMute ? 1 : 0) | (m_audioMute ? 2 : 0);
     return std::string("0") + static_cast<char>('0' + bits);
 }
@@ -143,13 +147,13 @@ std::optional<Reply> Projector::query(std::string_view code) const
     if (code == "CR3")
         return withCr(lampText());
     if (code == "CR4")
-        return withCr("11");
+        return withCr(m_reversal);
     if (code == "CR6")
         return withCr(kTemperatures);
     if (code == "CRA")
         return withCr(muteText());
     if (code == "CR7")
-        return withCr("03");
+        return withCr(m_lampMode);
     if (code == "CR9")
         return withCr(kIdentification);
     if (code == "CR PRESSURE")
@@ -196,6 +200,11 @@ void Projector::apply(std::string_view code, int64_t nowMs)
 std::vector<Reply> Projector::onLine(std::string_view code, int64_t nowMs)
 {
     tick(nowMs);
+    if (code.substr(0, kStateCommand.size()) == kStateCommand) {
+        if (setState(code.substr(kStateCommand.size()), nowMs))
+            return {Reply(1, kAck)};
+        return {withCr("?")};
+    }
     if (auto text = query(code))
         return {std::move(*text)};
     if (isAckCommand(code)) {

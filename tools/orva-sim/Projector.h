@@ -67,6 +67,14 @@ struct ProjectorConfig
     uint32_t pressure = 512;
 };
 
+// A state the projector can be put in from outside (--state, or "!STATE" on
+// the line): a name, what it means, and the reply it changes.
+struct StateInfo
+{
+    std::string_view name;
+    std::string_view meaning;
+};
+
 class Projector
 {
 public:
@@ -75,6 +83,17 @@ public:
     static constexpr std::string_view kTemperatures = "032.5  41.0 038.5";
 
     explicit Projector(const ProjectorConfig &config = {});
+
+    // Every state setState() knows, in the order --help lists them.
+    static const std::vector<StateInfo> &states();
+    static bool isState(std::string_view name);
+    // Puts the projector into a named state at nowMs; false for an unknown name.
+    bool setState(std::string_view name, int64_t nowMs);
+
+    // Lines starting with this are the simulator's own control commands, not
+    // projector commands (every projector command starts with "C"):
+    // "!STATE <name>" is answered with ACK, or "?\r" for an unknown name.
+    static constexpr std::string_view kStateCommand = "!STATE ";
 
     // Handles one command line (without its CR) received at nowMs.
     // Returns the replies in the order they go on the wire; every line gets
@@ -111,6 +130,11 @@ private:
     int m_input = 1;
     bool m_videoMute = false;
     bool m_audioMute = false;
+    // Replaces the power status of the power cycle while set (a fault, a warning).
+    std::optional<std::string> m_powerOverride;
+    bool m_noSignal = false;
+    std::string m_reversal = "11";
+    std::string m_lampMode = "03";
 };
 
 // ---------------------------------------------------------------------------
