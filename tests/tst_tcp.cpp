@@ -13,6 +13,10 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace {
 
 constexpr int kWait = 5000;
@@ -165,6 +169,33 @@ private slots:
             QVERIFY(p.engine.click(QStringLiteral("Command44")));
             QCOMPARE(p.status(), QStringLiteral(" Not sent: Port is not open"));
         }
+    }
+
+    // A host that does not answer: a listener whose queue of connections is full,
+    // so that the system drops further connection requests unanswered. The link
+    // gives up on its own, with the same kind of notice.
+    void unansweredConnectionGivesUp()
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof sa;
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&sa), len) == 0 && ::listen(fd, 0) == 0);
+        QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) == 0);
+        const QString path = address(ntohs(sa.sin_port));
+        QTcpSocket fillers[3];
+        for (QTcpSocket &f : fillers)
+            f.connectToHost(QHostAddress::LocalHost, ntohs(sa.sin_port));
+        QTest::qWait(200);
+
+        Panel p({{1, path}});
+        QTRY_COMPARE_WITH_TIMEOUT(p.warnings.size(), 1, 15000);
+        QCOMPARE(firstLine(p.warnings.first()), QStringLiteral("No answer within 3 s: %1").arg(path));
+        QCOMPARE(p.portsInUse.last(), 0);
+        QVERIFY(!p.serial.portOpen());
+        ::close(fd);
     }
 
     // The device server drops the connection: one loss notice, no option in use;
