@@ -278,8 +278,8 @@ private slots:
         auto query = [&p] {
             p.received.clear();
             QVERIFY(p.engine.click(QStringLiteral("Command44")));
-            QTRY_COMPARE_WITH_TIMEOUT(p.status(), QStringLiteral(" Power ON"), kWait);
-            QCOMPARE(p.received, QStringLiteral("00\r"));
+            QTRY_COMPARE_WITH_TIMEOUT(p.received, QStringLiteral("00\r"), kWait);
+            QCOMPARE(p.status(), QStringLiteral(" Power ON"));
             p.awaitReplyWindow();
         };
         query();
