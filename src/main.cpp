@@ -21,9 +21,9 @@ struct Options {
     QMap<int, QString> devices = defaultComDevices();
     QCommandLineOption help = parser.addHelpOption();
     QCommandLineOption version = parser.addVersionOption();
-    QCommandLineOption com1{QStringLiteral("com1"), QStringLiteral("Device that COM1 opens (default %1).").arg(devices[1]),
+    QCommandLineOption com1{QStringLiteral("com1"), QStringLiteral("Device that COM1 opens (default %1), or tcp://HOST:PORT of a serial device server.").arg(devices[1]),
                             QStringLiteral("DEVICE")};
-    QCommandLineOption com2{QStringLiteral("com2"), QStringLiteral("Device that COM2 opens (default %1).").arg(devices[2]),
+    QCommandLineOption com2{QStringLiteral("com2"), QStringLiteral("Device that COM2 opens (default %1), or tcp://HOST:PORT of a serial device server.").arg(devices[2]),
                             QStringLiteral("DEVICE")};
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Append every command sent, reply received, status decoded and error to FILE, "

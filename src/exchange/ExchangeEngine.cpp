@@ -26,6 +26,7 @@ ExchangeEngine::ExchangeEngine(SerialControl &serial, QObject *parent) : QObject
     connect(&displayHoldTimer, &QTimer::timeout, this, &ExchangeEngine::onDisplayHoldEnd);
     connect(&m_serial, &SerialControl::onComm, this, &ExchangeEngine::onReceive);
     connect(&m_serial, &SerialControl::portLost, this, &ExchangeEngine::onPortLost);
+    connect(&m_serial, &SerialControl::openFailed, this, &ExchangeEngine::onOpenFailed);
 }
 
 // The member timers leave the engine's children as they are destroyed, before it.

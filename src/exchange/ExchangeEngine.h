@@ -93,6 +93,7 @@ private:
     void emptyRxText();
     void setLine(Line which, const QString &text);
     void onPortLost(const SerialError &error);
+    void onOpenFailed(const SerialError &error);
 
     SerialControl &m_serial;
     PanelState m_state;

@@ -3,8 +3,8 @@
 #include "exchange/ExchangeEngine.h"
 #include "serial/SerialControl.h"
 
-// Closes the port and opens it on `port`. A choice ends with the chosen port open,
-// or with the warning; after a failure the port that was open before is opened
+// Closes the port and opens it on `port`. A choice ends with the chosen port open
+// (a network link: connecting, see onOpenFailed), or with the warning; after a failure the port that was open before is opened
 // again (the other one) and portInUse tells which option shows the port actually in use.
 bool ExchangeEngine::choosePort(int port)
 {
@@ -38,11 +38,19 @@ bool ExchangeEngine::choosePort(int port)
     return false;
 }
 
+// On a link to a serial device server the choice is kept for the serial ports but
+// changes nothing on the line: the status line says so, once per choice, until the
+// display hold clears it.
 void ExchangeEngine::chooseSpeed(const QString &settings)
 {
     m_state.commSettings = settings;
-    if (const SerialResult failed = m_serial.setSettings(m_state.commSettings))
+    const SerialResult failed = m_serial.setSettings(m_state.commSettings);
+    if (failed && failed->number == ErrSpeedSetByServer) {
+        setLine(Line::Status, QStringLiteral(" %1").arg(failed->description));
+        displayHoldTimer.start();
+    } else if (failed) {
         emit warning(failed->description);
+    }
 }
 
 // The open port failed for good (adapter pulled out, line hung up): it is closed
@@ -52,4 +60,12 @@ void ExchangeEngine::onPortLost(const SerialError &error)
     emit portInUse(0);
     emit warning(QStringLiteral("The serial port stopped working and was closed.\n%1\n\nChoose COM1 or COM2 (COM button) to open it again.")
                      .arg(error.description));
+}
+
+// A network link could not be connected after the choice had opened it: the port
+// is closed, as after a failed open, and no option shows a port in use.
+void ExchangeEngine::onOpenFailed(const SerialError &error)
+{
+    emit portInUse(0);
+    emit warning(error.description);
 }

@@ -160,6 +160,12 @@ QtSerialControl::QtSerialControl(QMap<int, QString> devices, QObject *parent)
         emit onComm();
     });
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::handleError);
+    connect(&m_link, &TcpLink::readyRead, this, [this] {
+        m_commEvent = kCommEvReceive;
+        emit onComm();
+    });
+    connect(&m_link, &TcpLink::lost, this, &SerialControl::portLost);
+    connect(&m_link, &TcpLink::openFailed, this, &SerialControl::openFailed);
 }
 
 QtSerialControl::~QtSerialControl()
@@ -194,7 +200,7 @@ void QtSerialControl::handleError(QSerialPort::SerialPortError error)
 
 SerialResult QtSerialControl::setCommPort(int port)
 {
-    if (m_port.isOpen())
+    if (portOpen())
         return SerialError{ErrPortAlreadyOpen, QStringLiteral("Port already open")};
     if (port < 1 || port > 16)
         return SerialError{ErrNoSuchPort, QStringLiteral("Invalid port number %1").arg(port)};
@@ -207,6 +213,9 @@ SerialResult QtSerialControl::setSettings(const QString &settings)
     if (!parseLineSettings(settings))
         return SerialError{ErrBadSettings, QStringLiteral("Invalid settings: \"%1\"").arg(settings)};
     m_settings = settings;
+    // A device server has its own line speed; the settings wait for a serial port.
+    if (const QString path = m_devices.value(m_commPort); TcpLink::isNetworkPath(path))
+        return SerialError{ErrSpeedSetByServer, speedSetByServerText(path)};
     return m_port.isOpen() ? applySettings() : std::nullopt;
 }
 
@@ -227,13 +236,16 @@ SerialResult QtSerialControl::setPortOpen(bool open)
 {
     if (!open) {
         m_port.close();
+        m_link.close();
         return std::nullopt;
     }
-    if (m_port.isOpen())
+    if (portOpen())
         return SerialError{ErrPortAlreadyOpen, QStringLiteral("Port already open")};
     const QString path = m_devices.value(m_commPort);
     if (path.isEmpty())
         return SerialError{ErrNoSuchPort, QStringLiteral("No device for COM%1").arg(m_commPort)};
+    if (TcpLink::isNetworkPath(path))
+        return m_link.open(path, m_commPort);
     if (heldExclusively(path))
         return SerialError{ErrPortOpenFailed, heldElsewhereText(path, lockHolder(path))};
     m_port.setPortName(path);
@@ -259,6 +271,8 @@ SerialResult QtSerialControl::setPortOpen(bool open)
 
 SerialResult QtSerialControl::output(const QString &text)
 {
+    if (m_link.isOpen())
+        return m_link.write(textToLineBytes(text));
     if (!m_port.isOpen())
         return SerialError{ErrPortNotOpen, QStringLiteral("Port is not open")};
     const QByteArray bytes = textToLineBytes(text);
@@ -270,5 +284,5 @@ SerialResult QtSerialControl::output(const QString &text)
 QString QtSerialControl::input()
 {
     m_commEvent = 0;
-    return lineBytesToText(m_port.readAll());
+    return lineBytesToText(m_link.isOpen() ? m_link.readAll() : m_port.readAll());
 }

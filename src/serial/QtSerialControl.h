@@ -1,8 +1,10 @@
 #pragma once
 // The serial control over a real device (QSerialPort). Port numbers map to device
-// paths given at construction (COM1 -> /dev/ttyS0 unless told otherwise).
+// paths given at construction (COM1 -> /dev/ttyS0 unless told otherwise); a path
+// tcp://HOST:PORT opens a network link to a serial device server instead.
 
 #include "SerialControl.h"
+#include "TcpLink.h"
 
 #include <QMap>
 #include <QSerialPort>
@@ -17,7 +19,7 @@ public:
     int commPort() const override { return m_commPort; }
     SerialResult setSettings(const QString &settings) override;
     QString settings() const override { return m_settings; }
-    bool portOpen() const override { return m_port.isOpen(); }
+    bool portOpen() const override { return m_port.isOpen() || m_link.isOpen(); }
     SerialResult setPortOpen(bool open) override;
     SerialResult output(const QString &text) override;
     QString input() override;
@@ -32,6 +34,7 @@ private:
 
     QMap<int, QString> m_devices;
     QSerialPort m_port;
+    TcpLink m_link;
     int m_commPort = 1;
     QString m_settings = QStringLiteral("9600,N,8,1");
     int m_commEvent = 0;

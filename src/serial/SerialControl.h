@@ -24,6 +24,9 @@ enum SerialErrorNumber : int {
     ErrBadSettings = 380,       // malformed or unsupported settings string
     ErrWriteFailed = 8020,
     ErrPortLost = 8030,         // the device went away while open
+    // Not a failure: the settings are kept, but the link (a serial device server
+    // on the network) runs at the speed the server is set to.
+    ErrSpeedSetByServer = 8040,
 };
 
 // The receive event: "characters are waiting".
@@ -42,7 +45,7 @@ public:
     virtual SerialResult setSettings(const QString &settings) = 0;
     virtual QString settings() const = 0;
     // PortOpen: true opens with the current settings, false closes (closing a closed
-    // port is not an error).
+    // port is not an error). A network link counts as open while it connects.
     virtual bool portOpen() const = 0;
     virtual SerialResult setPortOpen(bool open) = 0;
     // Output: queues the text, one byte per character, and returns without waiting.
@@ -58,4 +61,7 @@ signals:
     // The open port failed for good (device removed, hang-up): the port has been
     // closed; raised once per loss.
     void portLost(const SerialError &error);
+    // An open that completes in the background (a network link) failed: the port
+    // is closed. The open itself had answered with success.
+    void openFailed(const SerialError &error);
 };

@@ -87,3 +87,54 @@ QString missingDeviceText(const QString &what, const QString &path, int port, co
                       .arg(port)
                       .arg(present.first().path);
 }
+
+namespace {
+const QString kChooseAgain = QStringLiteral("then choose the port again with the COM button.");
+}
+
+QString badNetworkAddressText(const QString &path, int port)
+{
+    return QStringLiteral("Not a network address: %1\nWrite a serial device server's address as tcp://HOST:PORT, "
+                          "e.g. --com%2 tcp://192.168.1.50:4001.")
+        .arg(path)
+        .arg(port);
+}
+
+QString connectionRefusedText(const QString &path, const QString &host, int tcpPort, int port)
+{
+    return QStringLiteral("Connection refused: %1\nNothing accepts connections on port %2 of %3. Check that the serial "
+                          "device server is switched on and that its raw TCP port is %2 (else start the panel with "
+                          "--com%4 naming the right one), %5")
+        .arg(path)
+        .arg(tcpPort)
+        .arg(host)
+        .arg(port)
+        .arg(kChooseAgain);
+}
+
+QString hostNotFoundText(const QString &path, const QString &host, int port)
+{
+    return QStringLiteral("Host not found: %1\nThere is no host %2. Check the name of the serial device server, "
+                          "or start the panel with --com%3 tcp://ADDRESS:PORT giving its address.")
+        .arg(path, host)
+        .arg(port);
+}
+
+QString networkUnreachableText(const QString &what, const QString &path, int port)
+{
+    return QStringLiteral("%1: %2\nThe serial device server cannot be reached. Check that it is switched on and "
+                          "connected, its address (--com%3), the network and any firewall between, %4")
+        .arg(what, path)
+        .arg(port)
+        .arg(kChooseAgain);
+}
+
+QString networkLostText(const QString &what, const QString &path)
+{
+    return QStringLiteral("%1: %2").arg(what, path);
+}
+
+QString speedSetByServerText(const QString &path)
+{
+    return QStringLiteral("Speed is set by the device server (%1)").arg(path);
+}

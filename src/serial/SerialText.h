@@ -49,3 +49,19 @@ struct SerialAdapter {
 };
 // The device does not exist; `present` are the serial ports the system does list.
 QString missingDeviceText(const QString &what, const QString &path, int port, const QList<SerialAdapter> &present);
+
+// Texts of a network link to a serial device server (tcp://HOST:PORT), in the same
+// form: the short form and the address first, then what to do.
+
+// The address is no tcp://HOST:PORT.
+QString badNetworkAddressText(const QString &path, int port);
+// Nothing listens on that port of the host.
+QString connectionRefusedText(const QString &path, const QString &host, int tcpPort, int port);
+// The host name is not known.
+QString hostNotFoundText(const QString &path, const QString &host, int port);
+// The host did not answer in time, or the network reports it unreachable.
+QString networkUnreachableText(const QString &what, const QString &path, int port);
+// The connection went down while open (the first line of a port loss).
+QString networkLostText(const QString &what, const QString &path);
+// The speed choice on a network link: the device server sets the line's speed.
+QString speedSetByServerText(const QString &path);
