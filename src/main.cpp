@@ -4,6 +4,7 @@
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
 #include "panel/WindowRuntime.h"
+#include "serial/PortList.h"
 #include "serial/QtSerialControl.h"
 
 #include <QApplication>
@@ -24,12 +25,16 @@ struct Options {
                             QStringLiteral("DEVICE")};
     QCommandLineOption com2{QStringLiteral("com2"), QStringLiteral("Device that COM2 opens (default %1).").arg(devices[2]),
                             QStringLiteral("DEVICE")};
+    QCommandLineOption listPorts{QStringLiteral("list-ports"),
+                                 QStringLiteral("List the serial ports of this system (device, description, "
+                                                "manufacturer, USB vendor:product, serial number) and exit.")};
 
     Options()
     {
         parser.setApplicationDescription(QStringLiteral("Control panel for the ORVA TK58R projector's serial control port."));
         parser.addOption(com1);
         parser.addOption(com2);
+        parser.addOption(listPorts);
     }
 
     // Prints help or version and exits 0; exits 1 with the usage for anything the
@@ -53,6 +58,10 @@ struct Options {
         }
         if (!parser.positionalArguments().isEmpty())
             fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        if (parser.isSet(listPorts)) {
+            std::fputs(qPrintable(serialPortListing()), stdout);
+            std::exit(0);
+        }
     }
 
     [[noreturn]] void fail(const QString &why) const
@@ -77,10 +86,10 @@ bool hasArgument(int argc, char *argv[], std::initializer_list<const char *> nam
     return false;
 }
 
-// --help and --version need no display.
+// --help, --version and --list-ports need no display.
 bool asksForInformationOnly(int argc, char *argv[])
 {
-    return hasArgument(argc, argv, {"-h", "--help", "-?", "--help-all", "-v", "--version"});
+    return hasArgument(argc, argv, {"-h", "--help", "-?", "--help-all", "-v", "--version", "--list-ports"});
 }
 
 bool platformGiven(int argc, char *argv[])
