@@ -1,5 +1,6 @@
 // orva-panel: the control panel window for the projector's serial control port.
 
+#include "exchange/ExchangeLog.h"
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
@@ -28,6 +29,11 @@ struct Options {
     QCommandLineOption listPorts{QStringLiteral("list-ports"),
                                  QStringLiteral("List the serial ports of this system (device, description, "
                                                 "manufacturer, USB vendor:product, serial number) and exit.")};
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("Append every command sent, reply received, status decoded and error to FILE, "
+                                          "one timestamped line each."),
+                           QStringLiteral("FILE")};
+    QString logPath;  // empty: no log
 
     Options()
     {
@@ -35,6 +41,7 @@ struct Options {
         parser.addOption(com1);
         parser.addOption(com2);
         parser.addOption(listPorts);
+        parser.addOption(log);
     }
 
     // Prints help or version and exits 0; exits 1 with the usage for anything the
@@ -55,6 +62,11 @@ struct Options {
             if (device.isEmpty() || device.startsWith(u'-'))
                 fail(QStringLiteral("--com%1 needs a device path").arg(port));
             devices[port] = device;
+        }
+        if (parser.isSet(log)) {
+            logPath = parser.value(log);
+            if (logPath.isEmpty() || logPath.startsWith(u'-'))
+                fail(QStringLiteral("--log needs a file name"));
         }
         if (!parser.positionalArguments().isEmpty())
             fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
@@ -130,9 +142,25 @@ int main(int argc, char *argv[])
 
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(wordMarkPicture())));
     registerFontSubstitutions();
+    // The log opens before the window: a log that cannot be written is a mistake
+    // to report at once, not after a session that went unrecorded.
+    ExchangeLog log;
+    if (!options.logPath.isEmpty()) {
+        QString error;
+        if (!log.open(options.logPath, &error)) {
+            std::fprintf(stderr, "orva-panel: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
     QtSerialControl serial(options.devices);
     QtWindowRuntime runtime;
     Form1 form(serial, runtime);
+    if (log.isLogging()) {
+        log.watch(form.engine());
+        // A log that stops writing (a full disk) is told once as the window tells
+        // its warnings, after the step of the exchange that found it; the panel goes on.
+        QObject::connect(&log, &ExchangeLog::stopped, &form.engine(), &ExchangeEngine::warning, Qt::QueuedConnection);
+    }
     form.start();
     form.show();
     return app.exec();

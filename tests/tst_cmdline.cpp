@@ -31,6 +31,15 @@ Run run(const QString &program, const QStringList &args, const QProcessEnvironme
     return r;
 }
 
+// Headless, with a runtime directory of its own so that Qt has nothing to say.
+QProcessEnvironment headless(const QTemporaryDir &runtimeDir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
+    return env;
+}
+
 // The usage line names the program as it was started (here by its full path).
 const QRegularExpression usage(QStringLiteral(R"(\nUsage: \S*orva-panel \[options\]\n)"));
 
@@ -49,21 +58,61 @@ private slots:
         QTest::newRow("no device") << QStringList{"--com2"} << "orva-panel: Missing value after '--com2'.";
         QTest::newRow("extra argument") << QStringList{"--com1", "/dev/ttyUSB0", "/dev/ttyUSB1"} << "orva-panel: unexpected argument '/dev/ttyUSB1'";
         QTest::newRow("unknown option") << QStringList{"--baud", "9600"} << "orva-panel: Unknown option 'baud'.";
+        QTest::newRow("option as the log file") << QStringList{"--log", "--com1", "/dev/ttyUSB0"} << "orva-panel: --log needs a file name";
     }
     void refusedArguments()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, firstLine);
-        // Headless, with a runtime directory of its own so that Qt has nothing to say.
         const QTemporaryDir runtimeDir;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
-        const Run r = run(QStringLiteral(ORVA_PANEL_PATH), args, env);
+        const Run r = run(QStringLiteral(ORVA_PANEL_PATH), args, headless(runtimeDir));
         QCOMPARE(r.status, 1);
         QCOMPARE(r.err.section(u'\n', 0, 0), firstLine);
         QVERIFY2(r.err.contains(usage), qPrintable(r.err));
         QVERIFY(r.out.isEmpty());
+    }
+
+    // A log that cannot be opened ends the panel before its window, with the reason.
+    void unopenableLog_data()
+    {
+        QTest::addColumn<QString>("name");  // under a temporary directory
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a directory") << QString() << "Is a directory";
+        QTest::newRow("under a missing directory") << "missing/panel.log" << "No such file or directory";
+    }
+    void unopenableLog()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        const QTemporaryDir dir;
+        const QString path = name.isEmpty() ? dir.path() : dir.filePath(name);
+        const Run r = run(QStringLiteral(ORVA_PANEL_PATH), {QStringLiteral("--log"), path}, headless(dir));
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.err, QStringLiteral("orva-panel: cannot open the log file %1: %2\n").arg(path, reason));
+        QVERIFY(r.out.isEmpty());
+    }
+
+    // The panel logs what its engine reports: here the warning of a COM1 that is missing.
+    void panelLogsItsWarnings()
+    {
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("panel.log"));
+        const QString device = dir.filePath(QStringLiteral("no-such-tty"));
+        QProcess panel;
+        panel.setProcessEnvironment(headless(dir));
+        panel.start(QStringLiteral(ORVA_PANEL_PATH), {QStringLiteral("--com1"), device, QStringLiteral("--log"), path});
+        QVERIFY(panel.waitForStarted());
+        const QRegularExpression line(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ERROR .*)")
+                                      + QRegularExpression::escape(device));
+        QString text;
+        const auto logged = [&path] {
+            QFile log(path);
+            return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(line.match(text = logged()).hasMatch(), 30000);
+        QVERIFY2(!text.contains(u'\r') && text.endsWith(u'\n'), qPrintable(text));
+        panel.kill();
+        panel.waitForFinished();
     }
 
     void noDisplay_data()

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -254,6 +255,33 @@ private slots:
         // ACK for C00, then "Count down" at least once, then "Power ON" last.
         QVERIFY2(replies.startsWith("\x06" "40\r"), replies.toHex(' ').constData());
         QVERIFY2(replies.endsWith("40\r00\r"), replies.toHex(' ').constData());
+    }
+
+    // --log: the exchange's lines appended to the file; a log that cannot be opened stops before the port.
+    void logFile()
+    {
+        Sim sim({QStringLiteral("--on")});
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("orva.log"));
+        QCOMPARE(ctl(sim.port() << QStringLiteral("--log") << path << QStringLiteral("status")).status, 0);
+        QCOMPARE(ctl(sim.port() << QStringLiteral("--log") << path << QStringLiteral("input-pc1")).status, 0);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList events;
+        static const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (.*)$"));
+        for (const QString &l : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+            const auto m = line.match(l);
+            QVERIFY2(m.hasMatch(), qPrintable(l));
+            events << m.captured(1);
+        }
+        QCOMPARE(events, (QStringList{"TX CR0<CR>", "RX 00<CR>", "STATUS Power ON", "TX C05<CR>", "RX <ACK>"}));
+        sim.heard();
+
+        const Run r = ctl(sim.port() << QStringLiteral("--log") << dir.filePath(QStringLiteral("no/such/dir/x.log"))
+                                     << QStringLiteral("status"));
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.startsWith(QLatin1String("orva-ctl: cannot open the log file")), qPrintable(r.err));
+        QCOMPARE(sim.heard(), QStringList());
     }
 
     // Both programs list the same ports, five tab-separated fields a line, without a display.

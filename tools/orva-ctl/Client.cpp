@@ -1,13 +1,9 @@
 #include "Client.h"
 
 #include "exchange/ExchangeEngine.h"
+#include "exchange/ExchangeLog.h"
 #include "exchange/TraceRule.h"
 #include "serial/QtSerialControl.h"
-
-#if __has_include("exchange/ExchangeLog.h")
-#include "exchange/ExchangeLog.h"
-#define ORVA_CTL_HAS_LOG 1
-#endif
 
 #include <QMetaObject>
 #include <cstdio>
@@ -65,28 +61,20 @@ Client::~Client() = default;
 
 void Client::start()
 {
-#ifdef ORVA_CTL_HAS_LOG
     if (!m_request.logPath.isEmpty()) {
-        auto log = std::make_unique<ExchangeLog>();
+        m_log = std::make_unique<ExchangeLog>();
         QString error;
-        if (!log->open(m_request.logPath, &error)) {
-            printErr(QStringLiteral("cannot write the log %1: %2").arg(m_request.logPath, error));
+        if (!m_log->open(m_request.logPath, &error)) {
+            printErr(error);
             return finish(kPortError);
         }
-        m_log = std::move(log);
+        // A full disk ends the log, never the command.
+        connect(m_log.get(), &ExchangeLog::stopped, this, [](const QString &reason) { printErr(reason); });
     }
-#else
-    if (!m_request.logPath.isEmpty()) {
-        printErr(QStringLiteral("--log: this build has no exchange log"));
-        return finish(kPortError);
-    }
-#endif
     m_serial = std::make_unique<QtSerialControl>(QMap<int, QString>{{1, m_request.device}, {2, m_request.device}});
     m_engine = std::make_unique<ExchangeEngine>(*m_serial);
-#ifdef ORVA_CTL_HAS_LOG
     if (m_log)
-        static_cast<ExchangeLog *>(m_log.get())->watch(*m_engine);
-#endif
+        m_log->watch(*m_engine);
     ExchangeEngine &engine = *m_engine;
     connect(&engine, &ExchangeEngine::warning, this, &Client::onWarning);
     connect(&engine, &ExchangeEngine::transmitted, this, [this](const QString &text, bool sent) {
@@ -220,10 +208,8 @@ void Client::finish(int code)
     m_finished = true;
     m_overall.stop();
     m_poll.stop();
-#ifdef ORVA_CTL_HAS_LOG
     if (m_log && code != kAnswered)
-        static_cast<ExchangeLog *>(m_log.get())->write(u"ERROR", QStringLiteral("orva-ctl exit %1").arg(code));
-#endif
+        m_log->write(u"ERROR", QStringLiteral("orva-ctl ended with exit status %1").arg(code));
     printResult(code);
     if (m_engine)
         m_engine->end();

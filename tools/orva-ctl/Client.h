@@ -12,6 +12,7 @@
 #include <optional>
 
 class ExchangeEngine;
+class ExchangeLog;
 class QtSerialControl;
 
 namespace ctl {
@@ -67,7 +68,7 @@ private:
     Request m_request;
     std::unique_ptr<QtSerialControl> m_serial;
     std::unique_ptr<ExchangeEngine> m_engine;
-    std::unique_ptr<QObject> m_log;
+    std::unique_ptr<ExchangeLog> m_log;
     QTimer m_overall;
     QTimer m_poll;
     Exchange m_first;        // the command's own exchange
