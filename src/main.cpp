@@ -1,10 +1,11 @@
 // orva-panel: the control panel window for the projector's serial control port.
 
+#include "exchange/ExchangeLog.h"
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
 #include "panel/WindowRuntime.h"
-#include "exchange/ExchangeLog.h"
+#include "serial/PortList.h"
 #include "serial/QtSerialControl.h"
 
 #include <QApplication>
@@ -25,6 +26,9 @@ struct Options {
                             QStringLiteral("DEVICE")};
     QCommandLineOption com2{QStringLiteral("com2"), QStringLiteral("Device that COM2 opens (default %1), or tcp://HOST:PORT of a serial device server.").arg(devices[2]),
                             QStringLiteral("DEVICE")};
+    QCommandLineOption listPorts{QStringLiteral("list-ports"),
+                                 QStringLiteral("List the serial ports of this system (device, description, "
+                                                "manufacturer, USB vendor:product, serial number) and exit.")};
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Append every command sent, reply received, status decoded and error to FILE, "
                                           "one timestamped line each."),
@@ -36,6 +40,7 @@ struct Options {
         parser.setApplicationDescription(QStringLiteral("Control panel for the ORVA TK58R projector's serial control port."));
         parser.addOption(com1);
         parser.addOption(com2);
+        parser.addOption(listPorts);
         parser.addOption(log);
     }
 
@@ -65,6 +70,10 @@ struct Options {
         }
         if (!parser.positionalArguments().isEmpty())
             fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        if (parser.isSet(listPorts)) {
+            std::fputs(qPrintable(serialPortListing()), stdout);
+            std::exit(0);
+        }
     }
 
     [[noreturn]] void fail(const QString &why) const
@@ -89,10 +98,10 @@ bool hasArgument(int argc, char *argv[], std::initializer_list<const char *> nam
     return false;
 }
 
-// --help and --version need no display.
+// --help, --version and --list-ports need no display.
 bool asksForInformationOnly(int argc, char *argv[])
 {
-    return hasArgument(argc, argv, {"-h", "--help", "-?", "--help-all", "-v", "--version"});
+    return hasArgument(argc, argv, {"-h", "--help", "-?", "--help-all", "-v", "--version", "--list-ports"});
 }
 
 bool platformGiven(int argc, char *argv[])

@@ -2,7 +2,8 @@
 # Builds the two Debian packages from a built tree (cpack into a temporary folder)
 # and checks them: lintian reports no error and no warning, the panel's Depends
 # carry the versions dpkg-shlibdeps finds plus the run-time extras, the simulator
-# is in its own package, and the icons are square RGBA PNGs of every size.
+# is in its own package, orva-ctl and its man page ship with the panel, and the
+# icons are square RGBA PNGs of every size.
 # Usage: deb_lintian.sh BUILD_DIR      (exit 77: skipped)
 set -uo pipefail
 build=${1:?usage: deb_lintian.sh BUILD_DIR}
@@ -48,6 +49,8 @@ done
 panel_files=$(dpkg-deb -c "$panel" | awk '{print $6}')
 sim_files=$(dpkg-deb -c "$sim" | awk '{print $6}')
 grep -qx './usr/bin/orva-panel' <<<"$panel_files" || fail "orva-panel lacks usr/bin/orva-panel"
+grep -qx './usr/bin/orva-ctl' <<<"$panel_files" || fail "orva-panel lacks usr/bin/orva-ctl"
+grep -qx './usr/share/man/man1/orva-ctl.1.gz' <<<"$panel_files" || fail "orva-panel lacks orva-ctl's man page"
 grep -q 'orva-sim' <<<"$panel_files" && fail "orva-panel holds simulator files"
 grep -qx './usr/bin/orva-sim' <<<"$sim_files" || fail "orva-sim lacks usr/bin/orva-sim"
 grep -q 'orva-panel' <<<"$(grep -v '^./usr/share/doc/' <<<"$sim_files")" && fail "orva-sim holds panel files"

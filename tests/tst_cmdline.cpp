@@ -151,6 +151,7 @@ private slots:
         QTest::addColumn<int>("options");  // how many --help lists, at least
         QTest::newRow("orva-panel") << QStringLiteral(ORVA_PANEL_PATH) << 5;
         QTest::newRow("orva-sim") << QStringLiteral(ORVA_SIM_PATH) << 17;
+        QTest::newRow("orva-ctl") << QStringLiteral(ORVA_CTL_PATH) << 8;
     }
     void manPageListsEveryOption()
     {

@@ -1,0 +1,137 @@
+// orva-ctl: the projector's commands from scripts and schedules.
+
+#include "Client.h"
+#include "Commands.h"
+#include "serial/PortList.h"
+#include "serial/QtSerialControl.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace {
+
+using namespace ctl;
+
+[[noreturn]] void usageError(const QCommandLineParser &parser, const QString &why)
+{
+    std::fprintf(stderr, "orva-ctl: %s\n\n%s", qPrintable(why), qPrintable(parser.helpText()));
+    std::exit(kUsage);
+}
+
+void printList()
+{
+    for (const NamedCommand &c : namedCommands())
+        std::printf("%-24s %s\n", qPrintable(c.name), qPrintable(c.code));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orva-ctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
+
+    const QString defaultDevice = defaultComDevices().value(1);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Sends one command to the ORVA TK58R projector over its serial control port, as the\n"
+        "control panel's button does, and prints the answer.\n"
+        "\n"
+        "Commands:\n"
+        "  NAME        a named command (orva-ctl list shows them all): power-on, input-pc1,\n"
+        "              status, lamp-time ...; the status queries print the decoded status\n"
+        "  send TEXT   a raw command, as typed into the panel's command line\n"
+        "  list        every named command with its code\n"
+        "  ports       the serial ports of this system: device, description, manufacturer,\n"
+        "              USB vendor:product, serial number (tab-separated)\n"
+        "\n"
+        "Exit status: 0 answered (ACK, or a decoded status); 1 answered with something\n"
+        "else; 2 no reply in the reply window; 3 port error (or the log cannot be\n"
+        "written); 4 --wait timed out; 64 usage error."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Serial device (default: $ORVA_PORT, else %1).").arg(defaultDevice),
+                                  QStringLiteral("DEVICE"));
+    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Line speed, 19200 or 9600 (default 19200)."),
+                                   QStringLiteral("BAUD"), QStringLiteral("19200"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Overall time limit in ms (default 6000; give more with --wait)."),
+                                     QStringLiteral("MS"), QStringLiteral("6000"));
+    const QCommandLineOption wait(QStringLiteral("wait"),
+                                  QStringLiteral("After the command, query the power status every second until it "
+                                                 "reads TEXT (e.g. \"Power ON\", \"Stand by\")."),
+                                  QStringLiteral("TEXT"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print one JSON object: command, sent, reply, status, ok."));
+    const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Append the exchange to this log file."),
+                                 QStringLiteral("FILE"));
+    parser.addOptions({port, speed, timeout, wait, json, log});
+    parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("NAME, send TEXT, list or ports."));
+
+    if (!parser.parse(app.arguments()))
+        usageError(parser, parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+
+    const QStringList args = parser.positionalArguments();
+    if (args.isEmpty())
+        usageError(parser, QStringLiteral("no command given"));
+    const QString verb = args.first();
+    if (verb == QLatin1String("list") || verb == QLatin1String("ports")) {
+        if (args.size() > 1)
+            usageError(parser, QStringLiteral("unexpected argument '%1'").arg(args[1]));
+        if (verb == QLatin1String("list"))
+            printList();
+        else
+            std::fputs(qPrintable(serialPortListing()), stdout);
+        return 0;
+    }
+
+    Request request;
+    if (verb == QLatin1String("send")) {
+        if (args.size() != 2 || args[1].isEmpty())
+            usageError(parser, QStringLiteral("send takes one command text"));
+        request.rawText = args[1];
+    } else {
+        request.command = findCommand(verb);
+        if (!request.command)
+            usageError(parser, QStringLiteral("unknown command '%1' (orva-ctl list shows them)").arg(verb));
+        if (args.size() > 1)
+            usageError(parser, QStringLiteral("unexpected argument '%1'").arg(args[1]));
+    }
+
+    request.device = parser.isSet(port) ? parser.value(port) : qEnvironmentVariable("ORVA_PORT", defaultDevice);
+    if (request.device.isEmpty())
+        usageError(parser, QStringLiteral("--port needs a device path"));
+    const QString baud = parser.value(speed);
+    if (baud != QLatin1String("19200") && baud != QLatin1String("9600"))
+        usageError(parser, QStringLiteral("--speed is 19200 or 9600, not '%1'").arg(baud));
+    request.settings = baud + QStringLiteral(",N,8,1");
+    bool numeric = false;
+    request.timeoutMs = parser.value(timeout).toInt(&numeric);
+    if (!numeric || request.timeoutMs <= 0)
+        usageError(parser, QStringLiteral("--timeout takes a positive number of ms"));
+    if (parser.isSet(wait))
+        request.waitFor = parser.value(wait).trimmed();
+    request.json = parser.isSet(json);
+    request.logPath = parser.value(log);
+    if (parser.isSet(log) && request.logPath.isEmpty())
+        usageError(parser, QStringLiteral("--log needs a file name"));
+
+    Client client(std::move(request));
+    int exitCode = -1;
+    client.finished = [&exitCode](int code) {
+        exitCode = code;
+        QCoreApplication::exit(code);
+    };
+    client.start();
+    // start() finishes at once on a port error: then there is no loop to run.
+    if (exitCode >= 0)
+        return exitCode;
+    return app.exec();
+}
