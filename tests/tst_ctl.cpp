@@ -159,7 +159,7 @@ private slots:
         QTest::newRow("lamp time") << QStringList{"--lamp-hours", "1234"} << QStringList{"lamp-time"} << 0
                                    << "0 1 2 3 4 CR  Hour Use\n";
         QTest::newRow("setting") << QStringList{} << QStringList{"setting"} << 0 << "Normally\n";
-        QTest::newRow("9600 baud") << QStringList{"--on"} << QStringList{"--speed", "9600", "status"} << 0
+        QTest::newRow("9600 baud") << QStringList{"--on", "--baud", "9600"} << QStringList{"--speed", "9600", "status"} << 0
                                    << "Power ON\n";
         QTest::newRow("ACK prints nothing") << QStringList{} << QStringList{"input-pc2"} << 0 << "";
         QTest::newRow("raw query") << QStringList{"--on"} << QStringList{"send", "CR0"} << 0 << "Power ON\n";
