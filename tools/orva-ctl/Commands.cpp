@@ -7,18 +7,29 @@
 namespace ctl {
 namespace {
 
-// Every control that sends a command has a command-line name, and no name is used twice.
+// Every control that sends a command has a command-line name, and no name is used
+// twice. Rows are compared by value, not by address: an address is no constant
+// expression in a sanitizer build.
+constexpr bool hasCommandName(std::string_view control)
+{
+    for (const keys::ControlName &a : keys::kControlNames)
+        if (a.control == control)
+            return !a.command.empty();
+    return false;
+}
 constexpr bool everyCommandNamed()
 {
     for (const keys::OneShot &b : keys::kOneShots)
-        if (!keys::findByControl(b.control) || keys::findByControl(b.control)->command.empty())
+        if (!hasCommandName(b.control))
             return false;
     for (const keys::RepeatKey &k : keys::kRepeatKeys)
-        if (!keys::findByControl(k.control) || keys::findByControl(k.control)->command.empty())
+        if (!hasCommandName(k.control))
             return false;
-    for (const keys::ControlName &a : keys::kControlNames)
-        if (!a.command.empty() && keys::findByCommand(a.command) != &a)
-            return false;
+    constexpr std::size_t n = std::size(keys::kControlNames);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j)
+            if (!keys::kControlNames[i].command.empty() && keys::kControlNames[i].command == keys::kControlNames[j].command)
+                return false;
     return true;
 }
 static_assert(everyCommandNamed());
