@@ -4,8 +4,9 @@
 #include "serial/SerialControl.h"
 
 // Closes the port and opens it on `port`. A choice ends with the chosen port open
-// (a network link: connecting, see onOpenFailed), or with the warning; after a failure the port that was open before is opened
-// again (the other one) and portInUse tells which option shows the port actually in use.
+// (a network link: connecting, see onOpenFailed), or with the warning; after a
+// failure the port that was open before is opened again (the other one) and
+// portInUse tells which option shows the port actually in use.
 bool ExchangeEngine::choosePort(int port)
 {
     const int fallback = port == 1 ? 2 : 1;

@@ -185,35 +185,33 @@ void Line::closeFd(int &fd)
     fd = -1;
 }
 
-bool Line::openSlaveHold(std::string &err)
+// Opens m_path into `fd` in raw mode at the line speed.
+bool Line::openRaw(int &fd, std::string &err)
 {
-    closeFd(m_slaveHold);
-    m_slaveHold = open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_slaveHold < 0) {
+    closeFd(fd);
+    fd = open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         err = "opening " + m_path + ": " + std::strerror(errno);
         return false;
     }
-    // Raw mode before anything is written: a fresh pseudo-terminal echoes
-    // and turns CR into LF, which would corrupt every reply.
-    if (!makeRaw(m_slaveHold, m_speed, err)) {
-        closeFd(m_slaveHold);
+    if (!makeRaw(fd, m_speed, err)) {
+        closeFd(fd);
         return false;
     }
     return true;
 }
 
+// Raw mode before anything is written: a fresh pseudo-terminal echoes and turns
+// CR into LF, which would corrupt every reply.
+bool Line::openSlaveHold(std::string &err)
+{
+    return openRaw(m_slaveHold, err);
+}
+
 bool Line::openDeviceFd(std::string &err)
 {
-    closeFd(m_fd);
-    m_fd = open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0) {
-        err = "opening " + m_path + ": " + std::strerror(errno);
+    if (!openRaw(m_fd, err))
         return false;
-    }
-    if (!makeRaw(m_fd, m_speed, err)) {
-        closeFd(m_fd);
-        return false;
-    }
     tcflush(m_fd, TCIOFLUSH);
     return true;
 }

@@ -52,6 +52,7 @@ public:
 
 private:
     static void closeFd(int &fd);
+    bool openRaw(int &fd, std::string &err);
     bool openSlaveHold(std::string &err);
     bool openDeviceFd(std::string &err);
 
