@@ -1,34 +1,44 @@
-// The exchange through the window: every button reaches the engine under its
-// control name, the engine's lines show on the TXD / RXD / status labels, and the
-// manual entry box. The exchange itself is tested without a window in tst_engine.
+// Every button reaches the engine under its own control name; the engine's lines
+// show on the TXD / RXD / status labels; the manual entry box.
 
 #include "ExpectedOneShots.h"
+#include "ExpectedRepeatKeys.h"
 #include "PanelHarness.h"
-#include "TestSupport.h"
 
-#include <QLineEdit>
-
-class TstExchange : public QObject
-{
+class TstExchange : public QObject {
     Q_OBJECT
-
+    std::unique_ptr<Panel> shared;
 private slots:
-    // Each one-shot button, clicked: exactly its code and one CR on the wire, traced on TXD.
-    void everyButtonReachesTheEngine()
+    void oneShotClicked_data()
     {
-        Panel p;
-        for (const OneShotRow &row : kExpectedOneShots) {
-            QVERIFY2(p.button(row.control), row.control);
-            p.click(row.control);
-            QCOMPARE(p.takeWritten(), QByteArray(row.code) + '\r');
-            QString trace(u' ');
-            for (const char c : std::string_view(row.code))
-                trace += QChar::fromLatin1(c) + u' ';
-            QCOMPARE(p.txd(), trace + QStringLiteral("CR "));
-        }
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(kExpectedOneShots)); ++i)
+            QTest::newRow(kExpectedOneShots[i].control) << i;
+    }
+    void oneShotClicked()
+    {
+        QFETCH(int, row);
+        if (!shared)
+            shared = std::make_unique<Panel>();
+        shared->click(kExpectedOneShots[row].control);
+        QCOMPARE(shared->takeWritten(), QByteArray(kExpectedOneShots[row].code) + '\r');
     }
 
-    // A reply on the RXD and status labels; the display hold clears all three.
+    // Down sends the key's code once, up ends the hold; no click action of its own.
+    void repeatKeyPressedAndReleased_data() { addKeyRows(); }
+    void repeatKeyPressedAndReleased()
+    {
+        QFETCH(int, key);
+        const KeyRow &k = kKeys[key];
+        Panel p;
+        p.press(k.control);
+        QCOMPARE(p.takeWritten(), wire(k));
+        checkHeldExchange(p, k, k.repeat(), k.reply(), k.hold());
+        p.release(k.control);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        checkReleasedExchange(p, k, k.repeat(), 0);
+    }
+
     void linesShowTheExchange()
     {
         Panel p;
@@ -37,49 +47,21 @@ private slots:
         QCOMPARE(p.txd(), QStringLiteral(" C R 0 CR "));
         QCOMPARE(p.rxd(), QStringLiteral(" 0 0 CR "));
         QCOMPARE(p.status(), QStringLiteral(" Power ON"));
-        tick(p.form->engine().replyTimer);
-        QCOMPARE(p.rxd(), QStringLiteral(" 0 0 CR "));
-        tick(p.form->engine().displayHoldTimer);
-        QCOMPARE(p.txd() + p.rxd() + p.status(), QString());
-        p.click("Command17");
-        tick(p.form->engine().replyTimer);
-        QCOMPARE(p.rxd(), QStringLiteral(" X X X X"));
     }
 
-    // SEND puts the box text out as typed, plus CR, with the manual hold intervals.
-    void sendFromTheBox()
-    {
-        Panel p;
-        p.w<QLineEdit>("Text1")->setText(QStringLiteral(" cr0"));
-        p.click("Command95");
-        QCOMPARE(p.takeWritten(), QByteArray(" cr0\r"));
-        QCOMPARE(p.txd(), QStringLiteral("   c r 0 CR "));
-        QCOMPARE(p.state().manualText, QStringLiteral(" cr0"));
-        QCOMPARE(p.form->engine().replyTimer.interval(), 2000);
-        QCOMPARE(p.form->engine().displayHoldTimer.interval(), 2500);
-    }
-
-    // Enter in the box sends nothing; CLS empties the box and leaves the trace.
-    void textBox()
+    // Enter in the box sends nothing; SEND sends the text as typed; CLS empties the box.
+    void manualEntryBox()
     {
         Panel p;
         QLineEdit *box = p.w<QLineEdit>("Text1");
-        box->setText(QStringLiteral("C00"));
-        box->setFocus();
+        box->setText(QStringLiteral(" cr0"));
         QTest::keyClick(box, Qt::Key_Return);
-        QTest::keyClick(box, Qt::Key_Enter);
-        QVERIFY(p.serial.written.isEmpty());
-        QCOMPARE(p.txd(), QString());
-        QCOMPARE(p.state().awaitingReply, quint8(0));
-        QCOMPARE(box->text(), QStringLiteral("C00"));
-
+        QCOMPARE(p.takeWritten(), QByteArray());
         p.click("Command95");
-        QCOMPARE(p.takeWritten(), QByteArray("C00\r"));
-        box->setText(QStringLiteral("CF LOGO USER"));
+        QCOMPARE(p.takeWritten(), QByteArray(" cr0\r"));
         p.click("Command96");
         QCOMPARE(box->text(), QString());
-        QCOMPARE(p.txd(), QStringLiteral(" C 0 0 CR "));
-        QVERIFY(p.serial.written.isEmpty());
+        QCOMPARE(p.takeWritten(), QByteArray());
     }
 };
 
