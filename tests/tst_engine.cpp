@@ -18,49 +18,82 @@ QString trace(QStringView text)
     return t;
 }
 
-// Presses the key and checks its first command and two repeats.
-void pressAndRepeat(Engine &p, const KeyRow &k, int repeatMs, int replyWindowMs, int displayHoldMs)
-{
-    p.press(k.control);
-    for (int i = 0; i < 3; ++i) {
-        if (i > 0)
-            tick(p.engine.repeatTimer);
-        QCOMPARE(p.takeWritten(), wire(k));
-        checkHeldExchange(p, k, repeatMs, replyWindowMs, displayHoldMs);
-    }
-}
+// An arrow after what went before ("click CommandN", "hold CommandN"): the
+// intervals it runs with and keyMode. The arrows keep the repeat interval the last
+// setter left; keyMode 1 (menu) gives hold intervals 150/190, 3 (zoom) 5/5.
+struct Held {
+    const char *steps;
+    int key, repeatMs, replyWindowMs, displayHoldMs, keyMode;
+};
+const Held kArrowContexts[] = {
+    {"click Command23", 9, 200, 150, 190, 1},
+    {"click Command13", 10, 200, 150, 190, 1},
+    {"hold Command48", 11, 5, 5, 5, 3},
+    {"hold Command48,click Command23", 12, 200, 150, 190, 1},
+    {"click Command23,hold Command49", 9, 5, 5, 5, 3},
+    {"hold Command1", 10, 250, 500, 1000, 0},
+    {"hold Command6", 11, 500, 500, 1000, 0},
+    {"click Command23,hold Command1", 12, 250, 150, 190, 1},
+    {"hold Command48,hold Command6", 9, 500, 5, 5, 3},
+    {"click Command4", 10, 200, 2000, 2500, 0},
+    {"click Command23,click Command4", 11, 200, 150, 190, 1},
+};
 
 // One action and the state after it: "TXD|RXD|status|awaitingReply, reply window
-// and display hold running|bytes written".
+// and display hold running|their intervals|bytes written".
 struct Step {
     const char *action, *after;
 };
 const Step kScript[] = {
-    {"click Command44", " C R 0 CR |||111|CR0\r"},
-    {"event", " C R 0 CR |||111|"},
-    {"rx 0", " C R 0 CR | 0 ||011|"},
-    {"event", " C R 0 CR | 0 ||011|"},
-    {"rx 0\r", " C R 0 CR | 0 0 CR | Power ON|011|"},
-    {"reply", " C R 0 CR | 0 0 CR | Power ON|001|"},
+    {"click Command44", " C R 0 CR |||111|500/1000|CR0\r"},
+    {"event", " C R 0 CR |||111|500/1000|"},
+    {"rx 0", " C R 0 CR | 0 ||011|500/1000|"},
+    {"event", " C R 0 CR | 0 ||011|500/1000|"},
+    {"rx 0\r", " C R 0 CR | 0 0 CR | Power ON|011|500/1000|"},
+    {"reply", " C R 0 CR | 0 0 CR | Power ON|001|500/1000|"},
     // The first piece decodes to nothing: the earlier status stays.
-    {"click Command44", " C R 0 CR | 0 0 CR | Power ON|111|CR0\r"},
-    {"rx 8", " C R 0 CR | 8 | Power ON|011|"},
-    {"rx 0\r", " C R 0 CR | 8 0 CR | Stand by|011|"},
+    {"click Command44", " C R 0 CR | 0 0 CR | Power ON|111|500/1000|CR0\r"},
+    {"rx 8", " C R 0 CR | 8 | Power ON|011|500/1000|"},
+    {"rx 0\r", " C R 0 CR | 8 0 CR | Stand by|011|500/1000|"},
     // MODE within the reply window of STATUS: the replies run together.
-    {"click Command45", " C R 1 CR | 8 0 CR | Stand by|111|CR1\r"},
-    {"rx 1\r", " C R 1 CR | 8 0 CR 1 CR | Stand by|011|"},
-    {"hold", "|||010|"},
-    {"reply", "|||000|"},
+    {"click Command45", " C R 1 CR | 8 0 CR | Stand by|111|500/1000|CR1\r"},
+    {"rx 1\r", " C R 1 CR | 8 0 CR 1 CR | Stand by|011|500/1000|"},
+    {"hold", "|||010|500/1000|"},
+    {"reply", "|||000|500/1000|"},
     // No reply: the no-reply mark; a late reply still shows, traced but not decoded.
-    {"click Command17", " C 0 0 CR |||111|C00\r"},
-    {"reply", " C 0 0 CR | X X X X||001|"},
-    {"rx \x06\x14H1\r\n{\x7F", " C 0 0 CR | ACK &H 1 CR LF ? ? ||001|"},
-    {"hold", "|||000|"},
+    {"click Command17", " C 0 0 CR |||111|500/1000|C00\r"},
+    {"reply", " C 0 0 CR | X X X X||001|500/1000|"},
+    {"rx \x06\x14H1\r\n{\x7F", " C 0 0 CR | ACK &H 1 CR LF ? ? ||001|500/1000|"},
+    {"hold", "|||000|500/1000|"},
+    // SEND: the text as typed and CR, with the manual intervals, which later buttons
+    // keep. The late characters stay in the reply until a reply window ends.
+    {"send CR PRESSURE", " C R   P R E S S U R E CR |||111|2000/2500|CR PRESSURE\r"},
+    {"rx 512\r", " C R   P R E S S U R E CR | ACK &H 1 CR LF ? ? 5 1 2 CR |106 hPa|011|2000/2500|"},
+    {"reply", " C R   P R E S S U R E CR | ACK &H 1 CR LF ? ? 5 1 2 CR |106 hPa|001|2000/2500|"},
+    {"hold", "|||000|2000/2500|"},
     // The port closed: the exchange runs, nothing goes out, the status line says so.
-    {"close", "|||000|"},
-    {"click Command44", " C R 0 CR || Not sent: Port is not open|111|"},
-    {"reply", " C R 0 CR | X X X X| Not sent: Port is not open|001|"},
-    {"hold", "|||000|"},
+    {"close", "|||000|2000/2500|"},
+    {"click Command44", " C R 0 CR || Not sent: Port is not open|111|2000/2500|"},
+    {"reply", " C R 0 CR | X X X X| Not sent: Port is not open|001|2000/2500|"},
+    {"hold", "|||000|2000/2500|"},
+};
+
+// The port and speed choices: "choice answered|port open (0: none)|ports reported
+// in use|warnings|serial operations", all since the step before.
+const Step kPortScript[] = {
+    {"start", "|1|1||CommPort=1,Settings=19200,N,8,1,PortOpen=1,PortOpen=0,CommPort=1,PortOpen=1"},
+    {"port 2", "true|2|||PortOpen=0,CommPort=2,PortOpen=1"},
+    {"speed 9600,N,8,1", "|2|||Settings=9600,N,8,1"},
+    {"speed 12,N,8,1", "|2||Invalid settings: \"12,N,8,1\"|"},
+    {"lose", "|0|0|The serial port stopped working and was closed.\ngone\n\n"
+             "Choose COM1 or COM2 (COM button) to open it again.|Lost"},
+    {"port 1", "true|1|||CommPort=1,PortOpen=1"},
+    {"block 2", "|1|||"},
+    {"port 2", "false|1|1|busy|PortOpen=0,CommPort=2,PortOpen=1,CommPort=1,PortOpen=1"},
+    {"block 1", "|1|||"},
+    {"port 2", "false|0|0|busy,busy|PortOpen=0,CommPort=2,PortOpen=1,CommPort=1,PortOpen=1"},
+    {"port 1", "false|0|0|busy|CommPort=1,PortOpen=1,CommPort=2"},
+    {"end", "|0|||PortOpen=0"},
 };
 
 } // namespace
@@ -74,23 +107,52 @@ private slots:
     {
         Engine p;
         for (const auto &[action, after] : kScript) {
-            const QString step = QString::fromLatin1(action);
+            const QString step = QString::fromLatin1(action), arg = step.section(u' ', 1);
             if (step.startsWith(u"click "))
                 p.click(action + 6);
+            else if (step.startsWith(u"send "))
+                p.engine.send(arg);
             else if (step.startsWith(u"rx "))
-                p.serial.receive(step.mid(3));
+                p.serial.receive(arg);
             else if (step == u"event")
                 p.serial.raiseEvent(1001);
             else if (step == u"close")
                 p.serial.setPortOpen(false);
             else
                 tick(step == u"reply" ? p.engine.replyTimer : p.engine.displayHoldTimer);
-            const QString state = QStringLiteral("%1 -> %2|%3|%4|%5%6%7|%8").arg(step, p.txd(), p.rxd(), p.status())
-                .arg(int(p.state().awaitingReply)).arg(p.engine.replyTimer.isActive()).arg(p.engine.displayHoldTimer.isActive())
-                .arg(QString::fromLatin1(p.takeWritten()));
+            const auto &e = p.engine;
+            const QString state = QStringLiteral("%1 -> %2|%3|%4|%5%6%7|%8/%9|").arg(step, p.txd(), p.rxd(), p.status())
+                .arg(int(p.state().awaitingReply)).arg(e.replyTimer.isActive()).arg(e.displayHoldTimer.isActive())
+                .arg(e.replyTimer.interval()).arg(e.displayHoldTimer.interval()) + QString::fromLatin1(p.takeWritten());
             QCOMPARE(state, step + QStringLiteral(" -> ") + QString::fromLatin1(after));
         }
+        QCOMPARE(p.state().pressureValue, 106);
         QVERIFY(p.warnings.isEmpty());
+    }
+
+    void ports()
+    {
+        Engine p;
+        for (const auto &[action, after] : kPortScript) {
+            const QString step = QString::fromLatin1(action), arg = step.section(u' ', 1);
+            QString chosen;
+            if (step.startsWith(u"port "))
+                chosen = p.engine.choosePort(arg.toInt()) ? QStringLiteral("true") : QStringLiteral("false");
+            else if (step.startsWith(u"block "))
+                p.serial.unopenable.insert(arg.toInt(), QStringLiteral("busy"));
+            else if (step.startsWith(u"speed "))
+                p.engine.chooseSpeed(arg);
+            else if (step == u"lose")
+                p.serial.loseDevice(QStringLiteral("gone"));
+            else if (step == u"end")
+                p.engine.end();
+            QStringList reports;
+            for (const int port : std::exchange(p.portsInUse, {}))
+                reports << QString::number(port);
+            const QString state = QStringLiteral("%1 -> %2|%3|").arg(step, chosen).arg(p.serial.portOpen() ? p.serial.commPort() : 0)
+                + QStringList{reports.join(u','), std::exchange(p.warnings, {}).join(u','), std::exchange(p.serial.log, {}).join(u',')}.join(u'|');
+            QCOMPARE(state, step + QStringLiteral(" -> ") + QString::fromLatin1(after));
+        }
     }
 
     // Each button: its code and CR on the wire, the trace, the hold intervals it sets
@@ -120,72 +182,30 @@ private slots:
         QCOMPARE(p.state().keyMode, quint8(b.menuContext ? 1 : 0));
     }
 
-    // Every auto-repeat key: press, repeats, a reply while held, release, ticks after
-    // it. An earlier status stays until the display hold ends; for every other key
-    // that happens while the key is held, and the release starts the hold again.
-    void repeatKey_data() { addKeyRows(); }
+    // Every auto-repeat key after start-up, then an arrow after each context: press,
+    // repeats, a reply while held, release, ticks after it. An earlier status stays
+    // until the display hold ends; in every other row that happens while the key is
+    // held, and the release starts the hold again.
+    void repeatKey_data()
+    {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < kKeyCount; ++i)
+            QTest::addRow("%s %s", kKeys[i].control, kKeys[i].label) << i;
+        for (int i = 0; i < int(std::size(kArrowContexts)); ++i)
+            QTest::addRow("%s, %s", kArrowContexts[i].steps, kKeys[kArrowContexts[i].key].label) << kKeyCount + i;
+    }
     void repeatKey()
     {
-        QFETCH(int, key);
-        const KeyRow &k = kKeys[key];
-        const bool holdEnded = key % 2;
+        QFETCH(int, row);
+        const KeyRow *key = row < kKeyCount ? &kKeys[row] : nullptr;
+        const Held h = key ? Held{"", row, key->repeat(), key->reply(), key->hold(), 0} : kArrowContexts[row - kKeyCount];
+        const KeyRow &k = kKeys[h.key];
+        const bool holdEnded = row % 2;
         Engine p;
         p.click("Command44");
         p.serial.receive(QStringLiteral("00\r"));
         tick(p.engine.replyTimer);
-        p.takeWritten();
-        tick(p.engine.repeatTimer);  // nothing held: nothing to send
-        QCOMPARE(p.takeWritten(), QByteArray());
-
-        pressAndRepeat(p, k, k.repeat(), k.reply(), k.hold());
-        QCOMPARE(p.state().keyMode, quint8(0));
-        p.serial.receive(QStringLiteral("\x06"));
-        QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
-        if (holdEnded) {
-            tick(p.engine.replyTimer);
-            tick(p.engine.displayHoldTimer);
-        }
-        p.release(k.control);
-        QCOMPARE(p.takeWritten(), QByteArray());
-        checkReleasedExchange(p, k, k.repeat(), 0);
-        QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
-        checkTicksSendNothing(p);
-    }
-
-    // The arrows keep the repeat interval the last setter left and take the hold
-    // intervals from keyMode: 1 (menu) -> 150/190, 3 (zoom) -> 5/5, else as they are.
-    void arrows_data()
-    {
-        QTest::addColumn<QString>("steps");
-        QTest::addColumn<int>("arrow");  // index in kKeys
-        QTest::addColumn<int>("repeatMs");
-        QTest::addColumn<int>("replyWindowMs");
-        QTest::addColumn<int>("displayHoldMs");
-        QTest::addColumn<int>("keyMode");
-        QTest::newRow("start") << "" << 12 << 200 << 500 << 1000 << 0;
-        QTest::newRow("MENU ON") << "click Command23" << 9 << 200 << 150 << 190 << 1;
-        QTest::newRow("A-IMAGE") << "click Command13" << 10 << 200 << 150 << 190 << 1;
-        QTest::newRow("D.Zoom") << "hold Command48" << 11 << 5 << 5 << 5 << 3;
-        QTest::newRow("D.Zoom, MENU ON") << "hold Command48,click Command23" << 12 << 200 << 150 << 190 << 1;
-        QTest::newRow("MENU ON, D.Zoom") << "click Command23,hold Command49" << 9 << 5 << 5 << 5 << 3;
-        QTest::newRow("VOL +") << "hold Command1" << 10 << 250 << 500 << 1000 << 0;
-        QTest::newRow("SELECT") << "hold Command6" << 11 << 500 << 500 << 1000 << 0;
-        QTest::newRow("MENU ON, VOL +") << "click Command23,hold Command1" << 12 << 250 << 150 << 190 << 1;
-        QTest::newRow("D.Zoom, SELECT") << "hold Command48,hold Command6" << 9 << 500 << 5 << 5 << 3;
-        QTest::newRow("picture mode") << "click Command4" << 10 << 200 << 2000 << 2500 << 0;
-        QTest::newRow("MENU ON, picture mode") << "click Command23,click Command4" << 11 << 200 << 150 << 190 << 1;
-    }
-    void arrows()
-    {
-        QFETCH(QString, steps);
-        QFETCH(int, arrow);
-        QFETCH(int, repeatMs);
-        QFETCH(int, replyWindowMs);
-        QFETCH(int, displayHoldMs);
-        QFETCH(int, keyMode);
-        const KeyRow &k = kKeys[arrow];
-        Engine p;
-        for (const QString &step : steps.split(u',', Qt::SkipEmptyParts)) {
+        for (const QString &step : QString::fromLatin1(h.steps).split(u',', Qt::SkipEmptyParts)) {
             const QByteArray name = step.section(u' ', 1).toLatin1();
             if (step.startsWith(u"click")) {
                 p.click(name.constData());
@@ -195,43 +215,29 @@ private slots:
             }
         }
         p.takeWritten();
-        QCOMPARE(int(p.state().keyMode), keyMode);
-        pressAndRepeat(p, k, repeatMs, replyWindowMs, displayHoldMs);
-        QCOMPARE(int(p.state().keyMode), keyMode);
+        tick(p.engine.repeatTimer);  // nothing held: nothing to send
+        QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(int(p.state().keyMode), h.keyMode);
+
+        p.press(k.control);
+        for (int i = 0; i < 3; ++i) {
+            if (i > 0)
+                tick(p.engine.repeatTimer);
+            QCOMPARE(p.takeWritten(), wire(k));
+            checkHeldExchange(p, k, h.repeatMs, h.replyWindowMs, h.displayHoldMs);
+        }
+        QCOMPARE(int(p.state().keyMode), h.keyMode);
+        p.serial.receive(QStringLiteral("\x06"));
+        QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
+        if (holdEnded) {
+            tick(p.engine.replyTimer);
+            tick(p.engine.displayHoldTimer);
+        }
         p.release(k.control);
         QCOMPARE(p.takeWritten(), QByteArray());
-        checkReleasedExchange(p, k, repeatMs, keyMode);
+        checkReleasedExchange(p, k, h.repeatMs, h.keyMode);
+        QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
         checkTicksSendNothing(p);
-    }
-
-    // SEND: the text as typed and CR, the manual hold intervals; only an exact query decodes.
-    void manualEntry_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("reply");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<int>("pressureValue");
-        QTest::newRow("empty box") << "" << "00\r" << "" << 0;
-        QTest::newRow("CR0") << "CR0" << "00\r" << " Power ON" << 0;
-        QTest::newRow("CR PRESSURE") << "CR PRESSURE" << "512\r" << "650 hPa" << 650;
-    }
-    void manualEntry()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, reply);
-        QFETCH(QString, status);
-        QFETCH(int, pressureValue);
-        Engine p;
-        p.engine.send(typed);
-        QCOMPARE(p.takeWritten(), typed.toLatin1() + '\r');
-        QCOMPARE(p.txd(), trace(typed + u'\r'));
-        QCOMPARE(p.state().manualText, typed);
-        QVERIFY(p.engine.replyTimer.isActive() && p.engine.displayHoldTimer.isActive());
-        QCOMPARE(p.engine.replyTimer.interval(), 2000);
-        QCOMPARE(p.engine.displayHoldTimer.interval(), 2500);
-        p.serial.receive(reply);
-        QCOMPARE(p.status(), status);
-        QCOMPARE(int(p.state().pressureValue), pressureValue);
     }
 
     // The reply text keeps at most 32767 characters; nothing more is taken (or
@@ -263,70 +269,6 @@ private slots:
         QVERIFY(!p.engine.press(u"Command17"));
         QVERIFY(!p.engine.release(u"Command99"));
         QVERIFY(p.serial.written.isEmpty() && p.txd().isEmpty() && !p.engine.replyTimer.isActive());
-    }
-
-    void startAndEnd()
-    {
-        Engine p;
-        QCOMPARE(p.serial.log, (QStringList{"CommPort=1", "Settings=19200,N,8,1", "PortOpen=1", "PortOpen=0", "CommPort=1", "PortOpen=1"}));
-        QCOMPARE(p.portsInUse, QList<int>{1});
-        QVERIFY(p.warnings.isEmpty());
-        p.engine.end();
-        QVERIFY(!p.serial.portOpen());
-    }
-
-    // A failed port choice warns and reports the option of the port really in use (0: none).
-    void portChoice_data()
-    {
-        QTest::addColumn<QList<int>>("unopenable");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<bool>("chosen");
-        QTest::addColumn<int>("openOn");  // 0: closed
-        QTest::addColumn<QList<int>>("reported");
-        QTest::addColumn<int>("warnings");
-        QTest::newRow("COM2") << QList<int>{} << 2 << true << 2 << QList<int>{} << 0;
-        QTest::newRow("COM1 again") << QList<int>{} << 1 << true << 1 << QList<int>{} << 0;
-        QTest::newRow("COM2 unopenable: back on COM1") << QList<int>{2} << 2 << false << 1 << QList<int>{1} << 1;
-        QTest::newRow("neither opens") << QList<int>{1, 2} << 2 << false << 0 << QList<int>{0} << 2;
-    }
-    void portChoice()
-    {
-        QFETCH(QList<int>, unopenable);
-        QFETCH(int, port);
-        QFETCH(bool, chosen);
-        QFETCH(int, openOn);
-        QFETCH(QList<int>, reported);
-        QFETCH(int, warnings);
-        Engine p;
-        p.portsInUse.clear();
-        for (int n : unopenable)
-            p.serial.unopenable.insert(n, QStringLiteral("busy"));
-        QCOMPARE(p.engine.choosePort(port), chosen);
-        QCOMPARE(p.serial.portOpen() ? p.serial.commPort() : 0, openOn);
-        QCOMPARE(p.portsInUse, reported);
-        QCOMPARE(p.warnings, QStringList(warnings, QStringLiteral("busy")));
-    }
-
-    // A speed the port refuses is reported; the line keeps the speed it had.
-    void speedChoice()
-    {
-        Engine p;
-        p.engine.chooseSpeed(QStringLiteral("9600,N,8,1"));
-        QCOMPARE(p.serial.settings(), QStringLiteral("9600,N,8,1"));
-        QVERIFY(p.warnings.isEmpty());
-        p.engine.chooseSpeed(QStringLiteral("12,N,8,1"));
-        QCOMPARE(p.warnings, QStringList{QStringLiteral("Invalid settings: \"12,N,8,1\"")});
-        QCOMPARE(p.serial.settings(), QStringLiteral("9600,N,8,1"));
-    }
-
-    void portLost()
-    {
-        Engine p;
-        p.portsInUse.clear();
-        p.serial.loseDevice(QStringLiteral("gone"));
-        QCOMPARE(p.portsInUse, QList<int>{0});
-        QCOMPARE(p.warnings, QStringList{QStringLiteral(
-            "The serial port stopped working and was closed.\ngone\n\nChoose COM1 or COM2 (COM button) to open it again.")});
     }
 };
 
