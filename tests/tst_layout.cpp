@@ -29,7 +29,8 @@ private slots:
     void cleanup() { QApplication::setPalette(QApplication::style()->standardPalette()); }
 
     // Every control's place, face, caption, font and edges, at once. A pixel differs
-    // when a channel is off by more than 48 (anti-aliasing is within that).
+    // when a channel is off by more than 48 (anti-aliasing is within that); none may,
+    // since a wrong focus-edge corner is one pixel.
     void picture_data()
     {
         QTest::addColumn<bool>("dark");
