@@ -184,7 +184,7 @@ private slots:
         QLocalServer socket;
         QVERIFY(::chmod(dev.constData(), 0666) == 0);
         if (setup == QLatin1String("file") || setup == QLatin1String("pid 0")) {
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("0\n") == 2);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("0\n") == 2 && file.flush());
         } else if (setup == QLatin1String("socket")) {
             QVERIFY(socket.listen(path));
         } else if (setup == QLatin1String("dialout")) {
