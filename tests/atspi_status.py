@@ -24,12 +24,10 @@ def pump(seconds, done):
     """Handles AT-SPI events for at most `seconds`, until done() holds."""
     deadline = time.monotonic() + seconds
     wake = GLib.timeout_add(50, lambda: True)
-    try:
-        while not done() and time.monotonic() < deadline:
-            GLib.MainContext.default().iteration(True)
-        return done()
-    finally:
-        GLib.source_remove(wake)
+    while not done() and time.monotonic() < deadline:
+        GLib.MainContext.default().iteration(True)
+    GLib.source_remove(wake)
+    return done()
 
 
 def find(root, role, name):
@@ -49,26 +47,19 @@ def main(build):
         app = lambda: next((a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == APP), None)
         if not pump(60, lambda: find(app(), pyatspi.ROLE_PUSH_BUTTON, BUTTON)):
             return f"FAIL: no '{BUTTON}' button of {APP} on the accessibility bus in 60 s"
-        if not find(app(), pyatspi.ROLE_LABEL, STATUS):
-            return f"FAIL: no label named '{STATUS}'"
         action = find(app(), pyatspi.ROLE_PUSH_BUTTON, BUTTON).queryAction()
-        names = [action.getName(i) for i in range(action.nActions)]
-        if "Press" not in names:
-            return f"FAIL: '{BUTTON}' offers no Press action: {names}"
-        action.doAction(names.index("Press"))
+        action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
         # The line reads the reply until the display hold (about a second) empties it, announced too.
         pump(30, lambda: STANDBY in events or len(events) >= 2)
-        print(f"the status line announced: {events!r}")
         if STANDBY in events:
             return 0
         if len(events) >= 2 and not any(events):
-            print("SKIP: both changes were read only after the display hold had ended (machine too busy)")
+            print(f"SKIP: the status line was read only after the display hold had ended (machine too busy): {events!r}")
             return 77
-        return f"FAIL: the status line did not announce {STANDBY!r}"
+        return f"FAIL: the status line did not announce {STANDBY!r}: {events!r}"
     finally:
         for p in (panel, sim):
             p.kill()
-            p.wait()
 
 
 if __name__ == "__main__":

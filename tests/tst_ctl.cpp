@@ -43,17 +43,6 @@ constexpr std::pair<const char *, const char *> kNames[] = {
     {"a-image", "Command13"}, {"image", "Command30"}, {"p-timer", "Command14"}, {"display-clear", "Command3"},
 };
 
-QByteArray codeOf(const char *control)
-{
-    for (const OneShotRow &r : kExpectedOneShots)
-        if (qstrcmp(r.control, control) == 0)
-            return r.code;
-    for (const KeyRow &r : kKeys)
-        if (qstrcmp(r.control, control) == 0)
-            return r.code;
-    return {};
-}
-
 struct Run {
     int status = -1;
     QString out, err;
@@ -104,10 +93,13 @@ private slots:
         const Run list = ctl({QStringLiteral("list")});
         QCOMPARE(list.status, 0);
         QStringList listed = list.out.split(u'\n', Qt::SkipEmptyParts), expected;
-        for (QString &line : listed)
-            line = line.simplified();
+        QHash<QByteArray, QByteArray> codes;
+        for (const OneShotRow &r : kExpectedOneShots)
+            codes[r.control] = r.code;
+        for (const KeyRow &r : kKeys)
+            codes[r.control] = r.code;
         for (const auto &[name, control] : kNames)
-            expected << QStringLiteral("%1 %2").arg(QLatin1String(name), QLatin1String(codeOf(control)));
+            expected << QStringLiteral("%1 %2").arg(QLatin1String(name), -24).arg(QLatin1String(codes.value(control)));
         listed.sort();
         expected.sort();
         QCOMPARE(listed, expected);
@@ -124,13 +116,8 @@ private slots:
         using L = QStringList;
         QTest::newRow("one-shot") << L{} << L{"power-on"} << 0 << "" << "" << L{"C00"};
         QTest::newRow("repeat key, one tap") << L{} << L{"volume-up"} << 0 << "" << "" << L{"C09"};
-        QTest::newRow("status") << L{"--on"} << L{"status"} << 0 << "Power ON\n" << "" << L{"CR0"};
-        QTest::newRow("9600 baud") << L{"--on", "--baud", "9600"} << L{"--speed", "9600", "status"} << 0 << "Power ON\n" << ""
-                                   << L{"CR0"};
+        QTest::newRow("9600 baud") << L{"--on", "--baud", "9600"} << L{"--speed", "9600", "status"} << 0 << "Power ON\n" << "" << L{"CR0"};
         QTest::newRow("raw unknown") << L{} << L{"send", "XYZ"} << 1 << "? CR\n" << "" << L{"XYZ"};
-        QTest::newRow("json status") << L{"--on"} << L{"--json", "status"} << 0
-            << "{\"command\": \"status\", \"sent\": \"CR0\\u000d\", \"reply\": \"00\\u000d\", \"status\": \"Power ON\", \"ok\": true}\n"
-            << "" << L{"CR0"};
         QTest::newRow("json refused") << L{} << L{"--json", "send", "A\"B"} << 1
             << "{\"command\": \"send\", \"sent\": \"A\\\"B\\u000d\", \"reply\": \"?\\u000d\", \"status\": null, \"ok\": false}\n"
             << "" << L{"A\"B"};
@@ -145,9 +132,6 @@ private slots:
         // Usage errors: the reason, then the usage.
         QTest::newRow("unknown name") << L{} << L{"power-onn"} << 64 << "" << "orva-ctl: unknown command 'power-onn'" << L{};
         QTest::newRow("no command") << L{} << L{} << 64 << "" << "orva-ctl: no command given\n\nUsage: " << L{};
-        QTest::newRow("extra argument") << L{} << L{"status", "now"} << 64 << "" << "orva-ctl: unexpected argument 'now'" << L{};
-        QTest::newRow("bad speed") << L{} << L{"--speed", "4800", "status"} << 64 << "" << "orva-ctl: --speed is 19200 or 9600" << L{};
-        QTest::newRow("bad timeout") << L{} << L{"--timeout", "0", "status"} << 64 << "" << "orva-ctl: --timeout takes a positive" << L{};
     }
     void commands()
     {
@@ -158,7 +142,6 @@ private slots:
         QFETCH(QString, err);
         QFETCH(QStringList, heard);
         Sim sim(simArgs);
-        QVERIFY(!sim.path.isEmpty());
         const Run r = ctl(sim.port() + args);
         QCOMPARE(r.out, out);
         QCOMPARE(r.status, status);
@@ -166,30 +149,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim.heard, heard, 5000);
     }
 
-    // $ORVA_PORT names the device when --port does not.
-    void portFromEnvironment()
-    {
-        Sim sim({QStringLiteral("--on")});
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ORVA_PORT"), sim.path);
-        QCOMPARE(ctl({QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
-        env.insert(QStringLiteral("ORVA_PORT"), QStringLiteral("/dev/orva-none"));
-        QCOMPARE(ctl(sim.port() << QStringLiteral("status"), env).status, 0);
-    }
-
-    // --log: the exchange, a timestamped line each; a log that cannot be opened stops before the port.
-    void logFile()
+    // $ORVA_PORT names the device when --port does not; --log appends the exchange, a timestamped line each,
+    // and a log that cannot be opened stops before the port.
+    void portFromEnvironmentAndLog()
     {
         Sim sim({QStringLiteral("--on")});
         const QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("orva.log"));
-        QCOMPARE(ctl(sim.port() << QStringLiteral("--log") << path << QStringLiteral("status")).status, 0);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ORVA_PORT"), sim.path);
+        QCOMPARE(ctl({QStringLiteral("--log"), path, QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         static const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )"),
                                               QRegularExpression::MultilineOption);
         QCOMPARE(QString::fromUtf8(file.readAll()).remove(stamp), QStringLiteral("TX CR0<CR>\nRX 00<CR>\nSTATUS Power ON\n"));
-        const Run r = ctl(sim.port() << QStringLiteral("--log") << dir.filePath(QStringLiteral("no/x.log")) << QStringLiteral("status"));
+        const Run r = ctl({QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x.log")), QStringLiteral("status")}, env);
         QCOMPARE(r.status, 3);
         QVERIFY2(r.err.startsWith(QLatin1String("orva-ctl: cannot open the log file")), qPrintable(r.err));
         QTRY_COMPARE_WITH_TIMEOUT(sim.heard, QStringList{"CR0"}, 5000);
