@@ -125,9 +125,9 @@ private slots:
                                 << "orva-ctl: no reply from the projector within the reply window\n" << L{"CR0"};
         QTest::newRow("missing device") << L{} << L{"--port", "/dev/orva-none", "status"} << 3 << ""
                                         << "orva-ctl: No such file or directory: /dev/orva-none\n" << L{};
-        QTest::newRow("wait times out") << L{} << L{"--wait", "Power ON", "--timeout", "300", "status"} << 4 << "Stand by\n"
-                                        << "orva-ctl: --wait: the status is \"Stand by\", not \"Power ON\", after 300 ms\n" << L{"CR0"};
-        QTest::newRow("wait across the count down") << L{"--countdown-ms", "1700"}
+        QTest::newRow("wait times out") << L{} << L{"--wait", "Power ON", "--timeout", "700", "status"} << 4 << "Stand by\n"
+                                        << "orva-ctl: --wait: the status is \"Stand by\", not \"Power ON\", after 700 ms\n" << L{"CR0"};
+        QTest::newRow("wait across the count down") << L{"--countdown-ms", "1900"}
             << L{"power-on", "--wait", "Power ON", "--timeout", "9000"} << 0 << "Power ON\n" << "" << L{"C00", "CR0", "CR0"};
         // Usage errors: the reason, then the usage.
         QTest::newRow("unknown name") << L{} << L{"power-onn"} << 64 << "" << "orva-ctl: unknown command 'power-onn'" << L{};
