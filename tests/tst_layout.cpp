@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFileInfo>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QTemporaryDir>
 
@@ -119,6 +120,29 @@ private slots:
             names << b->accessibleName();
             QCOMPARE(b->toolTip(), b->accessibleName());
         }
+        PanelLabel unnamed(QStringLiteral("FAN SPEED"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(&unnamed)->text(QAccessible::Name), QStringLiteral("FAN SPEED"));
+    }
+
+    // A click gives a button the focus (so Space and Enter act on it next), also
+    // under a style that gives buttons the Tab key only.
+    void buttonsTakeTheFocusFromAClick()
+    {
+        struct TabOnlyStyle : QProxyStyle {
+            int styleHint(StyleHint hint, const QStyleOption *o, const QWidget *w, QStyleHintReturn *r) const override
+            {
+                return hint == SH_Button_FocusPolicy ? int(Qt::TabFocus) : QProxyStyle::styleHint(hint, o, w, r);
+            }
+        };
+        const QString before = QApplication::style()->name();
+        QApplication::setStyle(new TabOnlyStyle);
+        {
+            Panel p(true, false);
+            showActive(p);
+            QTest::mouseClick(p.button("Command18"), Qt::LeftButton);
+            QCOMPARE(QApplication::focusWidget(), p.w("Command18"));
+        }
+        QApplication::setStyle(before);
     }
 
     // The display lines give their text beside their names, and a new status is
