@@ -53,12 +53,6 @@ public:
         return out;
     }
     void write(const QByteArray &b) const { QVERIFY(::write(master, b.data(), size_t(b.size())) == b.size()); }
-    speed_t speed() const
-    {
-        termios t{};
-        tcgetattr(slave, &t);
-        return cfgetospeed(&t);
-    }
 
     int master = -1, slave = -1;
     QString path;
