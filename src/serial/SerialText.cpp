@@ -40,12 +40,62 @@ std::optional<LineSettings> parseLineSettings(const QString &settings)
     return s;
 }
 
+namespace {
+
+PortAdvice &currentAdvice()
+{
+    static PortAdvice advice = panelPortAdvice();
+    return advice;
+}
+
+// An advice template with the port number and the device put in.
+QString filled(QString advice, int port, const QString &device = QString())
+{
+    return advice.replace(QLatin1String("{port}"), QString::number(port)).replace(QLatin1String("{device}"), device);
+}
+
+// "start the panel with --com1 DEVICE"
+QString useDevice(int port, const QString &device)
+{
+    return filled(portAdvice().useDevice, port, device);
+}
+
+QString option(int port)
+{
+    return filled(portAdvice().option, port);
+}
+
+QString capitalised(QString text)
+{
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
+}
+
+} // namespace
+
+PortAdvice panelPortAdvice()
+{
+    return {QStringLiteral("start the panel with --com{port} {device}"), QStringLiteral("--com{port}"),
+            QStringLiteral("orva-panel --com{port} {device}"), QStringLiteral("then choose the port again with the COM button."),
+            QStringLiteral("Choose COM1 or COM2 (COM button) to open it again.")};
+}
+
+const PortAdvice &portAdvice()
+{
+    return currentAdvice();
+}
+
+void setPortAdvice(PortAdvice advice)
+{
+    currentAdvice() = std::move(advice);
+}
+
 QString notASerialPortText(const QString &what, const QString &path, int port)
 {
-    return QStringLiteral("%1: %2\n%2 is not a serial port. Start the panel with --com%3 DEVICE naming the "
-                          "serial port the projector is connected to (e.g. --com%3 /dev/ttyUSB0).")
-        .arg(what, path)
-        .arg(port);
+    return QStringLiteral("%1: %2\n%2 is not a serial port. %3 naming the serial port the projector is connected "
+                          "to (e.g. %4 /dev/ttyUSB0).")
+        .arg(what, path, capitalised(useDevice(port, QStringLiteral("DEVICE"))), option(port));
 }
 
 QString noAccessText(const QString &what, const QString &path, const QString &user, const QString &group)
@@ -63,70 +113,59 @@ QString heldElsewhereText(const QString &path, const std::optional<PortHolder> &
 {
     QString text = QStringLiteral("Device is busy (held by another program): %1\n").arg(path);
     if (holder)
-        text += QStringLiteral("Its lock file %1 names process %2 (%3). Close that program, then choose the port again with the COM button.")
+        text += QStringLiteral("Its lock file %1 names process %2 (%3). Close that program, %4")
                     .arg(holder->lockFile)
                     .arg(holder->pid)
-                    .arg(holder->command);
+                    .arg(holder->command, portAdvice().tryAgain);
     else
-        text += QStringLiteral("Close the program that uses it, then choose the port again with the COM button.");
+        text += QStringLiteral("Close the program that uses it, %1").arg(portAdvice().tryAgain);
     return text;
 }
 
 QString missingDeviceText(const QString &what, const QString &path, int port, const QList<SerialAdapter> &present)
 {
     QString text = QStringLiteral("%1: %2\nThere is no device %2.").arg(what, path);
+    const QString use = useDevice(port, QStringLiteral("DEVICE"));
     if (present.isEmpty())
         return text + QStringLiteral(" No serial port was found on this computer: connect the serial adapter, "
-                                     "or start the panel with --com%1 DEVICE naming its device.")
-                          .arg(port);
+                                     "or %1 naming its device.")
+                          .arg(use);
     text += QStringLiteral(" Serial ports on this computer:");
     for (const SerialAdapter &a : present)
         text += a.description.isEmpty() ? QStringLiteral("\n  %1").arg(a.path)
                                         : QStringLiteral("\n  %1 (%2)").arg(a.path, a.description);
-    return text + QStringLiteral("\nTo use one, start the panel with --com%1 DEVICE, e.g. orva-panel --com%1 %2")
-                      .arg(port)
-                      .arg(present.first().path);
-}
-
-namespace {
-const QString kChooseAgain = QStringLiteral("then choose the port again with the COM button.");
+    return text + QStringLiteral("\nTo use one, %1, e.g. %2").arg(use, filled(portAdvice().example, port, present.first().path));
 }
 
 QString badNetworkAddressText(const QString &path, int port)
 {
     return QStringLiteral("Not a network address: %1\nWrite a serial device server's address as tcp://HOST:PORT, "
-                          "e.g. --com%2 tcp://192.168.1.50:4001.")
-        .arg(path)
-        .arg(port);
+                          "e.g. %2 tcp://192.168.1.50:4001.")
+        .arg(path, option(port));
 }
 
 QString connectionRefusedText(const QString &path, const QString &host, int tcpPort, int port)
 {
     return QStringLiteral("Connection refused: %1\nNothing accepts connections on port %2 of %3. Check that the serial "
-                          "device server is switched on and that its raw TCP port is %2 (else start the panel with "
-                          "--com%4 naming the right one), %5")
+                          "device server is switched on and that its raw TCP port is %2 (else name the right one "
+                          "with %4), %5")
         .arg(path)
         .arg(tcpPort)
-        .arg(host)
-        .arg(port)
-        .arg(kChooseAgain);
+        .arg(host, option(port), portAdvice().tryAgain);
 }
 
 QString hostNotFoundText(const QString &path, const QString &host, int port)
 {
     return QStringLiteral("Host not found: %1\nThere is no host %2. Check the name of the serial device server, "
-                          "or start the panel with --com%3 tcp://ADDRESS:PORT giving its address.")
-        .arg(path, host)
-        .arg(port);
+                          "or %3 giving its address.")
+        .arg(path, host, useDevice(port, QStringLiteral("tcp://ADDRESS:PORT")));
 }
 
 QString networkUnreachableText(const QString &what, const QString &path, int port)
 {
     return QStringLiteral("%1: %2\nThe serial device server cannot be reached. Check that it is switched on and "
-                          "connected, its address (--com%3), the network and any firewall between, %4")
-        .arg(what, path)
-        .arg(port)
-        .arg(kChooseAgain);
+                          "connected, its address (%3), the network and any firewall between, %4")
+        .arg(what, path, option(port), portAdvice().tryAgain);
 }
 
 QString networkLostText(const QString &what, const QString &path)

@@ -25,6 +25,21 @@ std::optional<LineSettings> parseLineSettings(const QString &settings);
 // form, the system's description and the path ("Permission denied: /dev/ttyS0");
 // the lines after it say what that means and what to do.
 
+// What to do names the program's own ways: how its user names another device and
+// tries again. One advice per program, set once at its start (the panel's unless
+// told otherwise). In the templates {port} stands for the port number, {device}
+// for a device.
+struct PortAdvice {
+    QString useDevice;  // "start the panel with --com{port} {device}"
+    QString option;     // "--com{port}": the option that names the port's device
+    QString example;    // "orva-panel --com{port} {device}"
+    QString tryAgain;   // "then choose the port again with the COM button."
+    QString afterLoss;  // "Choose COM1 or COM2 (COM button) to open it again."
+};
+PortAdvice panelPortAdvice();
+const PortAdvice &portAdvice();
+void setPortAdvice(PortAdvice advice);
+
 // A path that is not a serial device (/dev/null, a regular file, a directory).
 // `port` is the port number whose device option (--com1, --com2) names another one.
 QString notASerialPortText(const QString &what, const QString &path, int port);
