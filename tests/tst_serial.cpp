@@ -109,7 +109,7 @@ private slots:
         pty.closeMaster();
         QVERIFY(lost.wait(5000));
         QCOMPARE(lost.first().first().value<SerialError>().description,
-                 QStringLiteral("Read error on the device: %1").arg(pty.path.mid(5)));
+                 QStringLiteral("Read error on the device: %1").arg(pty.path));
         QVERIFY(!c.portOpen());
         QVERIFY(!lost.wait(200));
         QCOMPARE(c.output(QStringLiteral("C00\r"))->description, QStringLiteral("Port is not open"));

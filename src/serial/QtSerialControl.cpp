@@ -3,18 +3,23 @@
 #include "SerialText.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #ifdef Q_OS_UNIX
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
@@ -37,6 +42,10 @@ QString systemText(int error)
 }
 
 #ifdef Q_OS_UNIX
+// Where QSerialPort (and UUCP-style programs) keep their lock files, in its order.
+constexpr const char *kLockDirectories[] = {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                                            "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"};
+
 // The lock file of `path` in the directories QSerialPort (and UUCP-style programs)
 // use, when it names a process that is alive. A stale lock QSerialPort has already
 // removed.
@@ -44,8 +53,7 @@ std::optional<PortHolder> lockHolder(const QString &path)
 {
     QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
     name.replace(u'/', u'_');
-    for (const char *dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp",
-                            "/var/lock/lockdev", "/run/lock"}) {
+    for (const char *dir : kLockDirectories) {
         QFile lock(QString::fromLatin1(dir) + QLatin1String("/LCK..") + name);
         if (!lock.open(QIODevice::ReadOnly))
             continue;
@@ -66,23 +74,85 @@ std::optional<PortHolder> lockHolder(const QString &path)
 
 // Whether another program holds `path` with exclusive access (TIOCEXCL). Only
 // needed for root, whom the kernel lets open such a device anyway; everyone else
-// is refused by the open itself (EBUSY).
+// is refused by the open itself (EBUSY). Asked without opening the device (an open
+// and its close would be seen by the device, and a last close drops DTR and RTS):
+// the programs that have it open are found as fuser finds them, and the exclusive
+// flag of the line is read through a copy of one of their descriptors.
 bool heldExclusively(const QString &path)
 {
-#ifdef TIOCGEXCL
-    if (::geteuid() != 0)
+#if defined(Q_OS_LINUX) && defined(TIOCGEXCL) && defined(SYS_pidfd_open) && defined(SYS_pidfd_getfd)
+    struct stat device {};
+    if (::geteuid() != 0 || ::stat(QFile::encodeName(path).constData(), &device) != 0 || !S_ISCHR(device.st_mode))
         return false;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
         return false;
-    int exclusive = 0;
-    const bool held = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
-    ::close(fd);
-    return held;
+    const pid_t self = ::getpid();
+    std::optional<bool> exclusive;
+    while (const dirent *entry = exclusive ? nullptr : ::readdir(proc)) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == self)
+            continue;
+        const int fds = ::open(("/proc/" + std::string(entry->d_name) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fds < 0)
+            continue;
+        DIR *list = ::fdopendir(fds);
+        while (const dirent *fd = list && !exclusive ? ::readdir(list) : nullptr) {
+            struct stat st {};
+            if (fd->d_name[0] == '.' || ::fstatat(fds, fd->d_name, &st, 0) != 0 || !S_ISCHR(st.st_mode)
+                || st.st_rdev != device.st_rdev)
+                continue;
+            // One holder's descriptor tells: the flag belongs to the line.
+            const int pidfd = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
+            const int copy = pidfd < 0 ? -1 : int(::syscall(SYS_pidfd_getfd, pidfd, std::atoi(fd->d_name), 0));
+            int flag = 0;
+            if (copy >= 0 && ::ioctl(copy, TIOCGEXCL, &flag) == 0)
+                exclusive = flag != 0;
+            if (copy >= 0)
+                ::close(copy);
+            if (pidfd >= 0)
+                ::close(pidfd);
+        }
+        list ? ::closedir(list) : ::close(fds);
+    }
+    ::closedir(proc);
+    return exclusive.value_or(false);
 #else
     Q_UNUSED(path);
     return false;
 #endif
+}
+
+// The lock file QSerialPort takes for `path`: in the first lock directory it may
+// read where the file is, or may be made.
+QString lockFilePath(const QString &path)
+{
+    QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
+    name.replace(u'/', u'_');
+    for (const char *dir : kLockDirectories) {
+        const QString file = QString::fromLatin1(dir) + QLatin1String("/LCK..") + name;
+        const QFileInfo info(QString::fromLatin1(dir));
+        if (info.isReadable() && (QFile::exists(file) || info.isWritable()))
+            return file;
+    }
+    return QString();
+}
+
+// What the system says when QSerialPort could not take the device's lock file
+// (it names no system error of its own): the error number, and the file it is
+// about. EEXIST: a lock file is there; 0: the system sees nothing wrong.
+std::pair<int, QString> lockProblem(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {errno, path};
+    const QString lock = lockFilePath(path);
+    if (lock.isEmpty())
+        return {0, path};
+    if (::stat(QFile::encodeName(lock).constData(), &st) == 0)
+        return {EEXIST, lock};
+    return {errno == ENOENT ? 0 : errno, lock};
 }
 
 // The user's login name and, when membership of the device's group grants read and
@@ -108,29 +178,48 @@ bool existsButIsNoDevice(const QString &path)
 }
 #else
 std::optional<PortHolder> lockHolder(const QString &) { return std::nullopt; }
+std::pair<int, QString> lockProblem(const QString &path) { return {0, path}; }
 bool heldExclusively(const QString &) { return false; }
 std::pair<QString, QString> userAndDeviceGroup(const QString &) { return {qEnvironmentVariable("USERNAME"), QString()}; }
 bool existsButIsNoDevice(const QString &) { return false; }
 #endif
 
 // What a failed open says: what happened and what to do, the system's description
-// and the path on the first line.
+// and the path on the first line. Every diagnosis comes from what the system said;
+// one the panel has no advice for is shown as the system's words and the path.
 SerialError openError(const QSerialPort &port, const QString &path, int portNumber)
 {
-    const QString what = port.errorString();
+    QString what = port.errorString();
+    QSerialPort::SerialPortError kind = port.error();
+    QString file = path;
+    if (kind == QSerialPort::PermissionError && what.contains(QLatin1String("lock"))) {
+        // A live program named in the lock file holds the device, else the system tells.
+        if (const std::optional<PortHolder> holder = lockHolder(path))
+            return {ErrPortOpenFailed, heldElsewhereText(path, holder)};
+        const auto [error, about] = lockProblem(path);
+        if (error == EEXIST)
+            return {ErrPortOpenFailed, heldElsewhereText(path, std::nullopt)};
+        if (error != 0) {
+            what = systemText(error);
+            file = about;
+            kind = error == ENOENT                    ? QSerialPort::DeviceNotFoundError
+                : error == EACCES || error == EPERM ? QSerialPort::PermissionError
+                                                    : QSerialPort::OpenError;
+        }
+    }
     const auto text = [&]() -> QString {
-        // A device that another program holds fails QSerialPort's lock file, or,
-        // held with exclusive access, the open itself.
-        if ((port.error() == QSerialPort::PermissionError && what.contains(QLatin1String("locking")))
-            || what == systemText(EBUSY))
+        // Held with exclusive access by another program: the open itself is refused.
+        if (what == systemText(EBUSY))
             return heldElsewhereText(path, lockHolder(path));
-        if (port.error() == QSerialPort::DeviceNotFoundError) {
+        if (file != path)
+            return QStringLiteral("%1: %2").arg(what, file);
+        if (kind == QSerialPort::DeviceNotFoundError) {
             QList<SerialAdapter> present;
             for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
                 present.append({info.systemLocation(), info.description()});
             return missingDeviceText(what, path, portNumber, present);
         }
-        if (port.error() == QSerialPort::PermissionError) {
+        if (kind == QSerialPort::PermissionError) {
             const auto [user, group] = userAndDeviceGroup(path);
             return noAccessText(what, path, user, group);
         }
@@ -187,7 +276,7 @@ void QtSerialControl::handleError(QSerialPort::SerialPortError error)
             const QString what = error == QSerialPort::ResourceError ? QStringLiteral("The device is no longer available")
                 : error == QSerialPort::ReadError                    ? QStringLiteral("Read error on the device")
                                                                      : QStringLiteral("Write error on the device");
-            const SerialError lost{ErrPortLost, QStringLiteral("%1: %2").arg(what, m_port.portName())};
+            const SerialError lost{ErrPortLost, QStringLiteral("%1: %2").arg(what, m_devices.value(m_commPort))};
             m_port.close();
             m_port.clearError();
             emit portLost(lost);
