@@ -120,14 +120,18 @@ void ExchangeEngine::onDisplayHoldEnd()
     displayHoldTimer.stop();
 }
 
-void ExchangeEngine::start()
+void ExchangeEngine::resetState(const QString &settings)
 {
-    m_state.commSettings = QString::fromLatin1(kStartSettings);
+    m_state.commSettings = settings;
     m_state.commandPrefix = QString();
     m_state.repeatCode = 0;
     m_state.awaitingReply = 0;
     emptyRxText();
+}
 
+void ExchangeEngine::start()
+{
+    resetState(QString::fromLatin1(kStartSettings));
     m_serial.setCommPort(1);
     m_serial.setSettings(m_state.commSettings);
     if (const SerialResult failed = m_serial.setPortOpen(true))
@@ -135,6 +139,19 @@ void ExchangeEngine::start()
     // COM1 chosen as by the operator: the window shows it (or no option, if it failed).
     if (choosePort(1))
         emit portInUse(1);
+}
+
+bool ExchangeEngine::startOnce(const QString &settings)
+{
+    resetState(settings);
+    m_serial.setCommPort(1);
+    m_serial.setSettings(m_state.commSettings);
+    if (const SerialResult failed = m_serial.setPortOpen(true)) {
+        emit warning(failed->description);
+        return false;
+    }
+    emit portInUse(1);
+    return true;
 }
 
 void ExchangeEngine::end()

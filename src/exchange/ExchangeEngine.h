@@ -43,6 +43,9 @@ public:
 
     // Start-up: settings, COM1 opened, then chosen as by the operator.
     void start();
+    // Start-up for a program without port options (a command-line client): the
+    // settings given, COM1 opened once. True when it opened; else the warning said why.
+    bool startOnce(const QString &settings);
     // END: closes the port.
     void end();
 
@@ -52,6 +55,7 @@ public:
     bool press(QStringView control);
     bool release(QStringView control);
     // The manual entry (SEND): the text as typed, with the manual hold intervals.
+    // A text with a character outside printable ASCII is not sent (the status line says so).
     void send(const QString &text);
     // The port option (1: COM1, 2: COM2): true when the chosen port is open.
     bool choosePort(int port);
@@ -84,6 +88,7 @@ signals:
     void replyWindowEnded(bool answered);
 
 private:
+    void resetState(const QString &settings);
     void clickOneShot(const keys::OneShot &button);
     void pressRepeatKey(const keys::RepeatKey &key);
     void releaseRepeatKey(const keys::RepeatKey &key);
