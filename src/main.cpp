@@ -154,9 +154,8 @@ int main(int argc, char *argv[])
     }
     QtSerialControl serial(options.devices);
     QtWindowRuntime runtime;
-    Form1 form(serial, runtime);
+    Form1 form(serial, runtime, log.isLogging() ? &log : nullptr);
     if (log.isLogging()) {
-        log.watch(form.engine());
         // A log that stops writing (a full disk) is told once as the window tells
         // its warnings, after the step of the exchange that found it; the panel goes on.
         QObject::connect(&log, &ExchangeLog::stopped, &form.engine(), &ExchangeEngine::warning, Qt::QueuedConnection);

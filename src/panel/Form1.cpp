@@ -3,6 +3,7 @@
 #include "FormBuilder.h"
 #include "Widgets.h"
 #include "WindowRuntime.h"
+#include "exchange/ExchangeLog.h"
 #include "keys/CommandTable.h"
 #include "keys/RepeatTable.h"
 
@@ -23,7 +24,7 @@ static_assert(kTimers[0].intervalMs == ExchangeEngine::kStartRepeatMs);
 static_assert(kTimers[1].intervalMs == ExchangeEngine::kStartReplyWindowMs);
 static_assert(kTimers[3].intervalMs == ExchangeEngine::kStartDisplayHoldMs);
 
-Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
+Form1::Form1(SerialControl &comm, WindowRuntime &runtime, ExchangeLog *log, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       m_runtime(runtime), m_engine(comm)
@@ -82,6 +83,8 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent)
     for (QWidget *w : std::as_const(m_controls))
         w->installEventFilter(this);
 
+    if (log)
+        log->watch(m_engine);
     connectHandlers();
     control(QStringLiteral("Command17"))->setFocus();
 }

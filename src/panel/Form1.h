@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class ExchangeLog;
 class SerialControl;
 class WindowRuntime;
 class PanelButton;
@@ -23,7 +24,9 @@ class WordMarkImage;
 class Form1 final : public QWidget {
     Q_OBJECT
 public:
-    Form1(SerialControl &comm, WindowRuntime &runtime, QWidget *parent = nullptr);
+    // With a `log`, the exchange log hears every event of the engine before the
+    // window does: a warning is logged when it arises, before its box is shown.
+    Form1(SerialControl &comm, WindowRuntime &runtime, ExchangeLog *log = nullptr, QWidget *parent = nullptr);
     ~Form1() override;
 
     // Runs once, before the window is first shown.
