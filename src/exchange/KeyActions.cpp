@@ -1,6 +1,7 @@
 // The command keys: one-shot buttons, the auto-repeat keys with their repeat
 // timer and key modes, and the manual entry.
 
+#include "exchange/CommandText.h"
 #include "exchange/ExchangeEngine.h"
 #include "keys/CommandTable.h"
 #include "keys/RepeatTable.h"
@@ -115,6 +116,13 @@ void ExchangeEngine::onRepeatTick()
 
 void ExchangeEngine::send(const QString &text)
 {
+    // A line break would end the command early and start another; the projector
+    // takes printable ASCII only. Such a text goes nowhere, and the status line says why.
+    if (const std::optional<Unsendable> bad = firstUnsendable(text)) {
+        setLine(Line::Status, QStringLiteral(" Not sent: %1 is no printable ASCII").arg(describe(*bad)));
+        displayHoldTimer.start();
+        return;
+    }
     replyTimer.setInterval(keys::kManualReplyWindowMs);
     displayHoldTimer.setInterval(keys::kManualDisplayHoldMs);
     m_state.manualText = text;

@@ -113,6 +113,7 @@ QWidget *makeControl(const ControlSpec &c, QWidget *parent)
     case Kind::TextBox: {
         auto *t = new QLineEdit(parent);
         t->setMaxLength(std::numeric_limits<int>::max());
+        t->setValidator(new CommandTextValidator(t));
         return t;
     }
     case Kind::Image:

@@ -1,6 +1,8 @@
 #include "Widgets.h"
+#include "exchange/CommandText.h"
 
 #include <QAccessible>
+#include <algorithm>
 #include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
@@ -295,4 +297,22 @@ void WordMarkImage::mouseDoubleClickEvent(QMouseEvent *event)
 {
     event->accept();
     emit doubleClicked();
+}
+
+QValidator::State CommandTextValidator::validate(QString &input, int &pos) const
+{
+    const auto isLineBreak = [](QChar c) {
+        return c == u'\r' || c == u'\n' || c == QChar(0x85) || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    };
+    // The box never holds a line break, so one came with the text just put in,
+    // which ends at the cursor: its lines after the first are dropped.
+    for (qsizetype at; (at = std::find_if(input.cbegin(), input.cend(), isLineBreak) - input.cbegin()) < input.size();) {
+        if (pos > at) {
+            input.remove(at, pos - at);
+            pos = int(at);
+        } else {
+            input.truncate(at);
+        }
+    }
+    return firstUnsendable(input) ? Invalid : Acceptable;
 }

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QValidator>
 
 // A push button whose face is painted in its back colour whatever the platform
 // style (unless it is a standard-style button). Enter clicks it as Space does.
@@ -100,6 +101,17 @@ protected:
 
 private:
     QImage m_picture;
+};
+
+// The command box's rule: one line of printable ASCII. Of a text put in with a
+// line break (a paste of several lines) only its first line is taken; a text that
+// holds any other character the projector cannot take (a tab, a control character,
+// anything outside ASCII) is refused as a whole, and the box keeps what it had.
+class CommandTextValidator final : public QValidator {
+    Q_OBJECT
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &pos) const override;
 };
 
 // The 80 x 26 word mark: red "ORVA" on a grey ground.
