@@ -13,20 +13,25 @@ namespace decoding {
 
 namespace {
 
+// The first hexadecimal digit says the power state (0 on, 8 stand by, 4 count
+// down, 2 cooling down, 1 failure), the second a condition beside it (8
+// temperature warning, 4 power management, 2 no key input, 1 all lamps failed).
+// The lamp put off by power management is a stand by; a failed lamp is a fault in
+// any state.
 constexpr Row kPowerStatus[] = {
-    {" 0 0", " Power ON"},
-    {" 8 0", " Stand by"},
-    {" 4 0", " Count down"},
-    {" 2 0", " Cooling down"},
-    {" 1 0", " Power Fail"},
-    {" 0 8", " Temperature Warning"},
-    {" 0 2", " NO Key input "},
-    {" 0 4", " Lamp OFF by PWR Management"},
-    {" 2 8", " Temperature Warning & cooling down"},
-    {" 2 4", "Cooling down  PWR Management"},
-    {" 8 8", " Temperature Warning and recoverd"},
-    {" 2 1", " Cooling down (All Lamp FAIL)"},
-    {" 8 1", " Cooling down & sutandby (All Lamp FAIL)"},
+    {" 0 0", " Power ON", "on"},
+    {" 8 0", " Stand by", "standby"},
+    {" 4 0", " Count down", "warming"},
+    {" 2 0", " Cooling down", "cooling"},
+    {" 1 0", " Power Fail", "fault"},
+    {" 0 8", " Temperature Warning", "on"},
+    {" 0 2", " NO Key input ", "on"},
+    {" 0 4", " Lamp OFF by PWR Management", "standby"},
+    {" 2 8", " Temperature Warning & cooling down", "cooling"},
+    {" 2 4", "Cooling down  PWR Management", "cooling"},
+    {" 8 8", " Temperature Warning and recoverd", "standby"},
+    {" 2 1", " Cooling down (All Lamp FAIL)", "fault"},
+    {" 8 1", " Cooling down & sutandby (All Lamp FAIL)", "fault"},
 };
 
 constexpr Row kInput[] = {
@@ -245,16 +250,58 @@ std::span<const Row> reversalTable() { return kReversal; }
 std::span<const Row> muteTable() { return kMute; }
 std::span<const Row> lampModeTable() { return kLampMode; }
 
-std::optional<QString> lookup(std::span<const Row> table, int keyLength, QStringView trace)
+namespace {
+
+const Row *findRow(std::span<const Row> table, int keyLength, QStringView trace)
 {
     const qsizetype length = std::clamp<qsizetype>(keyLength, 0, trace.size());
     const QStringView key = trace.first(length);
     for (const Row &row : table) {
         const QLatin1String rowKey(row.key);
         if (key.size() == rowKey.size() && key.compare(rowKey, Qt::CaseSensitive) == 0)
-            return QString::fromLatin1(row.text);
+            return &row;
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+// A plain decimal number with blanks around it: digits, at most one point.
+std::optional<double> plainNumber(QStringView text)
+{
+    text = text.trimmed();
+    bool ok = !text.isEmpty() && text.count(u'.') <= 1;
+    for (const QChar c : text)
+        ok = ok && ((c >= u'0' && c <= u'9') || c == u'.');
+    return ok && text != u"." ? std::optional<double>(text.toDouble()) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> lookup(std::span<const Row> table, int keyLength, QStringView trace)
+{
+    const Row *row = findRow(table, keyLength, trace);
+    return row ? std::optional<QString>(QString::fromLatin1(row->text)) : std::nullopt;
+}
+
+std::optional<QString> powerWord(QStringView trace)
+{
+    const Row *row = findRow(powerStatusTable(), 4, trace);
+    return row ? std::optional<QString>(QString::fromLatin1(row->word)) : std::nullopt;
+}
+
+std::optional<int> lampHours(QStringView reply)
+{
+    if (reply.endsWith(u'\r'))
+        reply.chop(1);
+    const std::optional<double> hours = reply.contains(u'.') ? std::nullopt : plainNumber(reply);
+    return hours && *hours <= std::numeric_limits<int>::max() ? std::optional<int>(int(*hours)) : std::nullopt;
+}
+
+Temperatures temperatures(QStringView reply)
+{
+    if (reply.endsWith(u'\r'))
+        reply.chop(1);
+    const auto at = [reply](qsizetype from, qsizetype to) { return plainNumber(piece(reply, from, to)); };
+    return {at(1, 5), at(8, 11), at(13, 17)};
 }
 
 QString lampTimeText(QStringView trace)

@@ -14,6 +14,9 @@ namespace decoding {
 struct Row {
     const char *key;
     const char *text;
+    // The power status as a word for scripts ("on", "standby", "warming",
+    // "cooling", "fault"); only the power status rows have one.
+    const char *word = nullptr;
 };
 
 // The tables, in table order. Keys are compared exactly with the first 4 (or 2)
@@ -40,6 +43,19 @@ QString temperatureText(QStringView trace);
 // reading stops at the first other character; "&H" and "&O" introduce a
 // hexadecimal or octal integer; no number reads as 0.
 double readNumber(QStringView text);
+
+// The values of a reply for scripts, read from the reply's own characters (not
+// its trace): the lamp time's hours ("01234" CR: 1234), and the three
+// temperatures in degrees Celsius, cut where the status line cuts them (reply
+// characters 1-5, 8-11, 13-17: "032.5  41.0 038.5" CR). Nothing for a reply or a
+// piece that is no plain number.
+std::optional<int> lampHours(QStringView reply);
+struct Temperatures {
+    std::optional<double> s1, s2, s3;
+};
+Temperatures temperatures(QStringView reply);
+// The power status row's word for the reply to "CR0" traced as `trace`.
+std::optional<QString> powerWord(QStringView trace);
 
 struct Pressure {
     bool inRange = false;
