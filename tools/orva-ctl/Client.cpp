@@ -2,6 +2,7 @@
 
 #include "exchange/ExchangeEngine.h"
 #include "exchange/ExchangeLog.h"
+#include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
 #include "serial/QtSerialControl.h"
 
@@ -68,8 +69,11 @@ void Client::start()
             printErr(error);
             return finish(kPortError);
         }
-        // A full disk ends the log, never the command.
-        connect(m_log.get(), &ExchangeLog::stopped, this, [](const QString &reason) { printErr(reason); });
+        // A full disk ends the log, never the command; the exit status tells.
+        connect(m_log.get(), &ExchangeLog::stopped, this, [this](const QString &reason) {
+            printErr(reason);
+            m_logFailed = true;
+        });
     }
     m_serial = std::make_unique<QtSerialControl>(QMap<int, QString>{{1, m_request.device}, {2, m_request.device}});
     m_engine = std::make_unique<ExchangeEngine>(*m_serial);
@@ -89,21 +93,17 @@ void Client::start()
             m_current.status = status;
     });
     connect(&engine, &ExchangeEngine::replyWindowEnded, this, &Client::windowEnded);
+    // A network link that fails to connect, or a port lost, ends the run.
     connect(&engine, &ExchangeEngine::portInUse, this, [this](int port) {
-        m_portOpen = port != 0;
         if (!m_starting && port == 0)
             finish(kPortError);
     });
 
+    // The port opens once, at the speed asked for.
     m_starting = true;
-    engine.start();
-    if (m_portOpen && m_request.settings != QLatin1String(ExchangeEngine::kStartSettings)) {
-        const QString before = m_lastWarning;
-        engine.chooseSpeed(m_request.settings);
-        m_portOpen = m_lastWarning == before;
-    }
+    const bool open = engine.startOnce(m_request.settings);
     m_starting = false;
-    if (!m_portOpen)
+    if (!open)
         return finish(kPortError);
     m_overall.start(m_request.timeoutMs);
     sendCommand();
@@ -149,7 +149,10 @@ void Client::onReceived(const QString &chunk)
 void Client::windowEnded(bool answered)
 {
     m_windowOpen = false;
-    if (!m_current.done)
+    // Given a --timeout, the command's reply is awaited that long, past its
+    // reply window: the engine still collects what comes late.
+    const bool waitLonger = !answered && !m_polling && m_request.timeoutGiven && m_overall.isActive();
+    if (!m_current.done && !waitLonger)
         exchangeDone(answered);
     if (m_pollDue && !m_finished)
         pollStatus();
@@ -191,6 +194,8 @@ void Client::onWarning(const QString &text)
 
 void Client::onOverallTimeout()
 {
+    if (!m_polling && !m_current.done && !m_current.reply.isEmpty())
+        return exchangeDone(true);  // a reply came late, but not whole
     if (m_polling) {
         printErr(QStringLiteral("--wait: the status is \"%1\", not \"%2\", after %3 ms")
                      .arg(m_lastStatus, *m_request.waitFor)
@@ -206,6 +211,8 @@ void Client::finish(int code)
     if (m_finished)
         return;
     m_finished = true;
+    if (code == kAnswered && m_logFailed)
+        code = kPortError;
     m_overall.stop();
     m_poll.stop();
     if (m_log && code != kAnswered)
@@ -230,7 +237,7 @@ void Client::printResult(int code)
                      code == kAnswered ? QStringLiteral("true") : QStringLiteral("false"));
         const QString waited = m_request.waitFor ? QStringLiteral(", \"waited\": %1").arg(jsonString(m_lastStatus))
                                                  : QString();
-        std::printf("%s%s}\n", qPrintable(object), qPrintable(waited));
+        std::printf("%s%s%s}\n", qPrintable(object), qPrintable(decodedValues()), qPrintable(waited));
         return;
     }
     if (status)
@@ -239,6 +246,30 @@ void Client::printResult(int code)
         std::printf("%s\n", qPrintable(traceText(m_first.reply).trimmed()));
     if (m_request.waitFor && code == kAnswered && m_polling)
         std::printf("%s\n", qPrintable(m_lastStatus));
+}
+
+// The values a script reads instead of the status text: the power state as a
+// word, the lamp hours, the temperatures in degrees Celsius.
+QString Client::decodedValues() const
+{
+    const auto number = [](const std::optional<double> &v) {
+        return v ? QString::number(*v, 'g', 10) : QStringLiteral("null");
+    };
+    const QString code = m_request.command ? m_request.command->code : QString();
+    if (code == QLatin1String("CR0")) {
+        const std::optional<QString> word = decoding::powerWord(traceText(m_first.reply));
+        return QStringLiteral(", \"power\": %1").arg(word ? jsonString(*word) : QStringLiteral("null"));
+    }
+    if (code == QLatin1String("CR3")) {
+        const std::optional<int> hours = decoding::lampHours(m_first.reply);
+        return QStringLiteral(", \"hours\": %1").arg(hours ? QString::number(*hours) : QStringLiteral("null"));
+    }
+    if (code == QLatin1String("CR6")) {
+        const decoding::Temperatures t = decoding::temperatures(m_first.reply);
+        return QStringLiteral(", \"temperatures\": {\"S1\": %1, \"S2\": %2, \"S3\": %3}")
+            .arg(number(t.s1), number(t.s2), number(t.s3));
+    }
+    return QString();
 }
 
 } // namespace ctl

@@ -22,7 +22,7 @@ enum Exit : int {
     kAnswered = 0,     // ACK, or a decoded status
     kOtherReply = 1,   // answered, but with neither
     kNoReply = 2,      // nothing came in the reply window
-    kPortError = 3,    // port (or log file) could not be used
+    kPortError = 3,    // port (or log file) could not be used, or the log could not be written
     kWaitTimedOut = 4, // --wait did not see its status in time
     kUsage = 64,
 };
@@ -30,7 +30,10 @@ enum Exit : int {
 struct Request {
     QString device;
     QString settings;           // "19200,N,8,1" or "9600,N,8,1"
+    // With --wait, the longest wait for the status; when given, also the longest
+    // wait for the command's reply (else the reply window of its button).
     int timeoutMs = 6000;
+    bool timeoutGiven = false;
     const NamedCommand *command = nullptr;  // or a raw text:
     QString rawText;
     std::optional<QString> waitFor;
@@ -64,6 +67,7 @@ private:
     void onOverallTimeout();
     void finish(int code);
     void printResult(int code);
+    QString decodedValues() const;
 
     Request m_request;
     std::unique_ptr<QtSerialControl> m_serial;
@@ -78,7 +82,7 @@ private:
     bool m_pollDue = false;
     bool m_finished = false;
     bool m_starting = false;
-    bool m_portOpen = false;
+    bool m_logFailed = false;
     QString m_lastWarning;
     QString m_lastStatus;
 };

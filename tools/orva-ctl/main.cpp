@@ -2,8 +2,10 @@
 
 #include "Client.h"
 #include "Commands.h"
+#include "exchange/CommandText.h"
 #include "serial/PortList.h"
 #include "serial/QtSerialControl.h"
+#include "serial/SerialText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,6 +21,31 @@ using namespace ctl;
     std::exit(kUsage);
 }
 
+// What orva-ctl's failure texts tell its user to do.
+PortAdvice commandLineAdvice()
+{
+    return {QStringLiteral("run orva-ctl with --port {device} (or set ORVA_PORT={device})"), QStringLiteral("--port"),
+            QStringLiteral("orva-ctl --port {device} status"), QStringLiteral("then run the command again."),
+            QStringLiteral("Run the command again once the device is back.")};
+}
+
+// The text of `send`: one line end at its end (as a here-string or a file read
+// by the shell leaves) is dropped; anything else outside printable ASCII is refused,
+// before the port is touched.
+QString sendText(const QCommandLineParser &parser, QString text)
+{
+    if (text.endsWith(QLatin1String("\r\n")))
+        text.chop(2);
+    else if (text.endsWith(u'\n') || text.endsWith(u'\r'))
+        text.chop(1);
+    if (text.isEmpty())
+        usageError(parser, QStringLiteral("send takes one command text"));
+    if (const std::optional<Unsendable> bad = firstUnsendable(text))
+        usageError(parser, QStringLiteral("send: the text holds %1; the projector's commands are printable ASCII "
+                                          "(a blank to ~), and nothing was sent").arg(describe(*bad)));
+    return text;
+}
+
 void printList()
 {
     for (const NamedCommand &c : namedCommands())
@@ -32,6 +59,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orva-ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
+    setPortAdvice(commandLineAdvice());
 
     const QString defaultDevice = defaultComDevices().value(1);
     QCommandLineParser parser;
@@ -42,14 +70,20 @@ int main(int argc, char *argv[])
         "Commands:\n"
         "  NAME        a named command (orva-ctl list shows them all): power-on, input-pc1,\n"
         "              status, lamp-time ...; the status queries print the decoded status\n"
-        "  send TEXT   a raw command, as typed into the panel's command line\n"
+        "  send TEXT   a raw command, as typed into the panel's command line: printable\n"
+        "              ASCII only (one line end at its end is dropped)\n"
         "  list        every named command with its code\n"
         "  ports       the serial ports of this system: device, description, manufacturer,\n"
         "              USB vendor:product, serial number (tab-separated)\n"
         "\n"
         "Exit status: 0 answered (ACK, or a decoded status); 1 answered with something\n"
         "else; 2 no reply in the reply window; 3 port error (or the log cannot be\n"
-        "written); 4 --wait timed out; 64 usage error."));
+        "written); 4 --wait timed out; 64 usage error (also a send text that holds a\n"
+        "character the projector cannot take: nothing is sent).\n"
+        "\n"
+        "With --json, the status queries add what a script needs: \"power\" (status:\n"
+        "on, standby, warming, cooling, fault), \"hours\" (lamp-time), \"temperatures\"\n"
+        "(temperature: S1, S2, S3 in degrees Celsius); null where the reply says none."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption port(QStringLiteral("port"),
@@ -58,7 +92,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Line speed, 19200 or 9600 (default 19200)."),
                                    QStringLiteral("BAUD"), QStringLiteral("19200"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Overall time limit in ms (default 6000; give more with --wait)."),
+                                     QStringLiteral("The longest wait in ms: for the command's reply (default: the reply "
+                                                    "window of its button in the panel, 0.5 s for most, 2 s for send), and "
+                                                    "with --wait for the status (default 6000)."),
                                      QStringLiteral("MS"), QStringLiteral("6000"));
     const QCommandLineOption wait(QStringLiteral("wait"),
                                   QStringLiteral("After the command, query the power status every second until it "
@@ -94,9 +130,9 @@ int main(int argc, char *argv[])
 
     Request request;
     if (verb == QLatin1String("send")) {
-        if (args.size() != 2 || args[1].isEmpty())
+        if (args.size() != 2)
             usageError(parser, QStringLiteral("send takes one command text"));
-        request.rawText = args[1];
+        request.rawText = sendText(parser, args[1]);
     } else {
         request.command = findCommand(verb);
         if (!request.command)
@@ -116,6 +152,7 @@ int main(int argc, char *argv[])
     request.timeoutMs = parser.value(timeout).toInt(&numeric);
     if (!numeric || request.timeoutMs <= 0)
         usageError(parser, QStringLiteral("--timeout takes a positive number of ms"));
+    request.timeoutGiven = parser.isSet(timeout);
     if (parser.isSet(wait))
         request.waitFor = parser.value(wait).trimmed();
     request.json = parser.isSet(json);
