@@ -10,10 +10,18 @@ if(NOT HELP2MAN)
 endif()
 
 # orva_man_page(<program target> <package component> <one-line description for the NAME section>)
+# A page goes into the package that installs its program: a program named in one of
+# the root's ORVA_PROGRAMS_<package> lists takes its page there, whatever component
+# is named here.
 function(orva_man_page target component description)
   if(NOT HELP2MAN)
     return()
   endif()
+  foreach(package IN LISTS ORVA_PACKAGES)
+    if(target IN_LIST ORVA_PROGRAMS_${package})
+      set(component ${package})
+    endif()
+  endforeach()
   set(page ${CMAKE_BINARY_DIR}/man/${target}.1)
   add_custom_command(
     OUTPUT ${page} ${page}.gz

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the two Debian packages from a built tree and checks them: lintian finds no
-# error or warning, the Depends, what each package holds, the icons.
+# Builds the three Debian packages from a built tree and checks them: lintian finds
+# no error or warning and no hardening tag at any level, the Depends, Recommends
+# and Suggests, what each package holds, BIND_NOW in every program, the icons.
 # Usage: deb_lintian.sh BUILD_DIR      (exit 77: skipped)
 set -uo pipefail
 build=${1:?usage: deb_lintian.sh BUILD_DIR}
-for tool in cpack lintian dpkg-shlibdeps dpkg-deb file; do
+for tool in cpack lintian dpkg-shlibdeps dpkg-deb file readelf; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/test.sh installs it)"; exit 77; }
 done
 work=$(mktemp -d)
@@ -16,27 +17,59 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # step spares cpack the make run that finds every target up to date.
 cpack --config "$build/CPackConfig.cmake" -B "$work" -D CPACK_CMAKE_GENERATOR=Ninja >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; echo "FAIL: cpack"; exit 1; }
-panel=$work/orva-panel_1.40_amd64.deb sim=$work/orva-sim_1.40_amd64.deb
-lintian --fail-on error,warning "$panel" "$sim" >"$work/lintian.txt" 2>&1 ||
+panel=$work/orva-panel_1.40_amd64.deb tools=$work/orva-tools_1.40_amd64.deb sim=$work/orva-sim_1.40_amd64.deb
+# Every level shown (info, pedantic, experimental, overridden), so that a hardening
+# tag is seen whatever its severity.
+lintian --fail-on error,warning -L '>=pedantic' -E --show-overrides "$panel" "$tools" "$sim" >"$work/lintian.txt" 2>&1 ||
   { cat "$work/lintian.txt"; fail "lintian reports errors or warnings"; }
+grep ' hardening-' "$work/lintian.txt" && fail "lintian reports hardening tags"
 
-depends=$(dpkg-deb -f "$panel" Depends)
+field() { dpkg-deb -f "$1" "$2"; }
+depends=$(field "$panel" Depends)
 for needed in 'libc6 (>= 2.34)' 'libqt6core6 (>= 6.4' 'libqt6widgets6 (' 'libqt6serialport6 (' 'libstdc++6 (>= ' \
               'fonts-ipafont-gothic' 'qt6-qpa-plugins'; do
   [[ $depends == *"$needed"* ]] || fail "orva-panel Depends lacks \"$needed\": $depends"
 done
-[[ $(dpkg-deb -f "$panel" Suggests) == *orva-sim* ]] || fail "orva-panel does not suggest orva-sim"
-[[ $(dpkg-deb -f "$sim" Depends) != *libqt6* ]] || fail "orva-sim depends on Qt"
+[[ $(field "$panel" Recommends) == orva-tools ]] || fail "orva-panel Recommends: $(field "$panel" Recommends)"
+[[ $(field "$panel" Suggests) == orva-sim ]] || fail "orva-panel Suggests: $(field "$panel" Suggests)"
 
-panel_files=$(dpkg-deb -c "$panel" | awk '{print $6}') sim_files=$(dpkg-deb -c "$sim" | awk '{print $6}')
-for f in ./usr/bin/orva-panel ./usr/bin/orva-ctl ./usr/share/man/man1/orva-ctl.1.gz; do
+# orva-tools runs on a host without a display: Qt Core and Qt Serial Port, nothing
+# of the window's toolkit, its platform plugins or fonts, and not the panel.
+depends=$(field "$tools" Depends)
+for needed in 'libc6 (>= 2.34)' 'libqt6core6 (>= 6.4' 'libqt6serialport6 (' 'libstdc++6 (>= '; do
+  [[ $depends == *"$needed"* ]] || fail "orva-tools Depends lacks \"$needed\": $depends"
+done
+for unwanted in libqt6gui libqt6widgets fonts- qt6-qpa-plugins orva-; do
+  [[ $depends != *"$unwanted"* ]] || fail "orva-tools depends on $unwanted: $depends"
+done
+[[ -z $(field "$tools" Recommends)$(field "$tools" Suggests) ]] || fail "orva-tools recommends or suggests something"
+[[ $(field "$sim" Depends) != *libqt6* ]] || fail "orva-sim depends on Qt"
+
+files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}'; }
+panel_files=$(files "$panel") tools_files=$(files "$tools") sim_files=$(files "$sim")
+for f in ./usr/bin/orva-panel ./usr/share/man/man1/orva-panel.1.gz ./usr/share/applications/orva-panel.desktop \
+         ./usr/share/doc/orva-panel/copyright ./usr/share/doc/orva-panel/changelog.gz; do
   grep -qx "$f" <<<"$panel_files" || fail "orva-panel lacks $f"
 done
-grep -q orva-sim <<<"$panel_files" && fail "orva-panel holds simulator files"
-grep -qx ./usr/bin/orva-sim <<<"$sim_files" || fail "orva-sim lacks usr/bin/orva-sim"
-grep -v '^./usr/share/doc/' <<<"$sim_files" | grep -q orva-panel && fail "orva-sim holds panel files"
+grep -e orva-ctl -e orva-sim <<<"$panel_files" && fail "orva-panel holds files of orva-ctl or the simulator"
+expected_tools='./usr/bin/orva-ctl
+./usr/share/doc/orva-tools/changelog.gz
+./usr/share/doc/orva-tools/copyright
+./usr/share/man/man1/orva-ctl.1.gz'
+[[ $(sort <<<"$tools_files") == "$expected_tools" ]] || fail "orva-tools holds: $(echo $tools_files)"
+for f in ./usr/bin/orva-sim ./usr/share/man/man1/orva-sim.1.gz ./usr/share/doc/orva-sim/copyright \
+         ./usr/share/doc/orva-sim/changelog.gz; do
+  grep -qx "$f" <<<"$sim_files" || fail "orva-sim lacks $f"
+done
+grep -v '^./usr/share/doc/' <<<"$sim_files" | grep -e orva-panel -e orva-ctl && fail "orva-sim holds files of the panel or orva-ctl"
 
-dpkg-deb -x "$panel" "$work/root"
+for deb in "$panel" "$tools" "$sim"; do
+  dpkg-deb -x "$deb" "$work/root"
+done
+# Every program resolves its symbols at start, so its GOT can be read-only.
+for program in orva-panel orva-ctl orva-sim; do
+  readelf -d "$work/root/usr/bin/$program" | grep -q '(FLAGS) *BIND_NOW' || fail "$program is not linked with BIND_NOW"
+done
 for size in 16 32 48 64 128 256; do
   icon=$work/root/usr/share/icons/hicolor/${size}x${size}/apps/orva-panel.png
   [[ $(file -b "$icon") == "PNG image data, $size x $size, 8-bit/color RGBA"* ]] || fail "${size}x${size} icon: $(file -b "$icon")"
