@@ -9,19 +9,22 @@ if(NOT HELP2MAN)
   message(WARNING "help2man not found (scripts/deps.sh installs it): no man pages")
 endif()
 
-# orva_man_page(<program target> <package component> <one-line description for the NAME section>)
-# A page goes into the package that installs its program: a program named in one of
-# the root's ORVA_PROGRAMS_<package> lists takes its page there, whatever component
-# is named here.
-function(orva_man_page target component description)
+# orva_man_page(<program target> <one-line description for the NAME section>)
+# A page goes into the package that installs its program (the root's
+# ORVA_PROGRAMS_<package> lists).
+function(orva_man_page target description)
   if(NOT HELP2MAN)
     return()
   endif()
+  set(component)
   foreach(package IN LISTS ORVA_PACKAGES)
     if(target IN_LIST ORVA_PROGRAMS_${package})
       set(component ${package})
     endif()
   endforeach()
+  if(NOT component)
+    message(FATAL_ERROR "${target} is in no package's ORVA_PROGRAMS list")
+  endif()
   set(page ${CMAKE_BINARY_DIR}/man/${target}.1)
   add_custom_command(
     OUTPUT ${page} ${page}.gz
