@@ -1,6 +1,7 @@
 // The trace rule of the TXD and RXD lines, and decoding the replies to the status
 // queries: the query sent, the RXD trace, the status text and the pressure value.
 
+#include "exchange/CommandText.h"
 #include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
 
@@ -109,6 +110,13 @@ const Row kRows[] = {
     {"#CR0\r", " 0 0 CR ", nullptr, kNone, "@"},
 };
 
+// The power status replies as scripts read them.
+const std::pair<const char *, const char *> kPowerWords[] = {
+    {"00", "on"}, {"80", "standby"}, {"40", "warming"}, {"20", "cooling"}, {"10", "fault"},
+    {"08", "on"}, {"02", "on"}, {"04", "standby"}, {"28", "cooling"}, {"24", "cooling"},
+    {"88", "standby"}, {"21", "fault"}, {"81", "fault"}, {"99", "-"}, {"0", "-"},
+};
+
 } // namespace
 
 class TstDecoding : public QObject
@@ -135,6 +143,58 @@ private slots:
                                                          QString::fromLatin1(r.trace));
         QCOMPARE(result.status.value_or(QStringLiteral("<none>")), QString::fromLatin1(r.status ? r.status : "<none>"));
         QCOMPARE(result.pressureValue ? int(*result.pressureValue) : kNone, r.pressureValue);
+    }
+
+    // The values for scripts: the power word, the lamp hours, the three temperatures.
+    void valuesForScripts()
+    {
+        for (const auto &[reply, word] : kPowerWords)
+            QCOMPARE(decoding::powerWord(traceText(QString::fromLatin1(reply) + u'\r')).value_or(QStringLiteral("-")),
+                     QString::fromLatin1(word));
+        const std::pair<const char *, int> hours[] = {
+            {"01234\r", 1234}, {"99999\r", 99999}, {"0\r", 0}, {" 12 \r", 12}, {"12345", 12345},
+            {"\r", -1}, {"12.5\r", -1}, {"1A\r", -1}, {"-3\r", -1}, {"99999999999\r", -1},
+        };
+        for (const auto &[reply, value] : hours)
+            QVERIFY2(decoding::lampHours(QString::fromLatin1(reply)).value_or(-1) == value, reply);
+        const auto shown = [](const decoding::Temperatures &t) {
+            QStringList out;
+            for (const std::optional<double> &v : {t.s1, t.s2, t.s3})
+                out << (v ? QString::number(*v) : QStringLiteral("-"));
+            return out.join(u' ');
+        };
+        const std::pair<const char *, const char *> temperatures[] = {
+            {"032.5  41.0 038.5\r", "32.5 41 38.5"},
+            {"100.0  -1.0 020.0\r", "100 - 20"},
+            {"032.5  41.0\r", "32.5 41 -"},
+            {"ABCDEFGHIJKLMNOPQ\r", "- - -"},
+            {"\r", "- - -"},
+        };
+        for (const auto &[reply, values] : temperatures)
+            QCOMPARE(shown(decoding::temperatures(QString::fromLatin1(reply))), QString::fromLatin1(values));
+    }
+
+    // A command text's first character the projector cannot take, and how it is named.
+    void unsendableCharacters()
+    {
+        const std::pair<QString, const char *> rows[] = {
+            {QString(), ""},
+            {QStringLiteral(" CR PRESSURE ~!"), ""},
+            {QString::fromLatin1("CR0\rC00"), "CR (U+000D) at position 4"},
+            {QString::fromLatin1("A\0B", 3), "NUL (U+0000) at position 2"},
+            {QString::fromLatin1("\tX"), "TAB (U+0009) at position 1"},
+            {QString::fromLatin1("\x1b[A"), "ESC (U+001B) at position 1"},
+            {QString::fromLatin1("AB\x7f"), "DEL (U+007F) at position 3"},
+            {QString::fromLatin1("C\xe9"), "'\u00e9' (U+00E9) at position 2"},
+            {QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac"), "'\u65e5' (U+65E5) at position 1"},
+            {QString::fromUtf8("\xf0\x9f\x98\x80\r"), "'\U0001F600' (U+1F600) at position 1"},
+            {QString::fromUtf8("A\xf0\x9f\x98\x80") + QChar(0x7f), "'\U0001F600' (U+1F600) at position 2"},
+            {QStringLiteral("A") + QChar(0xD800) + QStringLiteral("B"), "a lone surrogate (U+D800) at position 2"},
+        };
+        for (const auto &[text, named] : rows) {
+            const std::optional<Unsendable> bad = firstUnsendable(text);
+            QCOMPARE(bad ? describe(*bad) : QString(), QString::fromUtf8(named));
+        }
     }
 
     // The reply reader's numbers, compared exactly.

@@ -87,6 +87,11 @@ const Step kScript[] = {
     {"rx 512\r", " C R   P R E S S U R E CR | ACK &H 1 CR LF ? ? 5 1 2 CR |106 hPa|011|2000/2500|"},
     {"reply", " C R   P R E S S U R E CR | ACK &H 1 CR LF ? ? 5 1 2 CR |106 hPa|001|2000/2500|"},
     {"hold", "|||000|2000/2500|"},
+    // A text that would put another command, or a character the projector cannot
+    // take, on the line is not sent at all.
+    {"send CR0\rC00", "|| Not sent: CR (U+000D) at position 4 is no printable ASCII|001|2000/2500|"},
+    {"send C\xe9", "|| Not sent: '\xe9' (U+00E9) at position 2 is no printable ASCII|001|2000/2500|"},
+    {"hold", "|||000|2000/2500|"},
     // The port closed: the exchange runs, nothing goes out, the status line says so.
     {"close", "|||000|2000/2500|"},
     {"click Command44", " C R 0 CR || Not sent: Port is not open|111|2000/2500|"},
