@@ -1,6 +1,7 @@
 // The serial control on a real line (a pseudo-terminal): bytes out and in, line
 // settings, speed changes, hang-up, and what each kind of failed open says.
 
+#include "exchange/ExchangeEngine.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialText.h"
 #include "TestSupport.h"
@@ -15,6 +16,7 @@
 #include <cstdarg>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -165,6 +167,8 @@ private slots:
         QTest::newRow("held with a lock file, opened by nobody") << "held" << true << locked;
         QTest::newRow("held with a lock file, opened by root") << "held" << false << locked;
         QTest::newRow("lock file naming pid 0") << "pid 0" << false << busy;
+        // The lock file's name is too long as well: the system's words, not a guess.
+        QTest::newRow("name too long") << "long" << false << "File name too long: PATH";
     }
     void openFailureTexts()
     {
@@ -178,6 +182,7 @@ private slots:
         const QByteArray dev = pty.path.toLocal8Bit();
         const QString lock = QStringLiteral("/var/lock/LCK..") + pty.path.mid(5).replace(u'/', u'_');
         const QString path = setup == QLatin1String("null") ? QStringLiteral("/dev/null")
+            : setup == QLatin1String("long")                 ? QStringLiteral("/dev/") + QString(300, u'x')
             : QStringList{"missing", "file", "socket"}.contains(setup) ? dir.filePath(setup) : pty.path;
         QtSerialControl holder({{1, path}});
         QFile file(setup == QLatin1String("pid 0") ? lock : path);
@@ -201,6 +206,55 @@ private slots:
             .replace(QLatin1String("PID"), QString::number(QCoreApplication::applicationPid()))
             .replace(QLatin1String("PATH"), path);
         QCOMPARE(setup == QLatin1String("missing") ? out.left(expected.size()) : out, expected);
+    }
+
+    // The device's opens and closes as another program sees them (inotify): start-up
+    // opens, closes and opens again; a port choice closes and opens; END closes.
+    // Root is let past another program's exclusive hold, so the panel asks about it,
+    // but not by opening the device.
+    void opensAndClosesSeenOutside_data()
+    {
+        QTest::addColumn<bool>("asNobody");
+        QTest::addColumn<bool>("choice");
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("start-up, root") << false << false << "open close open close";
+        QTest::newRow("start-up and a choice, root") << false << true << "open close open close open close";
+        QTest::newRow("start-up, nobody") << true << false << "open close open close";
+        QTest::newRow("start-up and a choice, nobody") << true << true << "open close open close open close";
+    }
+    void opensAndClosesSeenOutside()
+    {
+        QFETCH(bool, asNobody);
+        QFETCH(bool, choice);
+        QFETCH(QString, seen);
+        if (asNobody && ::geteuid() != 0)
+            QSKIP("needs root to drop to nobody");
+        Pty pty;
+        QVERIFY(::chmod(pty.path.toLocal8Bit().constData(), 0666) == 0);
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(::inotify_add_watch(watch, pty.path.toLocal8Bit().constData(), IN_OPEN | IN_CLOSE) >= 0);
+        if (::fork() == 0) {
+            const passwd *nobody = ::getpwnam("nobody");
+            if (asNobody && (::setgroups(0, nullptr) || ::setgid(nobody->pw_gid) || ::setuid(nobody->pw_uid)))
+                ::_exit(2);
+            QtSerialControl serial({{1, pty.path}, {2, pty.path}});
+            ExchangeEngine engine(serial);
+            engine.start();
+            if (choice)
+                engine.choosePort(2);
+            engine.end();
+            ::_exit(serial.portOpen() ? 3 : 0);
+        }
+        int status = -1;
+        ::wait(&status);
+        QCOMPARE(status, 0);
+        QStringList events;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (char *at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(at)->len)
+                events << (reinterpret_cast<inotify_event *>(at)->mask & IN_OPEN ? "open" : "close");
+        ::close(watch);
+        QCOMPARE(events.join(u' '), seen);
     }
 
     void missingDeviceNamesThePortsThere()
