@@ -28,6 +28,9 @@ public:
         if (openpty(&master, &slave, name, nullptr, nullptr) == 0)
             path = QString::fromLocal8Bit(name);
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        // Programs the test starts must not hold the line open behind its back.
+        fcntl(master, F_SETFD, FD_CLOEXEC);
+        fcntl(slave, F_SETFD, FD_CLOEXEC);
     }
     ~Pty()
     {

@@ -2,10 +2,15 @@
 // display, the devices and the platform the panel starts with, and man pages that
 // list every option --help does.
 
+#include "TestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 namespace {
 
@@ -90,6 +95,47 @@ private slots:
         const QRegularExpression line(QStringLiteral("^\\S+ ERROR .* %1\\b").arg(QRegularExpression::escape(com1)),
                                       QRegularExpression::MultilineOption);
         QVERIFY2(text.contains(line), qPrintable(text));
+        panel.kill();
+        panel.waitForFinished();
+    }
+
+    // A lost port is logged when it is lost, while its warning box is still open
+    // (nobody closes it here), with the time of the loss.
+    void lossLoggedBeforeTheBoxCloses()
+    {
+        const QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("panel.log"));
+        auto pty = std::make_unique<Pty>();
+        const QString device = pty->path;
+        QProcess panel;
+        panel.setProcessEnvironment(environment({"QT_QPA_PLATFORM=offscreen"}));
+        panel.start(QStringLiteral(ORVA_PANEL_PATH), {"--com1", device, "--log", log});
+        QVERIFY(panel.waitForStarted());
+        const auto logged = [&log] {
+            QFile file(log);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        // The panel holds the line (start-up's open, close and open take microseconds).
+        const auto holdsLine = [&panel, &device] {
+            const QDir fds(QStringLiteral("/proc/%1/fd").arg(panel.processId()));
+            for (const QFileInfo &fd : fds.entryInfoList(QDir::System))
+                if (fd.symLinkTarget() == device)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(holdsLine(), 30000);
+        QTest::qWait(300);
+        QVERIFY2(panel.state() == QProcess::Running, panel.readAllStandardError().constData());
+        const QDateTime lost = QDateTime::currentDateTime();
+        pty.reset();
+        QString text;
+        QTRY_VERIFY_WITH_TIMEOUT((text = logged()).contains(QLatin1String(" ERROR ")), 10000);
+        QVERIFY(panel.state() == QProcess::Running);
+        const QString line = text.section(u'\n', 0, 0);
+        const QDateTime at = QDateTime::fromString(line.left(23), QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
+        QVERIFY2(at >= lost.addMSecs(-50) && at <= lost.addSecs(5), qPrintable(line));
+        QCOMPARE(line.mid(24), QStringLiteral("ERROR The serial port stopped working and was closed. Read error on the device: %1 "
+                                              "Choose COM1 or COM2 (COM button) to open it again.").arg(device));
         panel.kill();
         panel.waitForFinished();
     }
