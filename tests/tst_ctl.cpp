@@ -5,9 +5,14 @@
 #include "ExpectedRepeatKeys.h"
 
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -129,6 +134,53 @@ private slots:
                                         << "orva-ctl: --wait: the status is \"Stand by\", not \"Power ON\", after 700 ms\n" << L{"CR0"};
         QTest::newRow("wait across the count down") << L{"--countdown-ms", "1900"}
             << L{"power-on", "--wait", "Power ON", "--timeout", "9000"} << 0 << "Power ON\n" << "" << L{"C00", "CR0", "CR0"};
+        // A text for send: one line end at its end is dropped; any other character
+        // outside printable ASCII is refused before anything is sent.
+        const QString refused = QStringLiteral("orva-ctl: send: the text holds %1; the projector's commands are printable "
+                                               "ASCII (a blank to ~), and nothing was sent\n\nUsage: ");
+        QTest::newRow("send, CR inside") << L{} << L{"send", "CR0\rC00"} << 64 << "" << refused.arg("CR (U+000D) at position 4") << L{};
+        QTest::newRow("send, LF inside") << L{} << L{"send", "C00\nC01"} << 64 << "" << refused.arg("LF (U+000A) at position 4") << L{};
+        QTest::newRow("send, two line ends") << L{} << L{"send", "C00\n\n"} << 64 << "" << refused.arg("LF (U+000A) at position 4") << L{};
+        QTest::newRow("send, ESC") << L{} << L{"send", "\x1b[A"} << 64 << "" << refused.arg("ESC (U+001B) at position 1") << L{};
+        QTest::newRow("send, DEL") << L{} << L{"send", "C0\x7f"} << 64 << "" << refused.arg("DEL (U+007F) at position 3") << L{};
+        QTest::newRow("send, Latin-1") << L{} << L{"send", QString::fromUtf8("C\xc3\xa9")} << 64 << ""
+                                       << refused.arg(QString::fromUtf8("'\xc3\xa9' (U+00E9) at position 2")) << L{};
+        QTest::newRow("send, Japanese") << L{} << L{"send", QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac")} << 64 << ""
+                                        << refused.arg(QString::fromUtf8("'\xe6\x97\xa5' (U+65E5) at position 1")) << L{};
+        QTest::newRow("send, empty") << L{} << L{"send", ""} << 64 << "" << "orva-ctl: send takes one command text\n\nUsage: " << L{};
+        QTest::newRow("send, a line end alone") << L{} << L{"send", "\n"} << 64 << "" << "orva-ctl: send takes one command text" << L{};
+        QTest::newRow("send, one CR at the end") << L{} << L{"send", "CR0\r"} << 0 << "Stand by\n" << "" << L{"CR0"};
+        QTest::newRow("send, one LF at the end") << L{"--on"} << L{"send", "CR0\n"} << 0 << "Power ON\n" << "" << L{"CR0"};
+        // A log that cannot be written: the command goes on, the exit status says so.
+        QTest::newRow("log on a full disk") << L{"--on"} << L{"--log", "/dev/full", "status"} << 3 << "Power ON\n"
+            << "orva-ctl: Writing the log file /dev/full failed (No space left on device); nothing more is logged.\n" << L{"CR0"};
+        // --timeout is the longest wait for the reply; without it the reply window decides.
+        QTest::newRow("late reply, reply window") << L{"--delay-ms", "1200"} << L{"status"} << 2 << ""
+            << "orva-ctl: no reply from the projector within the reply window\n" << L{"CR0"};
+        QTest::newRow("late reply, --timeout") << L{"--delay-ms", "1200"} << L{"--timeout", "8000", "status"} << 0 << "Stand by\n"
+            << "" << L{"CR0"};
+        QTest::newRow("silent, --timeout") << L{"--silent"} << L{"--timeout", "900", "status"} << 2 << ""
+            << "orva-ctl: no reply from the projector within 900 ms\n" << L{"CR0"};
+        // The status queries' values for scripts; the printed line is the status line's.
+        QTest::newRow("json power") << L{"--on"} << L{"--json", "status"} << 0
+            << "{\"command\": \"status\", \"sent\": \"CR0\\u000d\", \"reply\": \"00\\u000d\", \"status\": \"Power ON\", "
+               "\"ok\": true, \"power\": \"on\"}\n" << "" << L{"CR0"};
+        QTest::newRow("json power, lamp failed") << L{"--state", "lamp-fail-standby"} << L{"--json", "status"} << 0
+            << "{\"command\": \"status\", \"sent\": \"CR0\\u000d\", \"reply\": \"81\\u000d\", \"status\": "
+               "\"Cooling down & sutandby (All Lamp FAIL)\", \"ok\": true, \"power\": \"fault\"}\n" << "" << L{"CR0"};
+        QTest::newRow("lamp time") << L{"--lamp-hours", "4321"} << L{"lamp-time"} << 0 << "0 4 3 2 1 CR  Hour Use\n" << "" << L{"CR3"};
+        QTest::newRow("json lamp time") << L{"--lamp-hours", "4321"} << L{"--json", "lamp-time"} << 0
+            << "{\"command\": \"lamp-time\", \"sent\": \"CR3\\u000d\", \"reply\": \"04321\\u000d\", \"status\": "
+               "\"0 4 3 2 1 CR  Hour Use\", \"ok\": true, \"hours\": 4321}\n" << "" << L{"CR3"};
+        QTest::newRow("json temperatures") << L{} << L{"--json", "temperature"} << 0
+            << "{\"command\": \"temperature\", \"sent\": \"CR6\\u000d\", \"reply\": \"032.5  41.0 038.5\\u000d\", "
+               "\"status\": \"S1= 0 3 2 . 5 C  ,   S2=  4 1 . 0 C , S3= 0 3 8 . 5 C\", \"ok\": true, "
+               "\"temperatures\": {\"S1\": 32.5, \"S2\": 41, \"S3\": 38.5}}\n" << "" << L{"CR6"};
+        // orva-ctl's advice names its own options.
+        QTest::newRow("not a serial port") << L{} << L{"--port", "/dev/null", "status"} << 3 << ""
+            << "orva-ctl: Inappropriate ioctl for device: /dev/null\n/dev/null is not a serial port. Run orva-ctl with "
+               "--port DEVICE (or set ORVA_PORT=DEVICE) naming the serial port the projector is connected to "
+               "(e.g. --port /dev/ttyUSB0).\n" << L{};
         // Usage errors: the reason, then the usage.
         QTest::newRow("unknown name") << L{} << L{"power-onn"} << 64 << "" << "orva-ctl: unknown command 'power-onn'" << L{};
         QTest::newRow("no command") << L{} << L{} << 64 << "" << "orva-ctl: no command given\n\nUsage: " << L{};
@@ -147,6 +199,57 @@ private slots:
         QCOMPARE(r.status, status);
         QVERIFY2(err.isEmpty() ? r.err.isEmpty() : r.err.startsWith(err), qPrintable(r.err));
         QTRY_COMPARE_WITH_TIMEOUT(sim.heard, heard, 5000);
+    }
+
+    // The device sees one open and one close (the panel's start-up opens twice).
+    void opensThePortOnce()
+    {
+        Sim sim({QStringLiteral("--on")});
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(::inotify_add_watch(watch, sim.path.toLocal8Bit().constData(), IN_OPEN | IN_CLOSE) >= 0);
+        QCOMPARE(ctl(sim.port() + QStringList{QStringLiteral("status")}).out, QStringLiteral("Power ON\n"));
+        QStringList events;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (char *at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(at)->len)
+                events << (reinterpret_cast<inotify_event *>(at)->mask & IN_OPEN ? "open" : "close");
+        ::close(watch);
+        QCOMPARE(events.join(u' '), QStringLiteral("open close"));
+    }
+
+    // Over tcp:// a run makes one connection; a refused one names orva-ctl's options.
+    void oneConnectionPerRun()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        int connections = 0;
+        QByteArray heard;
+        QObject::connect(&server, &QTcpServer::newConnection, [&] {
+            ++connections;
+            QTcpSocket *client = server.nextPendingConnection();
+            QObject::connect(client, &QTcpSocket::readyRead, client, [client, &heard] {
+                heard += client->readAll();
+                if (heard.endsWith('\r'))
+                    client->write("00\r");
+            });
+        });
+        const QString path = QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort());
+        QProcess p;
+        p.start(QStringLiteral(ORVA_CTL_PATH), {QStringLiteral("--port"), path, QStringLiteral("status")});
+        QTRY_COMPARE_WITH_TIMEOUT(p.state(), QProcess::NotRunning, 20000);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), QStringLiteral("Power ON\n"));
+        QCOMPARE(connections, 1);
+        QCOMPARE(heard, QByteArray("CR0\r"));
+
+        const quint16 port = server.serverPort();
+        server.close();
+        const QString refused = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+        const Run r = ctl({QStringLiteral("--port"), refused, QStringLiteral("status")});
+        QCOMPARE(r.status, 3);
+        QCOMPARE(r.err, QStringLiteral("orva-ctl: Connection refused: %1\nNothing accepts connections on port %2 of 127.0.0.1. "
+                                       "Check that the serial device server is switched on and that its raw TCP port is %2 "
+                                       "(else name the right one with --port), then run the command again.\n")
+                            .arg(refused).arg(port));
     }
 
     // $ORVA_PORT names the device when --port does not; --log appends the exchange, a timestamped line each,
