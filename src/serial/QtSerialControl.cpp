@@ -46,15 +46,20 @@ QString systemText(int error)
 constexpr const char *kLockDirectories[] = {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
                                             "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"};
 
+// The name of the lock file of `path`, as QSerialPort makes it: "/LCK..pts_4".
+QString lockFileName(const QString &path)
+{
+    QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
+    return QLatin1String("/LCK..") + name.replace(u'/', u'_');
+}
+
 // The lock file of `path` in the directories QSerialPort (and UUCP-style programs)
 // use, when it names a process that is alive. A stale lock QSerialPort has already
 // removed.
 std::optional<PortHolder> lockHolder(const QString &path)
 {
-    QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
-    name.replace(u'/', u'_');
     for (const char *dir : kLockDirectories) {
-        QFile lock(QString::fromLatin1(dir) + QLatin1String("/LCK..") + name);
+        QFile lock(QString::fromLatin1(dir) + lockFileName(path));
         if (!lock.open(QIODevice::ReadOnly))
             continue;
         bool ok = false;
@@ -72,52 +77,62 @@ std::optional<PortHolder> lockHolder(const QString &path)
     return std::nullopt;
 }
 
+#if defined(Q_OS_LINUX) && defined(TIOCGEXCL) && defined(SYS_pidfd_open) && defined(SYS_pidfd_getfd)
+// The exclusive flag of the line that descriptor `fd` of process `pid` holds, read
+// through a copy of that descriptor (closing the copy closes nothing of the line).
+std::optional<bool> exclusiveFlag(pid_t pid, int fd)
+{
+    std::optional<bool> exclusive;
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+    const int copy = pidfd < 0 ? -1 : int(::syscall(SYS_pidfd_getfd, pidfd, fd, 0));
+    if (int flag = 0; copy >= 0 && ::ioctl(copy, TIOCGEXCL, &flag) == 0)
+        exclusive = flag != 0;
+    if (copy >= 0)
+        ::close(copy);
+    if (pidfd >= 0)
+        ::close(pidfd);
+    return exclusive;
+}
+
+// The flag of the device `device` as one of the processes that hold it open (but
+// this one) reads it: they are found as fuser finds them, in /proc/PID/fd.
+std::optional<bool> exclusiveFlagOfHolders(dev_t device)
+{
+    std::optional<bool> exclusive;
+    DIR *proc = ::opendir("/proc");
+    while (const dirent *entry = proc && !exclusive ? ::readdir(proc) : nullptr) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == ::getpid())
+            continue;
+        const int fds = ::open(("/proc/" + std::string(entry->d_name) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR *list = fds < 0 ? nullptr : ::fdopendir(fds);
+        while (const dirent *fd = list && !exclusive ? ::readdir(list) : nullptr) {
+            struct stat st {};
+            if (fd->d_name[0] != '.' && ::fstatat(fds, fd->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device)
+                exclusive = exclusiveFlag(pid_t(pid), std::atoi(fd->d_name));
+        }
+        if (list)
+            ::closedir(list);
+        else if (fds >= 0)
+            ::close(fds);
+    }
+    if (proc)
+        ::closedir(proc);
+    return exclusive;
+}
+#endif
+
 // Whether another program holds `path` with exclusive access (TIOCEXCL). Only
 // needed for root, whom the kernel lets open such a device anyway; everyone else
-// is refused by the open itself (EBUSY). Asked without opening the device (an open
-// and its close would be seen by the device, and a last close drops DTR and RTS):
-// the programs that have it open are found as fuser finds them, and the exclusive
-// flag of the line is read through a copy of one of their descriptors.
+// is refused by the open itself (EBUSY). Asked without opening the device: an open
+// and its close would be seen by the device, and a last close drops DTR and RTS.
 bool heldExclusively(const QString &path)
 {
 #if defined(Q_OS_LINUX) && defined(TIOCGEXCL) && defined(SYS_pidfd_open) && defined(SYS_pidfd_getfd)
     struct stat device {};
-    if (::geteuid() != 0 || ::stat(QFile::encodeName(path).constData(), &device) != 0 || !S_ISCHR(device.st_mode))
-        return false;
-    DIR *proc = ::opendir("/proc");
-    if (!proc)
-        return false;
-    const pid_t self = ::getpid();
-    std::optional<bool> exclusive;
-    while (const dirent *entry = exclusive ? nullptr : ::readdir(proc)) {
-        char *end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (*end != '\0' || pid <= 0 || pid == self)
-            continue;
-        const int fds = ::open(("/proc/" + std::string(entry->d_name) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fds < 0)
-            continue;
-        DIR *list = ::fdopendir(fds);
-        while (const dirent *fd = list && !exclusive ? ::readdir(list) : nullptr) {
-            struct stat st {};
-            if (fd->d_name[0] == '.' || ::fstatat(fds, fd->d_name, &st, 0) != 0 || !S_ISCHR(st.st_mode)
-                || st.st_rdev != device.st_rdev)
-                continue;
-            // One holder's descriptor tells: the flag belongs to the line.
-            const int pidfd = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
-            const int copy = pidfd < 0 ? -1 : int(::syscall(SYS_pidfd_getfd, pidfd, std::atoi(fd->d_name), 0));
-            int flag = 0;
-            if (copy >= 0 && ::ioctl(copy, TIOCGEXCL, &flag) == 0)
-                exclusive = flag != 0;
-            if (copy >= 0)
-                ::close(copy);
-            if (pidfd >= 0)
-                ::close(pidfd);
-        }
-        list ? ::closedir(list) : ::close(fds);
-    }
-    ::closedir(proc);
-    return exclusive.value_or(false);
+    return ::geteuid() == 0 && ::stat(QFile::encodeName(path).constData(), &device) == 0 && S_ISCHR(device.st_mode)
+        && exclusiveFlagOfHolders(device.st_rdev).value_or(false);
 #else
     Q_UNUSED(path);
     return false;
@@ -128,10 +143,8 @@ bool heldExclusively(const QString &path)
 // read where the file is, or may be made.
 QString lockFilePath(const QString &path)
 {
-    QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
-    name.replace(u'/', u'_');
     for (const char *dir : kLockDirectories) {
-        const QString file = QString::fromLatin1(dir) + QLatin1String("/LCK..") + name;
+        const QString file = QString::fromLatin1(dir) + lockFileName(path);
         const QFileInfo info(QString::fromLatin1(dir));
         if (info.isReadable() && (QFile::exists(file) || info.isWritable()))
             return file;
