@@ -4,12 +4,16 @@
 #include "TestSupport.h"
 #include "exchange/ExchangeEngine.h"
 #include "serial/QtSerialControl.h"
+#include "serial/TcpLink.h"
 
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <csignal>
+#include <sys/socket.h>
 
 namespace {
 
@@ -19,11 +23,17 @@ constexpr int kWait = 5000;
 struct Listener {
     QTcpServer server;
     QPointer<QTcpSocket> client;
+    int connections = 0;  // accepted so far
 
     Listener()
     {
         server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server, &QTcpServer::newConnection, [this] { client = server.nextPendingConnection(); });
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            while (server.hasPendingConnections()) {
+                client = server.nextPendingConnection();
+                ++connections;
+            }
+        });
     }
     QString path() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort()); }
     // The next `count` bytes the latest connection received.
@@ -123,6 +133,96 @@ private slots:
         QVERIFY(p.engine.choosePort(1));
         p.engine.send(QStringLiteral("CR0"));
         QCOMPARE(device.take(4), QByteArray("CR0\r"));
+    }
+
+    // The start-up opens, closes and opens the port in one go: the device server
+    // sees one connection, the one the command goes out on. By address and by a
+    // host name that resolves (localhost: ::1, where nothing listens, then 127.0.0.1).
+    void oneConnectionPerStart_data()
+    {
+        QTest::addColumn<QString>("address");  // %1: the listener's port
+        QTest::newRow("address") << "tcp://127.0.0.1:%1";
+        QTest::newRow("host name") << "tcp://localhost:%1";
+    }
+    void oneConnectionPerStart()
+    {
+        QFETCH(QString, address);
+        Listener device;
+        Panel p({{1, address.arg(device.server.serverPort())}});
+        p.engine.send(QStringLiteral("CR0"));
+        QCOMPARE(device.take(4), QByteArray("CR0\r"));
+        QCOMPARE(device.connections, 1);
+        QCOMPARE(p.warnings, QStringList());
+        QCOMPARE(p.portsInUse, QList<int>{1});
+    }
+
+    // A write larger than the socket takes at once goes out whole and in order, to a
+    // device server that reads slowly (small receive buffers): the bytes written
+    // while connecting first, the rest of each partial send before later writes.
+    void largeWrite()
+    {
+        Listener device;
+        const int small = 4096;
+        QVERIFY(::setsockopt(int(device.server.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &small, sizeof small) == 0);
+        TcpLink link;
+        QVERIFY(!link.open(device.path(), 1));
+        QVERIFY(!link.write("head"));
+        QTRY_VERIFY_WITH_TIMEOUT(device.client, kWait);
+        device.client->setReadBufferSize(small);
+        QByteArray received;
+        QObject::connect(device.client, &QTcpSocket::readyRead, [&] { received += device.client->readAll(); });
+        QByteArray block(4 << 20, Qt::Uninitialized);
+        for (int i = 0; i < block.size(); ++i)
+            block[i] = char(i % 251);
+        QVERIFY(!link.write(block));
+        QVERIFY(!link.write("tail"));
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 4 + (4 << 20) + 4, 30000);
+        QVERIFY(received == "head" + block + "tail");
+        QVERIFY(link.isOpen());
+    }
+
+    // Writes after the device server closed: the first meets a closed socket (the
+    // server answers with a reset), the next a broken pipe. That is a lost link, not
+    // SIGPIPE, which ends the program by default (orva-ctl keeps the default). Which
+    // of the three the link meets first depends on when the close reaches it.
+    void writeAfterServerClosed()
+    {
+        std::signal(SIGPIPE, SIG_DFL);
+        Listener device;
+        TcpLink link;
+        QSignalSpy lost(&link, &TcpLink::lost);
+        QVERIFY(!link.open(device.path(), 1));
+        QVERIFY(!link.write("CR0\r"));
+        QCOMPARE(device.take(4), QByteArray("CR0\r"));
+        device.client->close();
+        QVERIFY(!link.write("CR1\r"));
+        QVERIFY(!link.write("CR2\r"));
+        QVERIFY(lost.wait(kWait));
+        QVERIFY(!lost.wait(200));
+        const QString first = lost.first().first().value<SerialError>().description.section(u'\n', 0, 0);
+        const QStringList reasons{QStringLiteral("Broken pipe"), QStringLiteral("Connection reset by peer"),
+                                  QStringLiteral("The device server closed the connection")};
+        QVERIFY2(reasons.contains(first.section(QStringLiteral(": "), 0, 0)) && first.endsWith(": " + device.path()), qPrintable(first));
+        QVERIFY(!link.isOpen());
+    }
+
+    // A link destroyed while its host name is looked up: the answer, when it comes,
+    // goes nowhere. A lookup of the same name started after it answering means
+    // that the first one's has come too.
+    void destroyedWhileLookingUp()
+    {
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost, 0);
+        const QString path = QStringLiteral("tcp://localhost:%1").arg(closed.serverPort());
+        closed.close();
+        auto *gone = new TcpLink;
+        QVERIFY(!gone->open(path, 1));
+        delete gone;
+        TcpLink link;
+        QSignalSpy failed(&link, &TcpLink::openFailed);
+        QVERIFY(!link.open(path, 1));
+        QVERIFY(failed.wait(kWait));
+        QCOMPARE(failed.first().first().value<SerialError>().description.section(u'\n', 0, 0), "Connection refused: " + path);
     }
 
 private:

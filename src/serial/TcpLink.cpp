@@ -2,41 +2,83 @@
 
 #include "SerialText.h"
 
+#include <QMetaObject>
 #include <QUrl>
 
-TcpLink::TcpLink(QObject *parent) : QObject(parent)
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+// A lookup worker holds this, not the link: the destructor clears `link` (under
+// the mutex, so no answer is being posted meanwhile) and does not wait for the
+// worker, which finds the link gone when its answer comes and drops it.
+struct TcpLink::LookupGuard {
+    explicit LookupGuard(TcpLink *owner) : link(owner) {}
+    std::mutex mutex;
+    TcpLink *link;
+};
+
+namespace {
+
+// The addresses `host` stands for, each a sockaddr for connect(); none if it
+// stands for none (or, with AI_NUMERICHOST, if it is no address literal).
+QList<QByteArray> resolve(const QByteArray &host, int port, int flags)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = flags | AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    QList<QByteArray> addresses;
+    if (::getaddrinfo(host.constData(), QByteArray::number(port).constData(), &hints, &found) != 0)
+        return addresses;
+    for (const addrinfo *a = found; a; a = a->ai_next) {
+        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) && a->ai_addrlen <= sizeof(sockaddr_storage))
+            addresses << QByteArray(reinterpret_cast<const char *>(a->ai_addr), qsizetype(a->ai_addrlen));
+    }
+    ::freeaddrinfo(found);
+    return addresses;
+}
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+TcpLink::TcpLink(QObject *parent) : QObject(parent), m_guard(std::make_shared<LookupGuard>(this))
 {
     m_connectTimer.setSingleShot(true);
     m_connectTimer.setTimerType(Qt::PreciseTimer);
     m_connectTimer.setInterval(kConnectTimeoutMs);
     connect(&m_connectTimer, &QTimer::timeout, this, [this] {
-        if (m_state == State::Connecting)
-            failOpen({ErrPortOpenFailed, networkUnreachableText(QStringLiteral("No answer within %1 s").arg(kConnectTimeoutMs / 1000),
-                                                                m_path, m_comPort)});
+        if (m_state == State::LookingUp || m_state == State::Connecting)
+            fail({ErrPortOpenFailed, networkUnreachableText(QStringLiteral("No answer within %1 s").arg(kConnectTimeoutMs / 1000),
+                                                            m_path, m_comPort)});
     });
-    connect(&m_socket, &QTcpSocket::connected, this, [this] {
-        if (m_state != State::Connecting)
-            return;
-        m_connectTimer.stop();
-        m_state = State::Connected;
-        // Commands are a few bytes each: send them as they come.
-        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    });
-    connect(&m_socket, &QTcpSocket::readyRead, this, &TcpLink::readyRead);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, &TcpLink::onSocketError);
-    // A server that closes the connection reports RemoteHostClosedError first;
-    // a disconnect without an error is a loss all the same.
-    connect(&m_socket, &QTcpSocket::disconnected, this, [this] {
-        if (m_state == State::Connected)
-            onSocketError(QAbstractSocket::RemoteHostClosedError);
-    });
+    connect(&m_readNotifier, &QSocketNotifier::activated, this, &TcpLink::onReadable);
+    connect(&m_writeNotifier, &QSocketNotifier::activated, this, &TcpLink::onWritable);
 }
 
 TcpLink::~TcpLink()
 {
-    m_state = State::Closed;
-    m_socket.abort();
+    {
+        const std::lock_guard lock(m_guard->mutex);
+        m_guard->link = nullptr;
+    }
+    dropSocket();
 }
 
 bool TcpLink::isNetworkPath(const QString &path)
@@ -57,9 +99,9 @@ SerialResult TcpLink::open(const QString &path, int port)
     m_host = url.host();
     m_port = url.port();
     m_comPort = port;
-    m_state = State::Connecting;
+    m_state = State::LookingUp;
     m_connectTimer.start();
-    m_socket.connectToHost(m_host, quint16(m_port));
+    lookUp();
     return std::nullopt;
 }
 
@@ -68,62 +110,204 @@ void TcpLink::close()
     ++m_generation;
     m_state = State::Closed;
     m_connectTimer.stop();
-    m_socket.abort();
+    dropSocket();
+    m_addresses.clear();
+    m_readBuffer.clear();
+    m_writeBuffer.clear();
 }
 
 SerialResult TcpLink::write(const QByteArray &bytes)
 {
     if (m_state == State::Closed)
         return SerialError{ErrPortNotOpen, QStringLiteral("Port is not open")};
-    // While connecting the socket keeps the bytes and sends them once connected.
-    if (m_socket.write(bytes) != bytes.size())
-        return SerialError{ErrWriteFailed, QStringLiteral("Write failed: %1").arg(m_socket.errorString())};
+    // While connecting the bytes wait here and go out, in order, once connected.
+    m_writeBuffer += bytes;
+    if (m_state == State::Connected)
+        flush();
     return std::nullopt;
 }
 
 QByteArray TcpLink::readAll()
 {
-    return m_socket.readAll();
+    return std::exchange(m_readBuffer, QByteArray());
 }
 
-// Errors are handled from the event loop, not inside the socket's own signal: the
-// operator's answer to the notice may open the link again at once, which the
-// socket must not see while it is still reporting.
-void TcpLink::onSocketError(QAbstractSocket::SocketError error)
+// Both ways answer on a later turn of the event loop (see the header): an address
+// literal needs no lookup, a host name is looked up on a thread of its own.
+void TcpLink::lookUp()
+{
+    const quint64 generation = m_generation;
+    if (const QList<QByteArray> addresses = resolve(m_host.toUtf8(), m_port, AI_NUMERICHOST); !addresses.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, addresses] { onLookedUp(generation, addresses); }, Qt::QueuedConnection);
+        return;
+    }
+    QByteArray name = QUrl::toAce(m_host);
+    if (name.isEmpty())
+        name = m_host.toUtf8();
+    try {
+        std::thread([guard = m_guard, name, port = m_port, generation] {
+            const QList<QByteArray> addresses = resolve(name, port, 0);
+            const std::lock_guard lock(guard->mutex);
+            if (TcpLink *link = guard->link) {
+                QMetaObject::invokeMethod(
+                    link, [link, generation, addresses] { link->onLookedUp(generation, addresses); }, Qt::QueuedConnection);
+            }
+        }).detach();
+    } catch (const std::system_error &e) {
+        fail({ErrPortOpenFailed, networkUnreachableText(QString::fromLocal8Bit(e.what()), m_path, m_comPort)});
+    }
+}
+
+void TcpLink::onLookedUp(quint64 generation, const QList<QByteArray> &addresses)
+{
+    if (generation != m_generation || m_state != State::LookingUp)
+        return;
+    if (addresses.isEmpty()) {
+        fail({ErrPortOpenFailed, hostNotFoundText(m_path, m_host, m_comPort)});
+        return;
+    }
+    m_state = State::Connecting;
+    m_addresses = addresses;
+    connectNext();
+}
+
+// Tries the server's addresses in turn (localhost may be ::1 and 127.0.0.1) until
+// a connect is under way; when none is left, the last one's error is reported.
+void TcpLink::connectNext()
+{
+    while (!m_addresses.isEmpty()) {
+        const QByteArray raw = m_addresses.takeFirst();
+        sockaddr_storage address{};
+        std::memcpy(&address, raw.constData(), size_t(raw.size()));
+        const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+        if (fd < 0) {
+            m_lastConnectError = errno;
+            continue;
+        }
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), socklen_t(raw.size())) != 0 && errno != EINPROGRESS) {
+            m_lastConnectError = errno;
+            ::close(fd);
+            continue;
+        }
+        m_socket = fd;
+        m_readNotifier.setSocket(fd);
+        m_writeNotifier.setSocket(fd);
+        // Writable once the connect is done, made or failed.
+        m_writeNotifier.setEnabled(true);
+        return;
+    }
+    fail(connectError(m_lastConnectError));
+}
+
+void TcpLink::onWritable()
+{
+    if (m_state == State::Connected) {
+        flush();
+        return;
+    }
+    if (m_state != State::Connecting)
+        return;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error != 0) {
+        m_lastConnectError = error;
+        dropSocket();
+        connectNext();
+        return;
+    }
+    m_state = State::Connected;
+    m_connectTimer.stop();
+    m_addresses.clear();
+    // Commands are a few bytes each: send them as they come. Keep-alive finds a
+    // server that went away without a word.
+    const int on = 1;
+    ::setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(m_socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    m_readNotifier.setEnabled(true);
+    flush();
+}
+
+void TcpLink::onReadable()
+{
+    if (m_state != State::Connected)
+        return;
+    char chunk[65536];
+    const ssize_t n = ::recv(m_socket, chunk, sizeof chunk, 0);
+    if (n > 0) {
+        m_readBuffer.append(chunk, n);
+        emit readyRead();
+    } else if (n == 0) {
+        fail(lostError(QStringLiteral("The device server closed the connection")));
+    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        fail(lostError(systemText(errno)));
+    }
+}
+
+// Sends what waits, as much as the socket takes; the rest goes when it is
+// writable again. MSG_NOSIGNAL: a server that went away is a lost link, not a
+// SIGPIPE that ends the program.
+void TcpLink::flush()
+{
+    qsizetype sent = 0;
+    while (sent < m_writeBuffer.size()) {
+        const ssize_t n = ::send(m_socket, m_writeBuffer.constData() + sent, size_t(m_writeBuffer.size() - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+            break;
+        } else {
+            fail(lostError(systemText(errno)));
+            return;
+        }
+    }
+    m_writeBuffer.remove(0, sent);
+    m_writeNotifier.setEnabled(!m_writeBuffer.isEmpty());
+}
+
+void TcpLink::dropSocket()
+{
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    if (m_socket >= 0)
+        ::close(m_socket);
+    m_socket = -1;
+}
+
+// The link is closed from here on; the failure is reported from the event loop,
+// never inside the caller's own call (a write, say), and not at all if the link
+// is closed or opened again before that.
+void TcpLink::fail(const SerialError &error)
 {
     if (m_state == State::Closed)
         return;
-    const bool connecting = m_state == State::Connecting;
-    SerialError e;
-    if (!connecting) {
-        e = {ErrPortLost, networkLostText(error == QAbstractSocket::RemoteHostClosedError
-                                              ? QStringLiteral("The device server closed the connection")
-                                              : m_socket.errorString(),
-                                          m_path)};
-    } else if (error == QAbstractSocket::ConnectionRefusedError) {
-        e = {ErrPortOpenFailed, connectionRefusedText(m_path, m_host, m_port, m_comPort)};
-    } else if (error == QAbstractSocket::HostNotFoundError) {
-        e = {ErrPortOpenFailed, hostNotFoundText(m_path, m_host, m_comPort)};
-    } else {
-        e = {ErrPortOpenFailed, networkUnreachableText(m_socket.errorString(), m_path, m_comPort)};
-    }
-    // The link is closed from here on: later errors and the disconnect of this
-    // connection are not reported again.
+    const bool connecting = m_state != State::Connected;
     m_state = State::Closed;
     m_connectTimer.stop();
+    dropSocket();
+    m_addresses.clear();
+    m_writeBuffer.clear();
     QMetaObject::invokeMethod(
         this,
-        [this, e, connecting, generation = m_generation] {
-            if (generation != m_generation)
-                return;
-            m_socket.abort();
-            connecting ? emit openFailed(e) : emit lost(e);
+        [this, error, connecting, generation = m_generation] {
+            if (generation == m_generation)
+                connecting ? emit openFailed(error) : emit lost(error);
         },
         Qt::QueuedConnection);
 }
 
-void TcpLink::failOpen(const SerialError &error)
+SerialError TcpLink::connectError(int error) const
 {
-    close();
-    emit openFailed(error);
+    if (error == ECONNREFUSED)
+        return {ErrPortOpenFailed, connectionRefusedText(m_path, m_host, m_port, m_comPort)};
+    return {ErrPortOpenFailed, networkUnreachableText(systemText(error), m_path, m_comPort)};
+}
+
+SerialError TcpLink::lostError(const QString &what) const
+{
+    return {ErrPortLost, networkLostText(what, m_path)};
 }

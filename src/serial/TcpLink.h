@@ -4,11 +4,24 @@
 // window never waits for the network: the connection comes up in the background
 // (writes made meanwhile go out when it does) or fails within kConnectTimeoutMs,
 // reported by openFailed. Bytes map to characters one to one, as on a serial port.
+//
+// Nothing reaches the network in the event-loop turn of the open: the connect
+// starts when the host name's lookup answers (on a worker thread, so the event
+// thread never waits for DNS), or for an address literal on the next turn. An
+// answer that comes for an open that was closed meanwhile is dropped, so a close
+// and a new open in one handler (the panel's start-up does that) leave one
+// connection on the device server, not an empty one before the real one.
+//
+// POSIX sockets under Qt Core's QSocketNotifier: no Qt Network.
 
 #include "SerialControl.h"
 
-#include <QTcpSocket>
+#include <QByteArray>
+#include <QList>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <memory>
 
 class TcpLink final : public QObject {
     Q_OBJECT
@@ -41,18 +54,39 @@ signals:
     void lost(const SerialError &error);
 
 private:
-    enum class State { Closed, Connecting, Connected };
-    void onSocketError(QAbstractSocket::SocketError error);
-    void failOpen(const SerialError &error);
+    enum class State { Closed, LookingUp, Connecting, Connected };
+    // What a lookup worker may still reach: the link, until it is destroyed.
+    struct LookupGuard;
 
-    QTcpSocket m_socket;
+    void lookUp();
+    void onLookedUp(quint64 generation, const QList<QByteArray> &addresses);
+    void connectNext();
+    void onWritable();
+    void onReadable();
+    void flush();
+    void dropSocket();
+    void fail(const SerialError &error);
+    SerialError connectError(int error) const;
+    SerialError lostError(const QString &what) const;
+
+    std::shared_ptr<LookupGuard> m_guard;
+    QSocketNotifier m_readNotifier{QSocketNotifier::Read};
+    QSocketNotifier m_writeNotifier{QSocketNotifier::Write};
     QTimer m_connectTimer;
+    int m_socket = -1;
     State m_state = State::Closed;
     QString m_path;
     QString m_host;
     int m_port = 0;
     int m_comPort = 1;
-    // Counts opens and closes, so that an error queued for an earlier connection
-    // is not reported for a later one, nor after the link was closed.
+    // The server's addresses not tried yet (each a sockaddr), and why the last
+    // one tried failed (an errno value).
+    QList<QByteArray> m_addresses;
+    int m_lastConnectError = 0;
+    QByteArray m_readBuffer;
+    // Bytes not sent yet: all of them while connecting, the rest of a partial send after.
+    QByteArray m_writeBuffer;
+    // Counts opens and closes, so that an answer or error queued for an earlier
+    // connection is not acted on for a later one, nor after the link was closed.
     quint64 m_generation = 0;
 };
