@@ -118,7 +118,7 @@ private slots:
         tick(p.engine.displayHoldTimer);
         QCOMPARE(p.engine.line(ExchangeEngine::Line::Status), QString());
 
-        p.engine.send(QString::fromLatin1("C\xE9\xFF"));
+        QVERIFY(!p.serial.output(QString::fromLatin1("C\xE9\xFF\r")));
         QCOMPARE(device.take(4), QByteArray("C\xE9\xFF\r"));
         device.client->write(QByteArray("\x80\xFF\x00\r", 4));
         QTRY_COMPARE_WITH_TIMEOUT(p.received, QString::fromLatin1("\x80\xFF\x00\r", 4), kWait);
