@@ -4,11 +4,13 @@
 #include <QByteArray>
 #include <QMetaObject>
 #include <QString>
+#include <QStringList>
 #include <QTest>
 #include <QTimer>
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -59,4 +61,30 @@ public:
 
     int master = -1, slave = -1;
     QString path;
+};
+
+// The opens and closes of a file as another program sees them (inotify).
+class OpenWatch {
+public:
+    explicit OpenWatch(const QString &path) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        QVERIFY(::inotify_add_watch(m_fd, path.toLocal8Bit().constData(), IN_OPEN | IN_CLOSE) >= 0);
+    }
+    ~OpenWatch() { ::close(m_fd); }
+    OpenWatch(const OpenWatch &) = delete;
+    OpenWatch &operator=(const OpenWatch &) = delete;
+
+    // "open close open ..." since the watch began (or the last call).
+    QString seen() const
+    {
+        QStringList events;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(m_fd, buffer, sizeof buffer)) > 0;)
+            for (char *at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(at)->len)
+                events << QString::fromLatin1(reinterpret_cast<inotify_event *>(at)->mask & IN_OPEN ? "open" : "close");
+        return events.join(u' ');
+    }
+
+private:
+    int m_fd;
 };

@@ -3,6 +3,7 @@
 
 #include "ExpectedOneShots.h"
 #include "ExpectedRepeatKeys.h"
+#include "TestSupport.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -11,8 +12,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/inotify.h>
-#include <unistd.h>
 
 namespace {
 
@@ -205,16 +204,9 @@ private slots:
     void opensThePortOnce()
     {
         Sim sim({QStringLiteral("--on")});
-        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        QVERIFY(::inotify_add_watch(watch, sim.path.toLocal8Bit().constData(), IN_OPEN | IN_CLOSE) >= 0);
+        const OpenWatch watch(sim.path);
         QCOMPARE(ctl(sim.port() + QStringList{QStringLiteral("status")}).out, QStringLiteral("Power ON\n"));
-        QStringList events;
-        alignas(inotify_event) char buffer[4096];
-        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
-            for (char *at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(at)->len)
-                events << (reinterpret_cast<inotify_event *>(at)->mask & IN_OPEN ? "open" : "close");
-        ::close(watch);
-        QCOMPARE(events.join(u' '), QStringLiteral("open close"));
+        QCOMPARE(watch.seen(), QStringLiteral("open close"));
     }
 
     // Over tcp:// a run makes one connection; a refused one names orva-ctl's options.

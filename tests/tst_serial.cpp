@@ -16,7 +16,6 @@
 #include <cstdarg>
 #include <grp.h>
 #include <pwd.h>
-#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -231,8 +230,7 @@ private slots:
             QSKIP("needs root to drop to nobody");
         Pty pty;
         QVERIFY(::chmod(pty.path.toLocal8Bit().constData(), 0666) == 0);
-        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        QVERIFY(::inotify_add_watch(watch, pty.path.toLocal8Bit().constData(), IN_OPEN | IN_CLOSE) >= 0);
+        const OpenWatch watch(pty.path);
         if (::fork() == 0) {
             const passwd *nobody = ::getpwnam("nobody");
             if (asNobody && (::setgroups(0, nullptr) || ::setgid(nobody->pw_gid) || ::setuid(nobody->pw_uid)))
@@ -248,13 +246,7 @@ private slots:
         int status = -1;
         ::wait(&status);
         QCOMPARE(status, 0);
-        QStringList events;
-        alignas(inotify_event) char buffer[4096];
-        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
-            for (char *at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(at)->len)
-                events << (reinterpret_cast<inotify_event *>(at)->mask & IN_OPEN ? "open" : "close");
-        ::close(watch);
-        QCOMPARE(events.join(u' '), seen);
+        QCOMPARE(watch.seen(), seen);
     }
 
     void missingDeviceNamesThePortsThere()
