@@ -163,6 +163,21 @@ private slots:
         }
     }
 
+    // A program without port options opens COM1 once, at the speed it asks for.
+    void startOnce()
+    {
+        for (const bool opens : {true, false}) {
+            Engine p(false);
+            if (!opens)
+                p.serial.unopenable.insert(1, QStringLiteral("busy"));
+            QCOMPARE(p.engine.startOnce(QStringLiteral("9600,N,8,1")), opens);
+            QCOMPARE(p.serial.log.join(u','), QStringLiteral("CommPort=1,Settings=9600,N,8,1,PortOpen=1"));
+            QCOMPARE(p.state().commSettings, QStringLiteral("9600,N,8,1"));
+            QCOMPARE(p.portsInUse, opens ? QList<int>{1} : QList<int>{});
+            QCOMPARE(p.warnings, opens ? QStringList() : QStringList{QStringLiteral("busy")});
+        }
+    }
+
     // Each button after start-up: its code and CR on the wire, the trace, the hold
     // intervals, and the repeat interval and keyMode set by the menu buttons only.
     void oneShot_data()

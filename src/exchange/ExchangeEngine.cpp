@@ -120,22 +120,28 @@ void ExchangeEngine::onDisplayHoldEnd()
     displayHoldTimer.stop();
 }
 
-void ExchangeEngine::resetState(const QString &settings)
+// The panel state as at start, then COM1 opened with `settings`; false, with the
+// warning told, when it did not open.
+bool ExchangeEngine::openFirstPort(const QString &settings)
 {
     m_state.commSettings = settings;
     m_state.commandPrefix = QString();
     m_state.repeatCode = 0;
     m_state.awaitingReply = 0;
     emptyRxText();
+
+    m_serial.setCommPort(1);
+    m_serial.setSettings(m_state.commSettings);
+    if (const SerialResult failed = m_serial.setPortOpen(true)) {
+        emit warning(failed->description);
+        return false;
+    }
+    return true;
 }
 
 void ExchangeEngine::start()
 {
-    resetState(QString::fromLatin1(kStartSettings));
-    m_serial.setCommPort(1);
-    m_serial.setSettings(m_state.commSettings);
-    if (const SerialResult failed = m_serial.setPortOpen(true))
-        emit warning(failed->description);
+    openFirstPort(QString::fromLatin1(kStartSettings));
     // COM1 chosen as by the operator: the window shows it (or no option, if it failed).
     if (choosePort(1))
         emit portInUse(1);
@@ -143,13 +149,8 @@ void ExchangeEngine::start()
 
 bool ExchangeEngine::startOnce(const QString &settings)
 {
-    resetState(settings);
-    m_serial.setCommPort(1);
-    m_serial.setSettings(m_state.commSettings);
-    if (const SerialResult failed = m_serial.setPortOpen(true)) {
-        emit warning(failed->description);
+    if (!openFirstPort(settings))
         return false;
-    }
     emit portInUse(1);
     return true;
 }

@@ -88,7 +88,7 @@ signals:
     void replyWindowEnded(bool answered);
 
 private:
-    void resetState(const QString &settings);
+    bool openFirstPort(const QString &settings);
     void clickOneShot(const keys::OneShot &button);
     void pressRepeatKey(const keys::RepeatKey &key);
     void releaseRepeatKey(const keys::RepeatKey &key);
