@@ -149,7 +149,9 @@ private slots:
         QTest::newRow("send, empty") << L{} << L{"send", ""} << 64 << "" << "orva-ctl: send takes one command text\n\nUsage: " << L{};
         QTest::newRow("send, a line end alone") << L{} << L{"send", "\n"} << 64 << "" << "orva-ctl: send takes one command text" << L{};
         QTest::newRow("send, one CR at the end") << L{} << L{"send", "CR0\r"} << 0 << "Stand by\n" << "" << L{"CR0"};
-        QTest::newRow("send, one LF at the end") << L{"--on"} << L{"send", "CR0\n"} << 0 << "Power ON\n" << "" << L{"CR0"};
+        QTest::newRow("send, one LF at the end") << L{"--on"} << L{"--json", "send", "CR0\n"} << 0
+            << "{\"command\": \"send\", \"sent\": \"CR0\\u000d\", \"reply\": \"00\\u000d\", \"status\": \"Power ON\", "
+               "\"ok\": true, \"power\": \"on\"}\n" << "" << L{"CR0"};
         // A log that cannot be written: the command goes on, the exit status says so.
         QTest::newRow("log on a full disk") << L{"--on"} << L{"--log", "/dev/full", "status"} << 3 << "Power ON\n"
             << "orva-ctl: Writing the log file /dev/full failed (No space left on device); nothing more is logged.\n" << L{"CR0"};

@@ -255,7 +255,8 @@ QString Client::decodedValues() const
     const auto number = [](const std::optional<double> &v) {
         return v ? QString::number(*v, 'g', 10) : QStringLiteral("null");
     };
-    const QString code = m_request.command ? m_request.command->code : QString();
+    // By the command that went out, named or sent as text.
+    const QString code = m_first.sent.endsWith(u'\r') ? m_first.sent.chopped(1) : m_first.sent;
     if (code == QLatin1String("CR0")) {
         const std::optional<QString> word = decoding::powerWord(traceText(m_first.reply));
         return QStringLiteral(", \"power\": %1").arg(word ? jsonString(*word) : QStringLiteral("null"));
