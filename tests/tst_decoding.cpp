@@ -90,6 +90,9 @@ const Row kRows[] = {
     {"CR PRESSURE\r", " 2 . 5 CR ", "108 hPa", 108},
     {"CR PRESSURE\r", " 3 . 5 CR ", "110 hPa", 110},
     {"CR PRESSURE\r", " 3 2 7 6 7 . 5 CR ", kOut},
+    {"CR PRESSURE\r", " 3 2 7 6 7 CR ", kOut, 32767},
+    {"CR PRESSURE\r", " - 3 2 7 6 8 CR ", kOut, -32768},
+    {"CR PRESSURE\r", " - 3 2 7 6 9 CR ", kOut},
     {"CR PRESSURE\r", " 1 E 4 0 0 CR ", kOut},
     {"CR PRESSURE\r", " & H 1 9 CR ", "544 hPa", 544},  // the C of CR is one more digit: &H19C
     // With a command prefix.
@@ -190,6 +193,8 @@ private slots:
             {QString::fromUtf8("\xf0\x9f\x98\x80\r"), "'\U0001F600' (U+1F600) at position 1"},
             {QString::fromUtf8("A\xf0\x9f\x98\x80") + QChar(0x7f), "'\U0001F600' (U+1F600) at position 2"},
             {QStringLiteral("A") + QChar(0xD800) + QStringLiteral("B"), "a lone surrogate (U+D800) at position 2"},
+            {QChar(0xDFFF), "a lone surrogate (U+DFFF) at position 1"},
+            {QChar(0xE000), "'\ue000' (U+E000) at position 1"},
         };
         for (const auto &[text, named] : rows) {
             const std::optional<Unsendable> bad = firstUnsendable(text);

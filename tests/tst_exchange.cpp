@@ -80,6 +80,8 @@ private slots:
         QTest::newRow("two lines") << "" << 0 << "CR0\nC00" << "CR0";
         QTest::newRow("into the middle") << "ABCD" << 2 << "X\rY\nZ" << "ABXCD";
         QTest::newRow("a paragraph separator") << "C" << 1 << QStringView(u"R0\u2029C00").toString() << "CR0";
+        QTest::newRow("a line separator") << "" << 0 << QStringView(u"CR0\u2028C00").toString() << "CR0";
+        QTest::newRow("a next line") << "" << 0 << QStringView(u"CR0\u0085C00").toString() << "CR0";
         QTest::newRow("printable ASCII") << "C" << 1 << "F KEYDIS NONE ~" << "CF KEYDIS NONE ~";
         QTest::newRow("a tab") << "CR0" << 3 << "\tC00" << "CR0";
         QTest::newRow("Latin-1") << "C" << 1 << QStringView(u"\u00e9").toString() << "C";

@@ -95,6 +95,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((got += c.input()).size() >= 259, 5000);
         QCOMPARE(got, QStringLiteral("00\r") + QString::fromLatin1(all));
 
+        // The fields after the speed reach the line too (a pseudo-terminal keeps 8
+        // data bits and no parity whatever it is told; stop bits it keeps).
+        QVERIFY(!c.setSettings(QStringLiteral("19200,N,8,2")));
+        termios t{};
+        tcgetattr(pty.slave, &t);
+        QCOMPARE(t.c_cflag & CSTOPB, tcflag_t(CSTOPB));
+        QVERIFY(!c.setSettings(QStringLiteral("19200,N,8,1")));
+
         // The speed changes on the open line; closed, it waits for the next open.
         QVERIFY(!c.setSettings(QStringLiteral("9600,N,8,1")));
         QVERIFY(c.portOpen());
