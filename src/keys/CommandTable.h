@@ -80,6 +80,16 @@ inline constexpr std::array<OneShot, 56> kOneShots{{
     {"Command67", "CF LOGO USER", 0, 0, Side::None},
 }};
 
+// A row either sets both hold intervals or leaves both as they are.
+constexpr bool holdIntervalsPaired()
+{
+    for (const OneShot &b : kOneShots)
+        if ((b.replyWindowMs == 0) != (b.displayHoldMs == 0))
+            return false;
+    return true;
+}
+static_assert(holdIntervalsPaired(), "a one-shot row with a display hold but no reply window (or the reverse)");
+
 inline constexpr int kMenuRepeatIntervalMs = 200;
 
 // Manual entry (SEND) hold intervals.

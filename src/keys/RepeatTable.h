@@ -45,6 +45,16 @@ constexpr std::string_view repeatCodeText(std::uint8_t repeatCode)
     return {};
 }
 
+// The arrows' intervals come from KeyMode alone, so their rows carry none.
+constexpr bool arrowsCarryNoIntervals()
+{
+    for (const RepeatKey &k : kRepeatKeys)
+        if (k.arrow && (k.repeatMs | k.replyWindowMs | k.displayHoldMs) != 0)
+            return false;
+    return true;
+}
+static_assert(arrowsCarryNoIntervals(), "an arrow row with intervals of its own");
+
 // Hold intervals of the arrow keys by KeyMode.
 inline constexpr int kArrowMenuReplyMs = 150, kArrowMenuHoldMs = 190;   // KeyMode 1
 inline constexpr int kArrowZoomReplyMs = 5, kArrowZoomHoldMs = 5;       // KeyMode 3

@@ -122,8 +122,4 @@ extern const std::array<ControlSpec, 119> kControls;
 // What the control does, for screen readers and UI automation; nullptr: its caption.
 const char *accessibleName(std::string_view control);
 
-// Everything the window holds: the visible controls, the lines, the timers and the
-// serial control.
-inline constexpr int kControlCount = 119 + 12 + 5 + 1;
-
 } // namespace layout
