@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QDir>
 #include <QLocalServer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -46,15 +47,28 @@ speed_t speed8N1(const Pty &pty)
 }
 
 // What opening `path` says in another process (as the user nobody when asked).
-QString openElsewhere(const QString &path, bool asNobody)
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}
+
+// A failed open gives back every descriptor it took on the way. Without stdin (as a
+// service may be started) those come at 0 first.
+QString openElsewhere(const QString &path, bool asNobody, bool withoutStdin = false)
 {
     QTemporaryFile out;
     if (out.open() && ::fork() == 0) {
         const passwd *nobody = ::getpwnam("nobody");
         if (asNobody && (::setgroups(0, nullptr) || ::setgid(nobody->pw_gid) || ::setuid(nobody->pw_uid)))
             ::_exit(2);
-        const SerialResult failed = QtSerialControl({{1, path}}).setPortOpen(true);
+        if (withoutStdin)
+            ::close(0);
+        QtSerialControl serial({{1, path}});
+        const int before = openDescriptors();
+        const SerialResult failed = serial.setPortOpen(true);
         out.write(failed ? failed->description.toLocal8Bit() : "opened");
+        if (failed && openDescriptors() != before)
+            out.write(" (descriptors left open)");
         ::_exit(out.flush() ? 0 : 2);
     }
     ::wait(nullptr);
@@ -171,6 +185,7 @@ private slots:
                               "\"dialout\" have access: add the user to it (sudo adduser nobody dialout), then log out and in again.");
         QTest::newRow("exclusive, opened by nobody") << "exclusive" << true << busy;
         QTest::newRow("exclusive, opened by root") << "exclusive" << false << busy;
+        QTest::newRow("exclusive, opened by root without stdin") << "exclusive, no stdin" << false << busy;
         QTest::newRow("held with a lock file, opened by nobody") << "held" << true << locked;
         QTest::newRow("held with a lock file, opened by root") << "held" << false << locked;
         QTest::newRow("lock file naming pid 0") << "pid 0" << false << busy;
@@ -201,12 +216,12 @@ private slots:
             QVERIFY(socket.listen(path));
         } else if (setup == QLatin1String("dialout")) {
             QVERIFY(::chown(dev.constData(), 0, ::getgrnam("dialout")->gr_gid) == 0 && ::chmod(dev.constData(), 0660) == 0);
-        } else if (setup == QLatin1String("exclusive")) {
+        } else if (setup.startsWith(QLatin1String("exclusive"))) {
             QVERIFY(::ioctl(pty.slave, TIOCEXCL) == 0);
         } else if (setup == QLatin1String("held")) {
             QVERIFY(!holder.setPortOpen(true));
         }
-        const QString out = openElsewhere(path, asNobody);
+        const QString out = openElsewhere(path, asNobody, setup.endsWith(QLatin1String("no stdin")));
         if (setup == QLatin1String("pid 0"))
             file.remove();
         expected.replace(QLatin1String("LOCK"), lock)

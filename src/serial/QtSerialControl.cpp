@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
+#include <memory>
 #include <string>
 
 #ifdef Q_OS_UNIX
@@ -63,8 +63,9 @@ std::optional<PortHolder> lockHolder(const QString &path)
         if (!lock.open(QIODevice::ReadOnly))
             continue;
         bool ok = false;
-        const qint64 pid = QString::fromLatin1(lock.readLine(64)).trimmed().toLongLong(&ok);
-        if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max() || (::kill(pid_t(pid), 0) != 0 && errno != EPERM))
+        static_assert(sizeof(pid_t) == sizeof(int));
+        const pid_t pid = QString::fromLatin1(lock.readLine(64)).trimmed().toInt(&ok);
+        if (!ok || pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM))
             continue;
         QString command;
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
@@ -78,48 +79,80 @@ std::optional<PortHolder> lockHolder(const QString &path)
 }
 
 #if defined(Q_OS_LINUX) && defined(TIOCGEXCL) && defined(SYS_pidfd_open) && defined(SYS_pidfd_getfd)
+// A descriptor that closes itself (-1: none).
+class OwnedFd {
+public:
+    explicit OwnedFd(int fd) : m_fd(fd) {}
+    OwnedFd(const OwnedFd &) = delete;
+    OwnedFd &operator=(const OwnedFd &) = delete;
+    ~OwnedFd()
+    {
+        if (m_fd != -1)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+struct DirectoryCloser {
+    void operator()(DIR *dir) const { ::closedir(dir); }
+};
+using Directory = std::unique_ptr<DIR, DirectoryCloser>;
+
 // The exclusive flag of the line that descriptor `fd` of process `pid` holds, read
 // through a copy of that descriptor (closing the copy closes nothing of the line).
 std::optional<bool> exclusiveFlag(pid_t pid, int fd)
 {
-    std::optional<bool> exclusive;
-    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
-    const int copy = pidfd < 0 ? -1 : int(::syscall(SYS_pidfd_getfd, pidfd, fd, 0));
-    if (int flag = 0; copy >= 0 && ::ioctl(copy, TIOCGEXCL, &flag) == 0)
-        exclusive = flag != 0;
-    if (copy >= 0)
-        ::close(copy);
-    if (pidfd >= 0)
-        ::close(pidfd);
-    return exclusive;
+    const OwnedFd process(int(::syscall(SYS_pidfd_open, pid, 0)));
+    if (process.get() == -1)
+        return std::nullopt;
+    const OwnedFd copy(int(::syscall(SYS_pidfd_getfd, process.get(), fd, 0)));
+    int flag = 0;
+    if (copy.get() == -1 || ::ioctl(copy.get(), TIOCGEXCL, &flag) != 0)
+        return std::nullopt;
+    return flag != 0;
+}
+
+// The flag of the device `device` as process `pid` reads it, when one of its
+// descriptors (in /proc/PID/fd) is that device.
+std::optional<bool> exclusiveFlagOfProcess(pid_t pid, dev_t device)
+{
+    const int fds = ::open(("/proc/" + std::to_string(pid) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fds == -1)
+        return std::nullopt;
+    const Directory list(::fdopendir(fds));
+    if (!list) {
+        ::close(fds);
+        return std::nullopt;
+    }
+    while (const dirent *fd = ::readdir(list.get())) {
+        struct stat st {};
+        if (::fstatat(fds, fd->d_name, &st, 0) != 0 || st.st_rdev != device || !S_ISCHR(st.st_mode))
+            continue;
+        if (const std::optional<bool> flag = exclusiveFlag(pid, std::atoi(fd->d_name)))
+            return flag;
+    }
+    return std::nullopt;
 }
 
 // The flag of the device `device` as one of the processes that hold it open (but
 // this one) reads it: they are found as fuser finds them, in /proc/PID/fd.
 std::optional<bool> exclusiveFlagOfHolders(dev_t device)
 {
-    std::optional<bool> exclusive;
-    DIR *proc = ::opendir("/proc");
-    while (const dirent *entry = proc && !exclusive ? ::readdir(proc) : nullptr) {
+    const Directory proc(::opendir("/proc"));
+    if (!proc)
+        return std::nullopt;
+    while (const dirent *entry = ::readdir(proc.get())) {
         char *end = nullptr;
         const long pid = std::strtol(entry->d_name, &end, 10);
-        if (*end != '\0' || pid <= 0 || pid == ::getpid())
-            continue;
-        const int fds = ::open(("/proc/" + std::string(entry->d_name) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR *list = fds < 0 ? nullptr : ::fdopendir(fds);
-        while (const dirent *fd = list && !exclusive ? ::readdir(list) : nullptr) {
-            struct stat st {};
-            if (fd->d_name[0] != '.' && ::fstatat(fds, fd->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device)
-                exclusive = exclusiveFlag(pid_t(pid), std::atoi(fd->d_name));
-        }
-        if (list)
-            ::closedir(list);
-        else if (fds >= 0)
-            ::close(fds);
+        if (*end != '\0' || pid == ::getpid())
+            continue;  // not a process, or this one
+        if (const std::optional<bool> flag = exclusiveFlagOfProcess(pid_t(pid), device))
+            return flag;
     }
-    if (proc)
-        ::closedir(proc);
-    return exclusive;
+    return std::nullopt;
 }
 #endif
 
