@@ -63,15 +63,12 @@ void ExchangeEngine::showExchange(const QString &text, quint8 mode)
 }
 
 // The trace of the text handed to receive mode. rxText only grows between two
-// emptyings, so its trace is extended by the new characters alone.
+// emptyings (emptyRxText, which starts its trace again), so its trace is extended
+// by the new characters alone.
 QString ExchangeEngine::receiveTrace(const QString &text)
 {
     if (&text != &m_state.rxText)
         return traceText(text);
-    if (m_rxTracedChars > text.size()) {
-        m_rxTrace = QStringLiteral(" ");
-        m_rxTracedChars = 0;
-    }
     appendTraceOf(m_rxTrace, QStringView(text).mid(m_rxTracedChars));
     m_rxTracedChars = text.size();
     return m_rxTrace;

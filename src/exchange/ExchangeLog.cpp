@@ -30,7 +30,7 @@ bool ExchangeLog::open(const QString &path, QString *error)
     // same file (and a device such as /dev/full takes it without a seek).
     // Unbuffered: each line goes to the file with one write, as it is made.
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
+    if (fd == -1)
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
     if (!m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);

@@ -1,6 +1,5 @@
 #include "TraceRule.h"
 
-#include <algorithm>
 
 namespace {
 
@@ -36,10 +35,8 @@ void appendTraceOf(QString &trace, QStringView text)
 
     const qsizetype start = trace.size();
     const qsizetype needed = start + extra;
-    // The reply window appends one received chunk at a time; grow geometrically
-    // so that many small chunks do not copy the whole trace each time.
-    if (needed > trace.capacity())
-        trace.reserve(std::max(needed, trace.capacity() + trace.capacity() / 2));
+    // The reply window appends one received chunk at a time; QString grows its
+    // buffer geometrically, so many small chunks do not copy the whole trace each time.
     trace.resize(needed);
 
     QChar *out = trace.data() + start;

@@ -35,7 +35,6 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, ExchangeLog *log, QWid
     pal.setColor(QPalette::Window, QColor::fromRgb(QRgb(0xFF000000u | kWindowBack)));
     pal.setColor(QPalette::WindowText, Qt::black);
     setPalette(pal);
-    setAutoFillBackground(true);
     setFont(layoutFont(Font::F1));
 
     m_controls = buildLayout(this);

@@ -28,6 +28,9 @@ struct TcpLink::LookupGuard {
     TcpLink *link;
 };
 
+// Linux gives a non-blocking socket with no room (or nothing to read) one error number.
+static_assert(EAGAIN == EWOULDBLOCK);
+
 namespace {
 
 // The addresses `host` stands for, each a sockaddr for connect(); none if it
@@ -241,7 +244,7 @@ void TcpLink::onReadable()
         emit readyRead();
     } else if (n == 0) {
         fail(lostError(QStringLiteral("The device server closed the connection")));
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    } else if (errno != EAGAIN && errno != EINTR) {
         fail(lostError(systemText(errno)));
     }
 }
@@ -254,16 +257,15 @@ void TcpLink::flush()
     qsizetype sent = 0;
     while (sent < m_writeBuffer.size()) {
         const ssize_t n = ::send(m_socket, m_writeBuffer.constData() + sent, size_t(m_writeBuffer.size() - sent), MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += n;
-        } else if (n < 0 && errno == EINTR) {
+        if (n == -1 && errno == EINTR)
             continue;
-        } else if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
-            break;
-        } else {
+        if (n == -1 && errno == EAGAIN)
+            break;  // the socket is full: the rest goes when it is writable again
+        if (n == -1) {
             fail(lostError(systemText(errno)));
             return;
         }
+        sent += n;
     }
     m_writeBuffer.remove(0, sent);
     m_writeNotifier.setEnabled(!m_writeBuffer.isEmpty());
