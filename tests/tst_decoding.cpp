@@ -245,6 +245,27 @@ private slots:
             QVERIFY2(actual == number, qPrintable(QStringLiteral("%1: %2").arg(text).arg(actual, 0, 'g', 17)));
         }
     }
+
+    // A reading is a piece of a longer reply: nothing after the piece counts.
+    void readNumberStopsAtTheEndOfItsPiece()
+    {
+        const struct {
+            const char16_t *reply;
+            qsizetype length;
+            double number;
+        } rows[] = {
+            {u"1234", 2, 12},
+            {u"12 34", 3, 12},
+            {u"&H1F", 3, 1},
+            {u"&O17", 3, 1},
+            {u"1E5", 2, 1},
+            {u"2.5", 2, 2},
+        };
+        for (const auto &[reply, length, number] : rows) {
+            const double actual = decoding::readNumber(QStringView(reply).left(length));
+            QVERIFY2(actual == number, qPrintable(QStringLiteral("%1 (first %2): %3").arg(reply).arg(length).arg(actual)));
+        }
+    }
 };
 
 QTEST_APPLESS_MAIN(TstDecoding)

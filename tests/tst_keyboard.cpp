@@ -67,6 +67,26 @@ private slots:
         QTest::keyClick(w, Qt::Key_H, Qt::ControlModifier);
         QCOMPARE(p.takeWritten(), QByteArray());
         QCOMPARE(p.form->outerHeightTwips(), 5350);
+        // Nor does the button keep them: they go on to the window. So do the keys a
+        // held key (in focus) has no use for: a key it does not take, a release
+        // of a key that holds nothing.
+        const struct {
+            const char *control;
+            QEvent::Type type;
+            int key;
+        } passedOn[] = {
+            {"Command44", QEvent::KeyPress, Qt::Key_Space},   {"Command44", QEvent::KeyRelease, Qt::Key_Space},
+            {"Command44", QEvent::KeyPress, Qt::Key_Return},  {"Command44", QEvent::KeyRelease, Qt::Key_Return},
+            {"Command44", QEvent::KeyPress, Qt::Key_Up},      {"Command44", QEvent::KeyRelease, Qt::Key_Up},
+            {"Command1", QEvent::KeyPress, Qt::Key_Up},       {"Command1", QEvent::KeyRelease, Qt::Key_Up},
+            {"Command1", QEvent::KeyRelease, Qt::Key_Space},  {"Command1", QEvent::KeyRelease, Qt::Key_Enter},
+        };
+        for (const auto &[control, type, key] : passedOn) {
+            QKeyEvent event(type, key, Qt::NoModifier);
+            static_cast<QObject *>(p.w(control))->event(&event);
+            QVERIFY2(!event.isAccepted(), qPrintable(QStringLiteral("%1, key %2, event %3").arg(control).arg(key).arg(int(type))));
+        }
+        QCOMPARE(p.takeWritten(), QByteArray());
     }
 
     // A one-shot button goes off as Enter goes down or as Space comes up; a repeat

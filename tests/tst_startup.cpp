@@ -39,6 +39,27 @@ private slots:
         QVERIFY(!(p.form->windowFlags() & Qt::WindowMaximizeButtonHint));
     }
 
+    // A port that cannot be opened at start-up is told once the window is on
+    // screen, over it, and only once.
+    void startUpWarningWaitsForTheWindow()
+    {
+        Panel p(false, false);
+        p.serial.unopenable[1] = QStringLiteral("No such file or directory: /dev/ttyS0");
+        QList<bool> visibleAtWarning;
+        p.runtime.onWarning = [&] { visibleAtWarning << p.form->isVisible(); };
+        p.form->start();
+        QCoreApplication::processEvents();
+        QCOMPARE(p.runtime.warnings.size(), 0);
+        p.form->show();
+        QTRY_COMPARE(p.runtime.warnings.size(), 1);
+        QVERIFY(p.runtime.warnings.first().startsWith(QLatin1String("No such file or directory: /dev/ttyS0")));
+        QCOMPARE(visibleAtWarning, QList<bool>{true});
+        p.form->hide();
+        p.form->show();
+        QCoreApplication::processEvents();
+        QCOMPARE(p.runtime.warnings.size(), 1);
+    }
+
     void endClosesThePortAndEnds()
     {
         Panel p;
