@@ -2,6 +2,7 @@
 // Small helpers shared by the panel tests.
 
 #include <QByteArray>
+#include <QDir>
 #include <QMetaObject>
 #include <QString>
 #include <QStringList>
@@ -15,6 +16,12 @@
 #include <unistd.h>
 
 // One tick of a timer, delivered at once (QTimer::timeout cannot be emitted from outside).
+// How many descriptors this process has open.
+inline int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}
+
 inline void tick(QTimer &timer)
 {
     QVERIFY(QMetaObject::invokeMethod(&timer, "timeout", Qt::DirectConnection));

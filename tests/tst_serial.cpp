@@ -7,7 +7,6 @@
 #include "TestSupport.h"
 
 #include <QFile>
-#include <QDir>
 #include <QLocalServer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -47,11 +46,6 @@ speed_t speed8N1(const Pty &pty)
 }
 
 // What opening `path` says in another process (as the user nobody when asked).
-int openDescriptors()
-{
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
-}
-
 // A failed open gives back every descriptor it took on the way. Without stdin (as a
 // service may be started) those come at 0 first.
 QString openElsewhere(const QString &path, bool asNobody, bool withoutStdin = false)

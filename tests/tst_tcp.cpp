@@ -154,6 +154,9 @@ private slots:
         QCOMPARE(device.connections, 1);
         QCOMPARE(p.warnings, QStringList());
         QCOMPARE(p.portsInUse, QList<int>{1});
+        // END: the device server sees the connection closed.
+        p.engine.end();
+        QTRY_COMPARE_WITH_TIMEOUT(device.client->state(), QAbstractSocket::UnconnectedState, kWait);
     }
 
     // A write larger than the socket takes at once goes out whole and in order, to a
@@ -184,11 +187,13 @@ private slots:
     // Writes after the device server closed: the first meets a closed socket (the
     // server answers with a reset), the next a broken pipe. That is a lost link, not
     // SIGPIPE, which ends the program by default (orva-ctl keeps the default). Which
-    // of the three the link meets first depends on when the close reaches it.
+    // of the three the link meets first depends on when the close reaches it. The
+    // lost link's socket is closed.
     void writeAfterServerClosed()
     {
         std::signal(SIGPIPE, SIG_DFL);
         Listener device;
+        const int before = openDescriptors();
         TcpLink link;
         QSignalSpy lost(&link, &TcpLink::lost);
         QVERIFY(!link.open(device.path(), 1));
@@ -204,6 +209,7 @@ private slots:
                                   QStringLiteral("The device server closed the connection")};
         QVERIFY2(reasons.contains(first.section(QStringLiteral(": "), 0, 0)) && first.endsWith(": " + device.path()), qPrintable(first));
         QVERIFY(!link.isOpen());
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, kWait);
     }
 
     // A link destroyed while its host name is looked up: the answer, when it comes,
@@ -215,6 +221,7 @@ private slots:
         closed.listen(QHostAddress::LocalHost, 0);
         const QString path = QStringLiteral("tcp://localhost:%1").arg(closed.serverPort());
         closed.close();
+        const int before = openDescriptors();
         auto *gone = new TcpLink;
         QVERIFY(!gone->open(path, 1));
         delete gone;
@@ -223,6 +230,7 @@ private slots:
         QVERIFY(!link.open(path, 1));
         QVERIFY(failed.wait(kWait));
         QCOMPARE(failed.first().first().value<SerialError>().description.section(u'\n', 0, 0), "Connection refused: " + path);
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, kWait);  // the refused connection's socket is closed
     }
 
 private:

@@ -73,7 +73,7 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, ExchangeLog *log, QWid
         if (QWidget *w = control(QString::fromLatin1(c.name.data(), qsizetype(c.name.size())));
             w && c.tab >= 0 && w->focusPolicy() != Qt::NoFocus)
             stops.emplace_back(c.tab, w);
-    std::sort(stops.begin(), stops.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::ranges::sort(stops, {}, &std::pair<int, QWidget *>::first);
     for (const auto &[tab, w] : stops)
         m_tabStops.append({w, w->focusPolicy()});
 

@@ -50,7 +50,8 @@ void setFore(QWidget *w, std::uint32_t fore)
     w->setPalette(pal);
 }
 
-// Options are exclusive within their own container only: one group per container.
+// Options are exclusive within their own container only: one group per container
+// (a button group overrides the options' own auto-exclusivity).
 void joinContainerGroup(QRadioButton *option, QWidget *container)
 {
     auto *group = container->findChild<QButtonGroup *>(QString(), Qt::FindDirectChildrenOnly);
@@ -59,7 +60,6 @@ void joinContainerGroup(QRadioButton *option, QWidget *container)
         group->setObjectName(QStringLiteral("optionGroup"));
         group->setExclusive(true);
     }
-    option->setAutoExclusive(false);
     group->addButton(option);
 }
 
