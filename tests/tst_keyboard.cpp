@@ -122,6 +122,25 @@ private slots:
         QCOMPARE(p.takeWritten(), atPress ? QByteArray() : wire);
         QVERIFY(!p.exchange().repeatTimer.isActive());
     }
+
+    // A second activation key while the first holds a repeat key adds no press; the
+    // first key's release ends the hold.
+    void secondKeyWhileHeld()
+    {
+        Panel p;
+        focusOn(p, "Command1");
+        QWidget *b = p.w("Command1");
+        sendKey(b, QEvent::KeyPress, Qt::Key_Space);
+        QCOMPARE(p.takeWritten(), QByteArray("C09\r"));
+        sendKey(b, QEvent::KeyPress, Qt::Key_Return);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(p.exchange().repeatTimer.interval(), 250);
+        sendKey(b, QEvent::KeyRelease, Qt::Key_Return);
+        QVERIFY(p.exchange().repeatTimer.isActive());
+        sendKey(b, QEvent::KeyRelease, Qt::Key_Space);
+        QVERIFY(!p.exchange().repeatTimer.isActive());
+        QCOMPARE(p.takeWritten(), QByteArray());
+    }
 };
 
 QTEST_MAIN(TstKeyboard)

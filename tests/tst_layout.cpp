@@ -80,6 +80,20 @@ private slots:
     }
 
     // Tab from the first stop round to it again, in the full window.
+    // A caption too long for its face is drawn smaller, a quarter point at a time,
+    // down to 6 points and no smaller; one that fits keeps the button's font.
+    void captionFontShrinksTo6Points()
+    {
+        PanelButton tight(QStringLiteral("A caption far too long for so small a face"));
+        tight.setFont(QFont(QStringLiteral("IPAPGothic"), 9));
+        tight.resize(40, 12);
+        QCOMPARE(tight.captionFont().pointSizeF(), 6.0);
+        PanelButton roomy(QStringLiteral("ON"));
+        roomy.setFont(QFont(QStringLiteral("IPAPGothic"), 9));
+        roomy.resize(60, 20);
+        QCOMPARE(roomy.captionFont().pointSizeF(), 9.0);
+    }
+
     void tabOrder()
     {
         Panel p(true, false);

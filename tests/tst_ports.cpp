@@ -3,6 +3,8 @@
 
 #include "PanelHarness.h"
 
+#include <QButtonGroup>
+
 namespace {
 
 QList<QRadioButton *> options(const Panel &p)
@@ -80,6 +82,8 @@ private slots:
         QCOMPARE(p.w("Frame8")->isVisible(), frame);
         QCOMPARE(p.runtime.warnings.size(), warnings);
         QVERIFY(!openAtWarning);
+        for (const QRadioButton *o : options(p))  // a click on one still clears the other
+            QVERIFY2(o->group() && o->group()->exclusive(), qPrintable(o->objectName()));
     }
 };
 

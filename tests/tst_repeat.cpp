@@ -85,6 +85,25 @@ private slots:
         p.release("Command1");
         QCOMPARE(p.takeWritten(), QByteArray());
     }
+
+    // What reaches the window while it stays the active one (its activation told
+    // again, a new palette from the desktop) leaves a held key held.
+    void holdOutlivesChangesOfAnActiveWindow()
+    {
+        Panel p;
+        QApplication::setActiveWindow(p.form.get());
+        QVERIFY(p.form->isActiveWindow());
+        p.press("Command1");
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        QEvent activation(QEvent::ActivationChange);
+        QCoreApplication::sendEvent(p.form.get(), &activation);
+        p.form->setPalette(QPalette(Qt::darkGray));
+        tick(p.exchange().repeatTimer);
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        QVERIFY(p.button("Command1")->isHeld());
+        p.release("Command1");
+        QCOMPARE(p.takeWritten(), QByteArray());
+    }
 };
 
 QTEST_MAIN(TstRepeat)

@@ -110,6 +110,13 @@ private slots:
         tcgetattr(pty.slave, &t);
         QCOMPARE(t.c_cflag & CSTOPB, tcflag_t(CSTOPB));
         QVERIFY(!c.setSettings(QStringLiteral("19200,N,8,1")));
+        // Hardware flow control that another program turned on goes off again.
+        t.c_cflag |= CRTSCTS;
+        QVERIFY(tcsetattr(pty.slave, TCSANOW, &t) == 0);
+        QVERIFY(!c.setSettings(QStringLiteral("19200,N,8,2")));
+        tcgetattr(pty.slave, &t);
+        QCOMPARE(t.c_cflag & (CRTSCTS | CSTOPB), tcflag_t(CSTOPB));
+        QVERIFY(!c.setSettings(QStringLiteral("19200,N,8,1")));
 
         // The speed changes on the open line; closed, it waits for the next open.
         QVERIFY(!c.setSettings(QStringLiteral("9600,N,8,1")));
@@ -183,6 +190,10 @@ private slots:
         QTest::newRow("held with a lock file, opened by nobody") << "held" << true << locked;
         QTest::newRow("held with a lock file, opened by root") << "held" << false << locked;
         QTest::newRow("lock file naming pid 0") << "pid 0" << false << busy;
+        QTest::newRow("lock file of an ended program, opened by nobody") << "stale" << true
+            << QStringLiteral("Device is locked by a program that has ended: PATH\nIts lock file LOCK names process DEAD, which is "
+                              "no longer running, and the user nobody may not remove it. Remove it (sudo rm LOCK), then choose "
+                              "the port again with the COM button.");
         // The lock file's name is too long as well: the system's words, not a guess.
         QTest::newRow("name too long") << "long" << false << "File name too long: PATH";
     }
@@ -200,11 +211,19 @@ private slots:
         const QString path = setup == QLatin1String("null") ? QStringLiteral("/dev/null")
             : setup == QLatin1String("long")                 ? QStringLiteral("/dev/") + QString(300, u'x')
             : QStringList{"missing", "file", "socket"}.contains(setup) ? dir.filePath(setup) : pty.path;
+        QFile::remove(lock);  // one left behind by an earlier run on this pty's number
         QtSerialControl holder({{1, path}});
-        QFile file(setup == QLatin1String("pid 0") ? lock : path);
+        const bool lockSetup = setup == QLatin1String("pid 0") || setup == QLatin1String("stale");
+        QFile file(lockSetup ? lock : path);
+        pid_t dead = 0;
         QLocalServer socket;
         QVERIFY(::chmod(dev.constData(), 0666) == 0);
-        if (setup == QLatin1String("file") || setup == QLatin1String("pid 0")) {
+        if (setup == QLatin1String("stale")) {
+            if ((dead = ::fork()) == 0)
+                ::_exit(0);
+            ::waitpid(dead, nullptr, 0);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray::number(dead) + "\norva-panel\n") > 0 && file.flush());
+        } else if (setup == QLatin1String("file") || setup == QLatin1String("pid 0")) {
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("0\n") == 2 && file.flush());
         } else if (setup == QLatin1String("socket")) {
             QVERIFY(socket.listen(path));
@@ -216,9 +235,10 @@ private slots:
             QVERIFY(!holder.setPortOpen(true));
         }
         const QString out = openElsewhere(path, asNobody, setup.endsWith(QLatin1String("no stdin")));
-        if (setup == QLatin1String("pid 0"))
+        if (lockSetup)
             file.remove();
         expected.replace(QLatin1String("LOCK"), lock)
+            .replace(QLatin1String("DEAD"), QString::number(dead))
             .replace(QLatin1String("PID"), QString::number(QCoreApplication::applicationPid()))
             .replace(QLatin1String("PATH"), path);
         QCOMPARE(setup == QLatin1String("missing") ? out.left(expected.size()) : out, expected);

@@ -212,6 +212,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, kWait);
     }
 
+    // Started without stdin, as a service may be, the link's socket is descriptor 0.
+    void worksWithoutStdin()
+    {
+        Listener device;
+        const int savedStdin = ::dup(0);
+        ::close(0);
+        {
+            TcpLink link;
+            QVERIFY(!link.open(device.path(), 1));
+            QVERIFY(!link.write("CR0\r"));
+            QCOMPARE(device.take(4), QByteArray("CR0\r"));
+            QVERIFY(::fcntl(0, F_GETFD) != -1);
+            QVERIFY(link.isOpen());
+        }
+        QVERIFY(::fcntl(0, F_GETFD) == -1);  // closed with the link
+        ::dup2(savedStdin, 0);
+        ::close(savedStdin);
+    }
+
     // A link destroyed while its host name is looked up: the answer, when it comes,
     // goes nowhere. A lookup of the same name started after it answering means
     // that the first one's has come too.

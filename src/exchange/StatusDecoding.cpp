@@ -226,7 +226,7 @@ double readDecimal(NumberScanner &scan)
             magnitude += static_cast<long long>(integerPart.size() - firstInteger);
         else
             magnitude -= static_cast<long long>(fractionPart.find_first_not_of('0'));
-        value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+        value = std::pow(10.0, double(magnitude));  // far beyond either end: infinity or 0
     } else if (error != std::errc() || end != number.data() + number.size()) {
         value = 0.0;
     }

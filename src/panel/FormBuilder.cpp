@@ -57,8 +57,7 @@ void joinContainerGroup(QRadioButton *option, QWidget *container)
     auto *group = container->findChild<QButtonGroup *>(QString(), Qt::FindDirectChildrenOnly);
     if (!group) {
         group = new QButtonGroup(container);
-        group->setObjectName(QStringLiteral("optionGroup"));
-        group->setExclusive(true);
+        group->setObjectName(QStringLiteral("optionGroup"));  // exclusive, as a button group is
     }
     group->addButton(option);
 }
@@ -169,7 +168,7 @@ QHash<QString, QWidget *> buildLayout(QWidget *form)
             tabbed.emplace_back(c.tab, w);
         controls.insert(name, w);
     }
-    std::sort(tabbed.begin(), tabbed.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::ranges::sort(tabbed, {}, &std::pair<int, QWidget *>::first);
     for (std::size_t i = 1; i < tabbed.size(); ++i)
         QWidget::setTabOrder(tabbed[i - 1].second, tabbed[i].second);
     return controls;

@@ -53,19 +53,44 @@ QString lockFileName(const QString &path)
     return QLatin1String("/LCK..") + name.replace(u'/', u'_');
 }
 
+// The process a lock file names; 0 when it names none.
+pid_t lockFilePid(QFile &lock)
+{
+    bool ok = false;
+    static_assert(sizeof(pid_t) == sizeof(int));
+    const pid_t pid = QString::fromLatin1(lock.readLine(64)).trimmed().toInt(&ok);
+    return ok && pid > 0 ? pid : 0;
+}
+
+bool processAlive(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// A lock file of `path` left behind by a process that has ended, which this user
+// may not remove (QSerialPort removes the ones it may): the file and the process.
+std::optional<std::pair<QString, pid_t>> staleLock(const QString &path)
+{
+    for (const char *dir : kLockDirectories) {
+        QFile lock(QString::fromLatin1(dir) + lockFileName(path));
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        if (const pid_t pid = lockFilePid(lock); pid != 0 && !processAlive(pid))
+            return std::pair(lock.fileName(), pid);
+    }
+    return std::nullopt;
+}
+
 // The lock file of `path` in the directories QSerialPort (and UUCP-style programs)
-// use, when it names a process that is alive. A stale lock QSerialPort has already
-// removed.
+// use, when it names a process that is alive.
 std::optional<PortHolder> lockHolder(const QString &path)
 {
     for (const char *dir : kLockDirectories) {
         QFile lock(QString::fromLatin1(dir) + lockFileName(path));
         if (!lock.open(QIODevice::ReadOnly))
             continue;
-        bool ok = false;
-        static_assert(sizeof(pid_t) == sizeof(int));
-        const pid_t pid = QString::fromLatin1(lock.readLine(64)).trimmed().toInt(&ok);
-        if (!ok || pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM))
+        const pid_t pid = lockFilePid(lock);
+        if (pid == 0 || !processAlive(pid))
             continue;
         QString command;
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
@@ -163,9 +188,12 @@ std::optional<bool> exclusiveFlagOfHolders(dev_t device)
 bool heldExclusively(const QString &path)
 {
 #if defined(Q_OS_LINUX) && defined(TIOCGEXCL) && defined(SYS_pidfd_open) && defined(SYS_pidfd_getfd)
+    if (::geteuid() != 0)
+        return false;
     struct stat device {};
-    return ::geteuid() == 0 && ::stat(QFile::encodeName(path).constData(), &device) == 0 && S_ISCHR(device.st_mode)
-        && exclusiveFlagOfHolders(device.st_rdev).value_or(false);
+    if (::stat(QFile::encodeName(path).constData(), &device) != 0 || !S_ISCHR(device.st_mode))
+        return false;
+    return exclusiveFlagOfHolders(device.st_rdev).value_or(false);
 #else
     Q_UNUSED(path);
     return false;
@@ -201,13 +229,18 @@ std::pair<int, QString> lockProblem(const QString &path)
     return {errno == ENOENT ? 0 : errno, lock};
 }
 
+QString userName()
+{
+    if (const passwd *pw = ::getpwuid(::geteuid()))
+        return QString::fromLocal8Bit(pw->pw_name);
+    return QString::number(::geteuid());
+}
+
 // The user's login name and, when membership of the device's group grants read and
 // write access, that group's name.
 std::pair<QString, QString> userAndDeviceGroup(const QString &path)
 {
-    QString user = QString::number(::geteuid());
-    if (const passwd *pw = ::getpwuid(::geteuid()))
-        user = QString::fromLocal8Bit(pw->pw_name);
+    const QString user = userName();
     QString group;
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
@@ -224,6 +257,8 @@ bool existsButIsNoDevice(const QString &path)
 }
 #else
 std::optional<PortHolder> lockHolder(const QString &) { return std::nullopt; }
+std::optional<std::pair<QString, pid_t>> staleLock(const QString &) { return std::nullopt; }
+QString userName() { return qEnvironmentVariable("USERNAME"); }
 std::pair<int, QString> lockProblem(const QString &path) { return {0, path}; }
 bool heldExclusively(const QString &) { return false; }
 std::pair<QString, QString> userAndDeviceGroup(const QString &) { return {qEnvironmentVariable("USERNAME"), QString()}; }
@@ -242,6 +277,8 @@ SerialError openError(const QSerialPort &port, const QString &path, int portNumb
         // A live program named in the lock file holds the device, else the system tells.
         if (const std::optional<PortHolder> holder = lockHolder(path))
             return {ErrPortOpenFailed, heldElsewhereText(path, holder)};
+        if (const auto stale = staleLock(path))
+            return {ErrPortOpenFailed, staleLockText(path, stale->first, stale->second, userName())};
         const auto [error, about] = lockProblem(path);
         if (error == EEXIST)
             return {ErrPortOpenFailed, heldElsewhereText(path, std::nullopt)};

@@ -122,6 +122,15 @@ QString heldElsewhereText(const QString &path, const std::optional<PortHolder> &
     return text;
 }
 
+QString staleLockText(const QString &path, const QString &lockFile, qint64 pid, const QString &user)
+{
+    return QStringLiteral("Device is locked by a program that has ended: %1\nIts lock file %2 names process %3, which "
+                          "is no longer running, and the user %4 may not remove it. Remove it (sudo rm %2), %5")
+        .arg(path, lockFile)
+        .arg(pid)
+        .arg(user, portAdvice().tryAgain);
+}
+
 QString missingDeviceText(const QString &what, const QString &path, int port, const QList<SerialAdapter> &present)
 {
     QString text = QStringLiteral("%1: %2\nThere is no device %2.").arg(what, path);

@@ -56,6 +56,8 @@ struct PortHolder {
 };
 // Another program holds the device (lock file, or exclusive access).
 QString heldElsewhereText(const QString &path, const std::optional<PortHolder> &holder);
+// A lock file left behind by process `pid`, which has ended, that `user` may not remove.
+QString staleLockText(const QString &path, const QString &lockFile, qint64 pid, const QString &user);
 
 // A serial port the system knows of: its device path and the adapter's description.
 struct SerialAdapter {

@@ -184,7 +184,7 @@ void TcpLink::connectNext()
         sockaddr_storage address{};
         std::memcpy(&address, raw.constData(), size_t(raw.size()));
         const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-        if (fd < 0) {
+        if (fd == -1) {
             m_lastConnectError = errno;
             continue;
         }
@@ -291,7 +291,6 @@ void TcpLink::fail(const SerialError &error)
     m_state = State::Closed;
     m_connectTimer.stop();
     dropSocket();
-    m_addresses.clear();
     m_writeBuffer.clear();
     QMetaObject::invokeMethod(
         this,
