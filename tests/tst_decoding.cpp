@@ -233,6 +233,9 @@ private slots:
             {"&HFFFFFFFF", -1},
             {"&H100000000", kInf},
             {"&ha0", 160},
+            {"&hff", 255},
+            {"&H1X", 1},  // letters past F are no digits
+            {"&H1Z", 1},
             {"& H 1 F", 31},
             {"&H1G2", 1},
             {"-&H10", 0},

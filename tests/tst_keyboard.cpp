@@ -130,8 +130,10 @@ private slots:
         Panel p;
         focusOn(p, "Command1");
         QWidget *b = p.w("Command1");
+        const QImage up = b->grab().toImage();
         sendKey(b, QEvent::KeyPress, Qt::Key_Space);
         QCOMPARE(p.takeWritten(), QByteArray("C09\r"));
+        QVERIFY(b->grab().toImage() != up);  // drawn pressed while the key holds it
         sendKey(b, QEvent::KeyPress, Qt::Key_Return);
         QCOMPARE(p.takeWritten(), QByteArray());
         QCOMPARE(p.exchange().repeatTimer.interval(), 250);
@@ -140,6 +142,7 @@ private slots:
         sendKey(b, QEvent::KeyRelease, Qt::Key_Space);
         QVERIFY(!p.exchange().repeatTimer.isActive());
         QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(b->grab().toImage(), up);
     }
 };
 

@@ -85,6 +85,17 @@ private slots:
                  QStringLiteral("Writing the log file /dev/full failed (No space left on device); nothing more is logged."));
         QVERIFY(!log.isLogging());
         QCOMPARE(p.takeWritten(), QByteArray("CR0\rC00\r"));
+
+        // Opened again on a file that takes it, the log goes on there.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("exchange.log"));
+        QVERIFY2(log.open(path, &error), qPrintable(error));
+        QVERIFY(log.isLogging());
+        p.click("Command18");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll().endsWith(" TX C01<CR>\n"), qPrintable(path));
+        QCOMPARE(stopped.size(), 1);
     }
 };
 

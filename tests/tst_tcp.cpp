@@ -83,6 +83,7 @@ private slots:
         QVERIFY(m_filler.waitForConnected(kWait));
         const QString at = QStringLiteral("tcp://127.0.0.1:%1");
         QTest::newRow("refused") << at.arg(closed.serverPort()) << "Connection refused: %1" << 0;
+        QTest::newRow("refused at port 1") << at.arg(1) << "Connection refused: %1" << 0;
         QTest::newRow("unanswered") << at.arg(m_full.serverPort()) << "No answer within 3 s: %1" << 0;
         for (const char *bad : {"tcp://127.0.0.1", "tcp://127.0.0.1:0", "tcp://127.0.0.1:70000", "tcp://127.0.0.1:4001/x",
                                 "tcp://127.0.0.1:4001?x", "tcp://127.0.0.1:4001#x", "tcp://me@127.0.0.1:4001"})
