@@ -11,7 +11,6 @@
 PanelButton::PanelButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
 {
     setFocusPolicy(Qt::StrongFocus);
-    setAutoDefault(false);
 }
 
 namespace {
