@@ -86,6 +86,20 @@ private slots:
         QCOMPARE(p.takeWritten(), QByteArray());
     }
 
+    // Held, let go, held again: the second hold sends as the first did.
+    void holdAgainAfterRelease()
+    {
+        Panel p;
+        for (int round = 0; round < 2; ++round) {
+            p.press("Command1");
+            QCOMPARE(p.takeWritten(), wire(kVolUp));
+            QVERIFY(p.button("Command1")->isHeld());
+            p.release("Command1");
+            QVERIFY(!p.button("Command1")->isHeld());
+            QVERIFY(!p.exchange().repeatTimer.isActive());
+        }
+    }
+
     // What reaches the window while it stays the active one (its activation told
     // again, a new palette from the desktop) leaves a held key held.
     void holdOutlivesChangesOfAnActiveWindow()
