@@ -3,9 +3,13 @@
 
 #include "PjlinkServer.h"
 #include "ProjectorQueue.h"
+#include "RawServer.h"
+#include "exchange/ExchangeEngine.h"
+#include "serial/QtSerialControl.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -52,13 +56,16 @@ struct Simulator {
 struct Bridge {
     bridge::ProjectorQueue queue;
     bridge::PjlinkServer server;
+    bridge::RawServer raw;
 
     Bridge(const QString &device, bridge::PjlinkIdentity identity = {})
-        : queue(device, QStringLiteral("19200,N,8,1")), server(queue, std::move(identity))
+        : queue(device, QStringLiteral("19200,N,8,1")), server(queue, std::move(identity)), raw(queue)
     {
         queue.start();
         server.listen(QHostAddress::LocalHost, 0);
+        raw.listen(QHostAddress::LocalHost, 0);
     }
+    QString rawPath() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(raw.port()); }
 };
 
 // A control system's connection.
@@ -377,6 +384,76 @@ private slots:
         sim = std::make_unique<Simulator>(QStringList{"--tcp", path.section(u':', -1), "--state", "cooling-down"});
         QTRY_VERIFY_WITH_TIMEOUT(b.queue.portOpen(), 3 * bridge::ProjectorQueue::kReopenMs);
         QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=2"));
+    }
+
+    // The raw port: each command's reply to its own sender, a PJLink client beside
+    // them; characters nobody asked for go to every raw client.
+    void rawClientsAndPjlinkTogether()
+    {
+        Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("100")});
+        Bridge b(sim.path);
+        QTcpSocket first, second;
+        first.connectToHost(QHostAddress::LocalHost, b.raw.port());
+        second.connectToHost(QHostAddress::LocalHost, b.raw.port());
+        QTRY_VERIFY_WITH_TIMEOUT(first.state() == QAbstractSocket::ConnectedState && second.state() == QAbstractSocket::ConnectedState, kWait);
+        Client pj(b.server.port());
+        first.write("CR3\r");
+        second.write("C05\r");
+        pj.socket.write("%1POWR ?\r");
+        QByteArray a, s;
+        QTRY_COMPARE_WITH_TIMEOUT((a += first.readAll()), QByteArray("01234\r"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT((s += second.readAll()), QByteArray("\x06"), kWait);
+        QCOMPARE(pj.next(), QByteArray("%1POWR=0"));
+        QStringList heard = sim.heard();
+        QCOMPARE(heard.size(), 3);
+        heard.sort();
+        QCOMPARE(heard, (QStringList{"C05", "CR0", "CR3"}));
+        emit b.queue.unsolicited(QStringLiteral("8"));
+        QByteArray both;
+        QTRY_COMPARE_WITH_TIMEOUT((both += first.readAll() + second.readAll()), QByteArray("88"), kWait);
+    }
+
+    // The panel's engine and orva-ctl through the raw port, as through a device
+    // server: the same bytes, the same answers.
+    void panelAndCtlThroughTheBridge()
+    {
+        Simulator sim({});
+        Bridge b(sim.path);
+        QtSerialControl serial({{1, b.rawPath()}, {2, b.rawPath()}});
+        ExchangeEngine engine(serial);
+        engine.start();
+        engine.click(u"Command44");
+        QTRY_COMPARE_WITH_TIMEOUT(engine.line(ExchangeEngine::Line::Status), QStringLiteral(" Stand by"), kWait);
+        QProcess ctl;
+        ctl.start(QStringLiteral(ORVA_CTL_PATH), {QStringLiteral("--port"), b.rawPath(), QStringLiteral("power-on")});
+        QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWait);
+        QCOMPARE(ctl.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), (QStringList{"CR0", "C00"}), kWait);
+        engine.end();
+    }
+
+    // The service ended by SIGTERM: a request waiting for a silent projector is
+    // answered with an error, and the program ends with 0.
+    void endsCleanlyOnSigterm()
+    {
+        Simulator sim({QStringLiteral("--silent")});
+        QTcpServer probe;  // a free port for the bridge
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        QProcess service;
+        service.start(QStringLiteral(ORVA_BRIDGE_PATH), {QStringLiteral("--device"), sim.path, QStringLiteral("--pjlink"), QString::number(port)});
+        QByteArray log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += service.readAllStandardError()).contains("PJLink on 127.0.0.1 port"), kWait);
+        Client c(port);
+        c.socket.write("%1POWR 1\r");
+        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), QStringList{"C00"}, kWait);
+        service.terminate();
+        QCOMPARE(c.next(), QByteArray("%1POWR=ERR4"));
+        QTRY_COMPARE_WITH_TIMEOUT(service.state(), QProcess::NotRunning, kWait);
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        QVERIFY2((log += service.readAllStandardError()).endsWith("orva-bridge: ended\n"), log.constData());
     }
 };
 

@@ -105,6 +105,16 @@ bool PjlinkServer::listen(const QHostAddress &address, quint16 port)
     return m_server.listen(address, port);
 }
 
+void PjlinkServer::closeAll()
+{
+    m_server.close();
+    for (QObject *child : children())
+        if (auto *session = dynamic_cast<Session *>(child)) {
+            session->socket->flush();
+            session->close();
+        }
+}
+
 void PjlinkServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {

@@ -35,6 +35,8 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     QString errorString() const { return m_server.errorString(); }
     int connections() const { return m_sessions; }
+    // Sends what every connection has waiting and closes it (the service ends).
+    void closeAll();
     // The idle time after which a silent connection is closed (PJLink's 30 s).
     void setIdleTimeout(int ms) { m_idleMs = ms; }
 

@@ -3,6 +3,7 @@
 
 #include "PjlinkServer.h"
 #include "ProjectorQueue.h"
+#include "RawServer.h"
 #include "exchange/ExchangeLog.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialText.h"
@@ -72,6 +73,9 @@ int main(int argc, char *argv[])
                                    QStringLiteral("BAUD"), QStringLiteral("19200"));
     const QCommandLineOption pjlinkPort(QStringLiteral("pjlink"), QStringLiteral("PJLink port (default 4352; 0: none)."),
                                         QStringLiteral("PORT"), QString::number(pjlink::kPort));
+    const QCommandLineOption rawPort(QStringLiteral("raw"),
+                                     QStringLiteral("Shared raw port for the panel and orva-ctl (tcp://HOST:PORT; default 0: none)."),
+                                     QStringLiteral("PORT"), QStringLiteral("0"));
     const QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
                                     QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption passwordFile(QStringLiteral("password-file"),
@@ -81,7 +85,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("The projector's PJLink name (default TK58R)."),
                                   QStringLiteral("NAME"), QStringLiteral("TK58R"));
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Log every exchange to FILE."), QStringLiteral("FILE"));
-    parser.addOptions({device, speed, pjlinkPort, listen, passwordFile, noPassword, name, log});
+    parser.addOptions({device, speed, pjlinkPort, rawPort, listen, passwordFile, noPassword, name, log});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -92,6 +96,9 @@ int main(int argc, char *argv[])
     const int port = parser.value(pjlinkPort).toInt(&ok);
     if (!ok || port < 0 || port > 65535)
         usageError(QStringLiteral("--pjlink takes a port number"));
+    const int raw = parser.value(rawPort).toInt(&ok);
+    if (!ok || raw < 0 || raw > 65535)
+        usageError(QStringLiteral("--raw takes a port number"));
     const QHostAddress address(parser.value(listen));
     if (address.isNull())
         usageError(QStringLiteral("--listen takes an IP address"));
@@ -107,6 +114,8 @@ int main(int argc, char *argv[])
     }
     if (!address.isLoopback() && identity.password.isEmpty() && !parser.isSet(noPassword))
         usageError(QStringLiteral("listening on %1 needs --password-file (or --no-password)").arg(address.toString()));
+    if (!address.isLoopback() && raw != 0 && !parser.isSet(noPassword))
+        usageError(QStringLiteral("the raw port takes no password: listening on %1 with it needs --no-password").arg(address.toString()));
 
     std::unique_ptr<ExchangeLog> exchangeLog;
     if (parser.isSet(log)) {
@@ -131,6 +140,15 @@ int main(int argc, char *argv[])
         }
         logLine(QStringLiteral("PJLink on %1 port %2").arg(address.toString()).arg(pjlinkServer.port()));
     }
+    bridge::RawServer rawServer(queue);
+    QObject::connect(&rawServer, &bridge::RawServer::logLine, &logLine);
+    if (raw != 0) {
+        if (!rawServer.listen(address, quint16(raw))) {
+            logLine(QStringLiteral("cannot listen for the raw port on %1 port %2: %3").arg(address.toString()).arg(raw).arg(rawServer.errorString()));
+            return 1;
+        }
+        logLine(QStringLiteral("raw port on %1 port %2").arg(address.toString()).arg(rawServer.port()));
+    }
     queue.start();
 
     // SIGTERM and SIGINT: every waiting command answered with an error, the port closed.
@@ -139,6 +157,7 @@ int main(int argc, char *argv[])
     QSocketNotifier ending(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&ending, &QSocketNotifier::activated, &app, [&] {
         queue.stop(QStringLiteral("the bridge is ending"));
+        pjlinkServer.closeAll();
         logLine(QStringLiteral("ended"));
         QCoreApplication::quit();
     });
