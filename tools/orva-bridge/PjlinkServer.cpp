@@ -181,6 +181,23 @@ namespace {
 
 const QByteArray kErr2 = "ERR2", kErr3 = "ERR3", kErr4 = "ERR4", kOk = "OK";
 
+using Answer = std::function<void(const QByteArray &)>;
+using Ask = std::function<void(const char *control, std::function<void(const Reply &)> then, const char *text)>;
+
+// A row of buttons, each acknowledged in turn before the next; OK after the last.
+void pressInTurn(const Ask &ask, const Answer &done, std::vector<const char *> controls, std::size_t i)
+{
+    if (i == controls.size())
+        return done(kOk);
+    const char *control = controls[i];
+    ask(control, [ask, done, controls = std::move(controls), i](const Reply &r) {
+        if (r.answered && r.text.contains(QChar(0x06)))
+            pressInTurn(ask, done, controls, i + 1);
+        else
+            done(kErr4);
+    }, "");
+}
+
 } // namespace
 
 void PjlinkServer::handle(Session *session, const pjlink::Request &request)
@@ -215,18 +232,7 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
     };
     // A row of buttons, each acknowledged in turn.
     const auto pressAll = [ask, done](std::vector<const char *> controls) {
-        auto next = std::make_shared<std::function<void(std::size_t)>>();
-        *next = [ask, done, controls, next](std::size_t i) {
-            if (i == controls.size())
-                return done(kOk);
-            ask(controls[i], [done, next, i](const Reply &r) {
-                if (r.answered && r.text.contains(QChar(0x06)))
-                    (*next)(i + 1);
-                else
-                    done(kErr4);
-            });
-        };
-        (*next)(0);
+        pressInTurn(ask, done, std::move(controls), 0);
     };
 
     const QByteArray &c = request.command;
