@@ -37,6 +37,10 @@ public:
     explicit ExchangeEngine(SerialControl &serial, QObject *parent = nullptr);
     ~ExchangeEngine() override;
 
+    // A reply is whole once it holds an ACK or ends in CR: a client need not wait
+    // for the end of the reply window.
+    static bool replyComplete(const QString &reply) { return reply.contains(QChar(0x06)) || reply.endsWith(u'\r'); }
+
     const PanelState &state() const { return m_state; }
     // What a line shows now.
     const QString &line(Line which) const { return m_lines[std::size_t(which)]; }

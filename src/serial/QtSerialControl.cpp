@@ -67,38 +67,40 @@ bool processAlive(pid_t pid)
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// A lock file of `path` left behind by a process that has ended, which this user
-// may not remove (QSerialPort removes the ones it may): the file and the process.
-std::optional<std::pair<QString, pid_t>> staleLock(const QString &path)
+// The first lock file of `path` in the directories QSerialPort (and UUCP-style
+// programs) use that names a process alive (or, with `alive` false, one that has
+// ended): the file and the process.
+std::optional<std::pair<QString, pid_t>> lockFileNaming(const QString &path, bool alive)
 {
     for (const char *dir : kLockDirectories) {
         QFile lock(QString::fromLatin1(dir) + lockFileName(path));
         if (!lock.open(QIODevice::ReadOnly))
             continue;
-        if (const pid_t pid = lockFilePid(lock); pid != 0 && !processAlive(pid))
+        if (const pid_t pid = lockFilePid(lock); pid != 0 && processAlive(pid) == alive)
             return std::pair(lock.fileName(), pid);
     }
     return std::nullopt;
 }
 
-// The lock file of `path` in the directories QSerialPort (and UUCP-style programs)
-// use, when it names a process that is alive.
+// A lock file of `path` left behind by a process that has ended, which this user
+// may not remove (QSerialPort removes the ones it may).
+std::optional<std::pair<QString, pid_t>> staleLock(const QString &path)
+{
+    return lockFileNaming(path, false);
+}
+
+// The lock file of `path` when it names a process that is alive, and that process.
 std::optional<PortHolder> lockHolder(const QString &path)
 {
-    for (const char *dir : kLockDirectories) {
-        QFile lock(QString::fromLatin1(dir) + lockFileName(path));
-        if (!lock.open(QIODevice::ReadOnly))
-            continue;
-        const pid_t pid = lockFilePid(lock);
-        if (pid == 0 || !processAlive(pid))
-            continue;
+    if (const auto lock = lockFileNaming(path, true)) {
+        const auto &[file, pid] = *lock;
         QString command;
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
         if (comm.open(QIODevice::ReadOnly))
             command = QString::fromLocal8Bit(comm.readAll()).trimmed();
         if (command.isEmpty())
             command = QStringLiteral("unknown command");
-        return PortHolder{pid, command, lock.fileName()};
+        return PortHolder{pid, command, file};
     }
     return std::nullopt;
 }

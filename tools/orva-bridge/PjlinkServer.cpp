@@ -1,5 +1,6 @@
 #include "PjlinkServer.h"
 
+#include "Listener.h"
 #include "ProjectorQueue.h"
 
 #include <QPointer>
@@ -40,8 +41,8 @@ public:
 
     ClientId id() const { return ClientId(this); }
     // The next complete request line, its CR and any authentication taken off;
-    // nothing while none is complete. Sets `m_refused` on a wrong password and
-    // `m_malformed` on a line too long to be PJLink.
+    // nothing while none is complete. Sets `refused` on a wrong password and
+    // `malformed` on a line too long to be PJLink.
     std::optional<QByteArray> nextLine()
     {
         m_buffer += socket->readAll();
@@ -49,7 +50,7 @@ public:
         const qsizetype limit = pjlink::kMaxLine + (m_authenticated ? 0 : kDigestLength);
         if (cr < 0) {
             if (m_buffer.size() >= limit)
-                m_malformed = true;
+                malformed = true;
             return std::nullopt;
         }
         QByteArray line = m_buffer.left(cr);
@@ -58,7 +59,7 @@ public:
         if (!m_authenticated && !m_random.isEmpty()) {
             const QByteArray expected = pjlink::digest(m_random, m_password);
             if (line.left(kDigestLength).toLower() != expected) {
-                m_refused = true;
+                refused = true;
                 return std::nullopt;
             }
             line.remove(0, kDigestLength);
@@ -81,8 +82,8 @@ public:
     std::function<void()> work;  // reads and answers what has come, one request at a time
     std::deque<pjlink::Request> pending;
     bool busy = false;
-    bool m_refused = false;
-    bool m_malformed = false;
+    bool refused = false;
+    bool malformed = false;
 
 private:
     QByteArray m_password;
@@ -117,15 +118,8 @@ void PjlinkServer::closeAll()
 
 void PjlinkServer::onNewConnection()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        if (m_sessions >= kMaxConnections) {
-            emit logLine(QStringLiteral("PJLink: a connection from %1 closed: %2 are open already")
-                             .arg(socket->peerAddress().toString())
-                             .arg(m_sessions));
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
+    const auto log = [this](const QString &text) { emit logLine(text); };
+    while (QTcpSocket *socket = nextAdmitted(m_server, m_sessions, "PJLink", log)) {
         ++m_sessions;
         auto *session = new Session(socket, m_identity.password, m_idleMs, this);
         session->work = [this, session] { work(session); };
@@ -141,7 +135,7 @@ void PjlinkServer::onNewConnection()
 void PjlinkServer::work(Session *session)
 {
     for (;;) {
-        if (session->busy || session->m_refused || session->m_malformed)
+        if (session->busy || session->refused || session->malformed)
             return;
         if (!session->pending.empty()) {
             const pjlink::Request request = session->pending.front();
@@ -151,12 +145,12 @@ void PjlinkServer::work(Session *session)
             continue;
         }
         const std::optional<QByteArray> line = session->nextLine();
-        if (session->m_refused) {
+        if (session->refused) {
             session->send("PJLINK ERRA\r");
             session->close();
             return;
         }
-        if (session->m_malformed) {
+        if (session->malformed) {
             session->close();
             return;
         }
@@ -164,7 +158,7 @@ void PjlinkServer::work(Session *session)
             return;
         const pjlink::Parsed parsed = pjlink::parseLine(*line);
         if (parsed.kind == pjlink::Parsed::Kind::Close) {
-            session->m_malformed = true;
+            session->malformed = true;
             session->close();
             return;
         }
@@ -294,8 +288,11 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
             }, "CR7");
         });
     }
+    QByteArray inputs;
+    for (const pjlink::InputRow &row : pjlink::inputRows())
+        inputs += (inputs.isEmpty() ? "" : " ") + QByteArray(row.pjlink);
     const std::pair<const char *, QByteArray> fixed[] = {
-        {"INST", "11 12 21"},
+        {"INST", inputs},
         {"NAME", m_identity.name.toUtf8().left(64)},
         {"INF1", "ORVA"},
         {"INF2", "TK58R"},

@@ -26,8 +26,6 @@ struct PjlinkIdentity {
 class PjlinkServer final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kMaxConnections = 32;
-
     PjlinkServer(ProjectorQueue &queue, PjlinkIdentity identity, QObject *parent = nullptr);
     ~PjlinkServer() override;
 

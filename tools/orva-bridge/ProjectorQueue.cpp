@@ -3,6 +3,7 @@
 #include "exchange/CommandText.h"
 #include "exchange/ExchangeEngine.h"
 #include "exchange/ExchangeLog.h"
+#include "keys/CommandTable.h"
 #include "serial/QtSerialControl.h"
 
 #include <QMap>
@@ -12,17 +13,15 @@ namespace bridge {
 
 namespace {
 
-bool isComplete(const QString &reply)
-{
-    return reply.contains(QChar(0x06)) || reply.endsWith(u'\r');
-}
-
+// A status query: its code (the button's, or the typed text) starts with "CR".
 bool isStatusQuery(const QString &control, const QString &text)
 {
-    // The status buttons (STATUS, MODE, L-TIME, SETTING, TEMP) and typed queries.
-    static const QStringList queries = {QStringLiteral("Command44"), QStringLiteral("Command45"), QStringLiteral("Command46"),
-                                        QStringLiteral("Command47"), QStringLiteral("Command54")};
-    return control.isEmpty() ? text.startsWith(QLatin1String("CR")) : queries.contains(control);
+    if (control.isEmpty())
+        return text.startsWith(QLatin1String("CR"));
+    for (const keys::OneShot &button : keys::kOneShots)
+        if (control == QLatin1String(button.control.data(), qsizetype(button.control.size())))
+            return button.code.starts_with("CR");
+    return false;
 }
 
 } // namespace
@@ -174,7 +173,7 @@ void ProjectorQueue::onReceived(const QString &chunk)
         return;
     }
     m_reply += chunk;
-    if (isComplete(m_reply))
+    if (ExchangeEngine::replyComplete(m_reply))
         finishCurrent({true, m_reply, QString()});
 }
 

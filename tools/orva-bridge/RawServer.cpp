@@ -1,5 +1,6 @@
 #include "RawServer.h"
 
+#include "Listener.h"
 #include "ProjectorQueue.h"
 #include "serial/SerialText.h"
 
@@ -20,15 +21,8 @@ bool RawServer::listen(const QHostAddress &address, quint16 port)
 
 void RawServer::onNewConnection()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        if (m_connections >= kMaxConnections) {
-            emit logLine(QStringLiteral("raw port: a connection from %1 closed: %2 are open already")
-                             .arg(socket->peerAddress().toString())
-                             .arg(m_connections));
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
+    const auto log = [this](const QString &text) { emit logLine(text); };
+    while (QTcpSocket *socket = nextAdmitted(m_server, m_connections, "raw port", log)) {
         ++m_connections;
         connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
         const QPointer<QTcpSocket> client(socket);

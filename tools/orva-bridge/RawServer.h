@@ -16,7 +16,6 @@ class ProjectorQueue;
 class RawServer final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kMaxConnections = 32;
     // A client's text with no CR in this many bytes is dropped (no command is that long).
     static constexpr qsizetype kMaxCommand = 256;
 

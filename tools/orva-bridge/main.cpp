@@ -133,22 +133,24 @@ int main(int argc, char *argv[])
     QObject::connect(&queue, &bridge::ProjectorQueue::logLine, &logLine);
     bridge::PjlinkServer pjlinkServer(queue, identity);
     QObject::connect(&pjlinkServer, &bridge::PjlinkServer::logLine, &logLine);
-    if (port != 0) {
-        if (!pjlinkServer.listen(address, quint16(port))) {
-            logLine(QStringLiteral("cannot listen for PJLink on %1 port %2: %3").arg(address.toString()).arg(port).arg(pjlinkServer.errorString()));
-            return 1;
-        }
-        logLine(QStringLiteral("PJLink on %1 port %2").arg(address.toString()).arg(pjlinkServer.port()));
-    }
     bridge::RawServer rawServer(queue);
     QObject::connect(&rawServer, &bridge::RawServer::logLine, &logLine);
-    if (raw != 0) {
-        if (!rawServer.listen(address, quint16(raw))) {
-            logLine(QStringLiteral("cannot listen for the raw port on %1 port %2: %3").arg(address.toString()).arg(raw).arg(rawServer.errorString()));
-            return 1;
+    // A listener on its port (0: none); false when it cannot listen.
+    const auto listenOn = [&address](auto &server, int number, const char *name, const char *forName) {
+        if (number == 0)
+            return true;
+        if (!server.listen(address, quint16(number))) {
+            logLine(QStringLiteral("cannot listen for %1 on %2 port %3: %4")
+                        .arg(QLatin1String(forName), address.toString())
+                        .arg(number)
+                        .arg(server.errorString()));
+            return false;
         }
-        logLine(QStringLiteral("raw port on %1 port %2").arg(address.toString()).arg(rawServer.port()));
-    }
+        logLine(QStringLiteral("%1 on %2 port %3").arg(QLatin1String(name), address.toString()).arg(server.port()));
+        return true;
+    };
+    if (!listenOn(pjlinkServer, port, "PJLink", "PJLink") || !listenOn(rawServer, raw, "raw port", "the raw port"))
+        return 1;
     queue.start();
 
     // SIGTERM and SIGINT: every waiting command answered with an error, the port closed.

@@ -34,11 +34,6 @@ QString jsonString(const QString &s)
     return out + u'"';
 }
 
-bool isComplete(const QString &reply)
-{
-    return reply.contains(QChar(0x06)) || reply.endsWith(u'\r');
-}
-
 } // namespace
 
 Client::Client(Request request, QObject *parent)
@@ -139,7 +134,7 @@ void Client::onReceived(const QString &chunk)
     m_current.reply += chunk;
     // A whole reply has come: no need to wait for the end of the reply window.
     // The status is decoded right after this signal, so the end is handled queued.
-    if (isComplete(m_current.reply))
+    if (ExchangeEngine::replyComplete(m_current.reply))
         QMetaObject::invokeMethod(this, [this] {
             if (!m_current.done)
                 exchangeDone(true);
