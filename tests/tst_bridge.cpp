@@ -1,6 +1,7 @@
 // The bridge's PJLink class 1 listener and its queue, against orva-sim on a
 // pseudo-terminal: each request's answer and the codes it put on the line.
 
+#include "Config.h"
 #include "PjlinkServer.h"
 #include "ProjectorQueue.h"
 #include "RawServer.h"
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -99,6 +101,33 @@ struct Client {
     {
         socket.write(request + '\r');
         return next();
+    }
+};
+
+// A port nobody listens on now (the bridge's listeners take numbers, not 0).
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+// The orva-bridge program, up once it has logged `ready` lines "... on 127.0.0.1 port".
+struct Service {
+    QProcess process;
+    QByteArray log;
+
+    Service(const QStringList &arguments, int ready)
+    {
+        process.start(QStringLiteral(ORVA_BRIDGE_PATH), arguments);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT((log += process.readAllStandardError()).count(" on 127.0.0.1 port ") == ready, kWait); }();
+    }
+    ~Service()
+    {
+        process.terminate();
+        if (!process.waitForFinished(kWait))
+            process.kill();
     }
 };
 
@@ -437,23 +466,193 @@ private slots:
     void endsCleanlyOnSigterm()
     {
         Simulator sim({QStringLiteral("--silent")});
-        QTcpServer probe;  // a free port for the bridge
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = probe.serverPort();
-        probe.close();
-        QProcess service;
-        service.start(QStringLiteral(ORVA_BRIDGE_PATH), {QStringLiteral("--device"), sim.path, QStringLiteral("--pjlink"), QString::number(port)});
-        QByteArray log;
-        QTRY_VERIFY_WITH_TIMEOUT((log += service.readAllStandardError()).contains("PJLink on 127.0.0.1 port"), kWait);
+        const quint16 port = freePort();
+        Service service({QStringLiteral("--device"), sim.path, QStringLiteral("--pjlink"), QString::number(port)}, 1);
         Client c(port);
         c.socket.write("%1POWR 1\r");
         QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), QStringList{"C00"}, kWait);
-        service.terminate();
+        service.process.terminate();
         QCOMPARE(c.next(), QByteArray("%1POWR=ERR4"));
-        QTRY_COMPARE_WITH_TIMEOUT(service.state(), QProcess::NotRunning, kWait);
-        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(service.exitCode(), 0);
-        QVERIFY2((log += service.readAllStandardError()).endsWith("orva-bridge: ended\n"), log.constData());
+        QTRY_COMPARE_WITH_TIMEOUT(service.process.state(), QProcess::NotRunning, kWait);
+        QCOMPARE(service.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.process.exitCode(), 0);
+        QVERIFY2((service.log += service.process.readAllStandardError()).endsWith("orva-bridge: ended\n"), service.log.constData());
+    }
+
+    // The configuration file: what it sets, and each way it can be wrong, named.
+    void configuration_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("error");     // a part of the reason, or empty
+        QTest::addColumn<QString>("settings");  // what was read, in short
+        const auto row = [](const char *name, const char *file, const char *error, const char *settings = "") {
+            QTest::newRow(name) << QByteArray(file) << QString::fromUtf8(error) << QString::fromUtf8(settings);
+        };
+        row("two projectors",
+            "; a comment\n[bridge]\nlisten = 192.168.10.5\nlog = /var/log/x.log\n\n"
+            "[hall]\ndevice = /dev/ttyUSB0\nspeed = 9600\npjlink = 4352\nraw = 5000\nname = Hall, left\npassword-file = /etc/p\n"
+            "[lab.2]\npjlink = 4353\n",
+            "",
+            "192.168.10.5 /var/log/x.log no-password=0 | hall /dev/ttyUSB0 9600 4352 5000 'Hall, left' /etc/p"
+            " | lab.2 /dev/ttyS0 19200 4353 0 'TK58R' ");
+        row("no-password", "[bridge]\nno-password = yes\n[p]\n", "", "127.0.0.1  no-password=1 | p /dev/ttyS0 19200 4352 0 'TK58R' ");
+        row("key outside a section", "device = /dev/ttyS1\n[p]\n", "device: a key outside a section");
+        row("misspelt key", "[p]\ndevcie = /dev/ttyS1\n", "[p] devcie: no such setting");
+        row("misspelt bridge key", "[bridge]\nlisten-on = ::1\n[p]\n", "[bridge] listen-on: no such setting");
+        row("port not a number", "[p]\npjlink = 43x\n", "[p] pjlink: takes a port number");
+        row("port too large", "[p]\nraw = 65536\n", "[p] raw: takes a port number");
+        row("no-password not yes or no", "[bridge]\nno-password = maybe\n[p]\n", "[bridge] no-password: takes true or false");
+        row("blank in an id", "[hall left]\n", "a projector's id is letters");
+        row("no projector", "[bridge]\nlisten = 127.0.0.1\n", "names no projector");
+        row("empty", "", "names no projector");
+    }
+    void configuration()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, error);
+        QFETCH(QString, settings);
+        QTemporaryDir dir;
+        QFile config(dir.filePath(QStringLiteral("bridge.conf")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(file);
+        config.close();
+        bridge::BridgeSettings read;
+        const QString why = bridge::readConfig(config.fileName(), QStringLiteral("/dev/ttyS0"), read);
+        if (!error.isEmpty()) {
+            QVERIFY2(why.contains(error) && why.startsWith(config.fileName()), qPrintable(why));
+            return;
+        }
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QString got = QStringLiteral("%1 %2 no-password=%3").arg(read.listen, read.log).arg(read.noPassword);
+        for (const bridge::ProjectorSettings &p : read.projectors)
+            got += QStringLiteral(" | %1 %2 %3 %4 %5 '%6' %7").arg(p.id, p.device, p.speed).arg(p.pjlink).arg(p.raw).arg(p.name, p.passwordFile);
+        QCOMPARE(got, settings);
+        QVERIFY(!bridge::readConfig(dir.filePath(QStringLiteral("missing.conf")), {}, read).isEmpty());
+    }
+
+    // Settings that cannot be served, each refused with its reason before anything opens.
+    void settingsChecked_data()
+    {
+        QTest::addColumn<QString>("listen");
+        QTest::addColumn<bool>("noPassword");
+        QTest::addColumn<QStringList>("projectors");  // "speed pjlink raw password-file" each
+        QTest::addColumn<QString>("error");
+        const auto row = [](const char *name, const char *listen, bool noPassword, QStringList projectors, const char *error) {
+            QTest::newRow(name) << QString::fromLatin1(listen) << noPassword << projectors << QString::fromUtf8(error);
+        };
+        row("one", "127.0.0.1", false, {"19200 4352 0 -"}, "");
+        row("two on their own ports", "127.0.0.1", false, {"19200 4352 0 -", "9600 4353 4354 -"}, "");
+        row("two on one port", "127.0.0.1", false, {"19200 4352 0 -", "19200 4352 0 -"},
+            "projector b's PJLink port are both port 4352");
+        row("raw on another's PJLink port", "127.0.0.1", false, {"19200 4352 0 -", "19200 4353 4352 -"},
+            "projector a's PJLink port and projector b's raw port are both port 4352");
+        row("a speed of neither", "127.0.0.1", false, {"4800 4352 0 -"}, "projector a: the speed is 19200 or 9600, not \"4800\"");
+        row("no listener", "127.0.0.1", false, {"19200 0 0 -"}, "projector a has neither a PJLink port nor a raw port");
+        row("listen no address", "localhost", false, {"19200 4352 0 -"}, "listen takes an IP address");
+        row("beyond the loopback without a password", "192.168.10.5", false, {"19200 4352 0 -"},
+            "projector a: listening on 192.168.10.5 needs a password file");
+        row("beyond the loopback, one without a password", "0.0.0.0", false, {"19200 4352 0 /p", "19200 4353 0 -"},
+            "projector b: listening on 0.0.0.0 needs a password file");
+        row("beyond the loopback with a password", "192.168.10.5", false, {"19200 4352 0 /p"}, "");
+        row("beyond the loopback, no-password", "192.168.10.5", true, {"19200 4352 0 -"}, "");
+        row("raw beyond the loopback", "::", false, {"19200 4352 4000 /p"}, "projector a: the raw port takes no password");
+        row("raw beyond the loopback, no-password", "::", true, {"19200 4352 4000 -"}, "");
+        row("IPv6 loopback", "::1", false, {"19200 4352 4000 -"}, "");
+    }
+    void settingsChecked()
+    {
+        QFETCH(QString, listen);
+        QFETCH(bool, noPassword);
+        QFETCH(QStringList, projectors);
+        QFETCH(QString, error);
+        bridge::BridgeSettings settings;
+        settings.listen = listen;
+        settings.noPassword = noPassword;
+        for (const QString &p : projectors) {
+            const QStringList f = p.split(u' ');
+            bridge::ProjectorSettings one;
+            one.id = QString(QChar(char16_t(u'a' + settings.projectors.size())));
+            one.device = QStringLiteral("/dev/ttyS0");
+            one.speed = f[0];
+            one.pjlink = f[1].toInt();
+            one.raw = f[2].toInt();
+            one.passwordFile = f[3] == u"-" ? QString() : f[3];
+            settings.projectors.push_back(one);
+        }
+        const QString why = bridge::checkSettings(settings);
+        if (error.isEmpty())
+            QVERIFY2(why.isEmpty(), qPrintable(why));
+        else
+            QVERIFY2(why.contains(error), qPrintable(why));
+    }
+
+    // Two projectors in one service: one silent, with requests waiting on it; the
+    // other answers meanwhile, each request in its turn, and the exchange log tells
+    // them apart.
+    void twoProjectorsOneSilent()
+    {
+        Simulator quiet({QStringLiteral("--silent")});
+        Simulator hall({QStringLiteral("--state"), QStringLiteral("on")});
+        QTemporaryDir dir;
+        const quint16 quietPort = freePort();
+        quint16 hallPort = freePort();
+        while (hallPort == quietPort)
+            hallPort = freePort();
+        QFile config(dir.filePath(QStringLiteral("bridge.conf")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("[bridge]\nlog = %1\n[quiet]\ndevice = %2\npjlink = %3\n[hall]\ndevice = %4\npjlink = %5\n")
+                         .arg(dir.filePath(QStringLiteral("exchange.log")), quiet.path)
+                         .arg(quietPort)
+                         .arg(hall.path)
+                         .arg(hallPort)
+                         .toUtf8());
+        config.close();
+        Service service({QStringLiteral("--config"), config.fileName()}, 2);
+        QVERIFY2(service.log.contains(QStringLiteral("orva-bridge: hall: PJLink on 127.0.0.1 port %1\n").arg(hallPort).toUtf8()),
+                 service.log.constData());
+        Client waiting1(quietPort), waiting2(quietPort), asking(hallPort);
+        waiting1.socket.write("%1POWR ?\r");
+        waiting2.socket.write("%1LAMP ?\r");
+        QTRY_COMPARE_WITH_TIMEOUT(quiet.heard(), QStringList{"CR0"}, kWait);
+        QCOMPARE(asking.ask("%1POWR ?"), QByteArray("%1POWR=1"));
+        QCOMPARE(asking.ask("%1AVMT ?"), QByteArray("%1AVMT=30"));
+        QCOMPARE(asking.ask("%1INPT ?"), QByteArray("%1INPT=11"));
+        QVERIFY(waiting1.buffer.isEmpty() && waiting1.socket.bytesAvailable() == 0);
+        QCOMPARE(hall.heard(), (QStringList{"CR0", "CRA", "CR1"}));
+        QCOMPARE(waiting1.next(), QByteArray("%1POWR=ERR4"));
+        QCOMPARE(waiting2.next(), QByteArray("%1LAMP=ERR4"));
+        QFile log(dir.filePath(QStringLiteral("exchange.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray lines = log.readAll();
+        QVERIFY2(lines.contains(" quiet TX CR0<CR>\n") && lines.contains(" hall TX CRA<CR>\n") && lines.contains(" hall RX 1<CR>\n")
+                     && !lines.contains(" quiet RX"),
+                 lines.constData());
+    }
+
+    // The command line refuses what cannot be served, before it opens anything.
+    void refusedAtStart_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("error");
+        QTest::newRow("config and device") << QStringList{"--config", "/dev/null", "--device", "/dev/ttyS1"}
+                                           << QByteArray("--device is a setting of the configuration file's projectors");
+        QTest::newRow("no config file") << QStringList{"--config", "/nonexistent/bridge.conf"}
+                                        << QByteArray("cannot read the configuration file /nonexistent/bridge.conf");
+        QTest::newRow("speed") << QStringList{"--speed", "4800"} << QByteArray("the speed is 19200 or 9600");
+        QTest::newRow("port") << QStringList{"--pjlink", "x"} << QByteArray("--pjlink takes a port number");
+        QTest::newRow("beyond the loopback") << QStringList{"--listen", "0.0.0.0"} << QByteArray("needs a password file");
+        QTest::newRow("empty password file") << QStringList{"--password-file", "/dev/null"} << QByteArray("holds no password");
+    }
+    void refusedAtStart()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, error);
+        QProcess service;
+        service.start(QStringLiteral(ORVA_BRIDGE_PATH), arguments);
+        QVERIFY(service.waitForFinished(kWait));
+        QCOMPARE(service.exitCode(), 64);
+        const QByteArray said = service.readAllStandardError();
+        QVERIFY2(said.startsWith("orva-bridge: ") && said.contains(error), said.constData());
     }
 };
 

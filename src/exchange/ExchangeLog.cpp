@@ -39,23 +39,23 @@ bool ExchangeLog::open(const QString &path, QString *error)
     return true;
 }
 
-void ExchangeLog::watch(ExchangeEngine &engine)
+void ExchangeLog::watch(ExchangeEngine &engine, const QString &source)
 {
-    connect(&engine, &ExchangeEngine::transmitted, this, [this](const QString &text, bool sent) {
+    connect(&engine, &ExchangeEngine::transmitted, this, [this, source](const QString &text, bool sent) {
         if (sent)
-            write(u"TX", text);
+            write(source, u"TX", text);
         else
-            write(u"ERROR", QStringLiteral("Not sent (port closed): ") + text);
+            write(source, u"ERROR", QStringLiteral("Not sent (port closed): ") + text);
     });
-    connect(&engine, &ExchangeEngine::received, this, [this](const QString &chunk) { write(u"RX", chunk); });
+    connect(&engine, &ExchangeEngine::received, this, [this, source](const QString &chunk) { write(source, u"RX", chunk); });
     // The status line's texts begin with a blank, which the separator stands for.
-    connect(&engine, &ExchangeEngine::statusDecoded, this, [this](const QString &status) {
-        write(u"STATUS", status.startsWith(u' ') ? QStringView(status).mid(1) : QStringView(status));
+    connect(&engine, &ExchangeEngine::statusDecoded, this, [this, source](const QString &status) {
+        write(source, u"STATUS", status.startsWith(u' ') ? QStringView(status).mid(1) : QStringView(status));
     });
     // A warning is a message of several lines: one line of the log, its line
     // breaks (and the empty lines between paragraphs) folded into single blanks.
-    connect(&engine, &ExchangeEngine::warning, this, [this](const QString &text) {
-        write(u"ERROR", QString(text).replace(u'\r', u'\n').split(u'\n', Qt::SkipEmptyParts).join(u' '));
+    connect(&engine, &ExchangeEngine::warning, this, [this, source](const QString &text) {
+        write(source, u"ERROR", QString(text).replace(u'\r', u'\n').split(u'\n', Qt::SkipEmptyParts).join(u' '));
     });
 }
 
@@ -75,12 +75,16 @@ QString ExchangeLog::logText(QStringView text)
     return out;
 }
 
-void ExchangeLog::write(QStringView kind, QStringView text)
+void ExchangeLog::write(const QString &source, QStringView kind, QStringView text)
 {
     if (!isLogging())
         return;
     QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
     line += u' ';
+    if (!source.isEmpty()) {
+        line += source;
+        line += u' ';
+    }
     line += kind;
     line += u' ';
     line += logText(text);

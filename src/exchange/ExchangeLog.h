@@ -29,9 +29,11 @@ public:
     // Opens (appends to) the file; false with a readable reason in *error.
     bool open(const QString &path, QString *error);
     // Logs this engine's events: TX, RX, STATUS, ERROR (warnings, a command not sent).
-    void watch(ExchangeEngine &engine);
+    // Where one log serves several engines, `source` names this one's lines: it
+    // stands between the time and the kind ("... hall-left TX C00<CR>").
+    void watch(ExchangeEngine &engine, const QString &source = {});
     // A line of its own (e.g. "ERROR ..." from a front end).
-    void write(QStringView kind, QStringView text);
+    void write(QStringView kind, QStringView text) { write({}, kind, text); }
 
     // True while lines are being written (open, and no write has failed).
     bool isLogging() const { return m_file.isOpen() && !m_stopped; }
@@ -47,6 +49,8 @@ signals:
     void stopped(const QString &reason);
 
 private:
+    void write(const QString &source, QStringView kind, QStringView text);
+
     QFile m_file;
     QString m_path;
     bool m_stopped = false;

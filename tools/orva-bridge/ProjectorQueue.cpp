@@ -2,7 +2,6 @@
 
 #include "exchange/CommandText.h"
 #include "exchange/ExchangeEngine.h"
-#include "exchange/ExchangeLog.h"
 #include "keys/CommandTable.h"
 #include "serial/QtSerialControl.h"
 
@@ -64,12 +63,6 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
 ProjectorQueue::~ProjectorQueue()
 {
     m_engine->disconnect(this);
-}
-
-void ProjectorQueue::setLog(ExchangeLog *log)
-{
-    if (log)
-        log->watch(*m_engine);
 }
 
 void ProjectorQueue::start()

@@ -14,7 +14,6 @@
 #include <vector>
 
 class ExchangeEngine;
-class ExchangeLog;
 class QtSerialControl;
 
 namespace bridge {
@@ -53,7 +52,6 @@ public:
     bool portOpen() const;
     int waiting() const { return int(m_waiting.size()); }
     ExchangeEngine &engine() { return *m_engine; }
-    void setLog(ExchangeLog *log);
 
 signals:
     // A line for the service's log: warnings of the port, its recovery.

@@ -1,19 +1,20 @@
 // orva-bridge: a service that owns the projector's serial port and serves the
 // room's control systems over PJLink class 1.
 
-#include "PjlinkServer.h"
-#include "ProjectorQueue.h"
-#include "RawServer.h"
+#include "Config.h"
+#include "Projector.h"
 #include "exchange/ExchangeLog.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <memory>
+#include <utility>
+#include <vector>
 #include <csignal>
 
 #include <fcntl.h>
@@ -85,81 +86,83 @@ int main(int argc, char *argv[])
     const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("The projector's PJLink name (default TK58R)."),
                                   QStringLiteral("NAME"), QStringLiteral("TK58R"));
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Log every exchange to FILE."), QStringLiteral("FILE"));
-    parser.addOptions({device, speed, pjlinkPort, rawPort, listen, passwordFile, noPassword, name, log});
+    const QCommandLineOption config(QStringLiteral("config"),
+                                    QStringLiteral("Serve the projectors of this configuration file (INI: a [bridge] section,\n"
+                                                   "one section per projector), instead of --device's one."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({device, speed, pjlinkPort, rawPort, listen, passwordFile, noPassword, name, log, config});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
 
-    if (parser.value(speed) != QLatin1String("19200") && parser.value(speed) != QLatin1String("9600"))
-        usageError(QStringLiteral("--speed is 19200 or 9600"));
-    bool ok = false;
-    const int port = parser.value(pjlinkPort).toInt(&ok);
-    if (!ok || port < 0 || port > 65535)
-        usageError(QStringLiteral("--pjlink takes a port number"));
-    const int raw = parser.value(rawPort).toInt(&ok);
-    if (!ok || raw < 0 || raw > 65535)
-        usageError(QStringLiteral("--raw takes a port number"));
-    const QHostAddress address(parser.value(listen));
-    if (address.isNull())
-        usageError(QStringLiteral("--listen takes an IP address"));
-    bridge::PjlinkIdentity identity;
-    identity.name = parser.value(name);
-    if (parser.isSet(passwordFile)) {
-        QFile file(parser.value(passwordFile));
-        if (!file.open(QIODevice::ReadOnly))
-            usageError(QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString()));
-        identity.password = file.readLine(256).trimmed();
-        if (identity.password.isEmpty())
-            usageError(QStringLiteral("the password file %1 holds no password").arg(file.fileName()));
+    bridge::BridgeSettings settings;
+    if (parser.isSet(config)) {
+        for (const QCommandLineOption *one : {&device, &speed, &pjlinkPort, &rawPort, &passwordFile, &name})
+            if (parser.isSet(*one))
+                usageError(QStringLiteral("--%1 is a setting of the configuration file's projectors: give one or the other")
+                               .arg(one->names().first()));
+        if (const QString error = bridge::readConfig(parser.value(config), defaultDevice, settings); !error.isEmpty())
+            usageError(error);
+    } else {
+        bridge::ProjectorSettings projector;
+        projector.device = parser.value(device);
+        projector.speed = parser.value(speed);
+        projector.name = parser.value(name);
+        projector.passwordFile = parser.value(passwordFile);
+        for (auto [option, port] : {std::pair{&pjlinkPort, &projector.pjlink}, std::pair{&rawPort, &projector.raw}}) {
+            bool ok = false;
+            *port = parser.value(*option).toInt(&ok);
+            if (!ok)
+                usageError(QStringLiteral("--%1 takes a port number").arg(option->names().first()));
+        }
+        settings.projectors.push_back(projector);
     }
-    if (!address.isLoopback() && identity.password.isEmpty() && !parser.isSet(noPassword))
-        usageError(QStringLiteral("listening on %1 needs --password-file (or --no-password)").arg(address.toString()));
-    if (!address.isLoopback() && raw != 0 && !parser.isSet(noPassword))
-        usageError(QStringLiteral("the raw port takes no password: listening on %1 with it needs --no-password").arg(address.toString()));
+    // The command line's --listen, --log and --no-password stand over the file's.
+    if (parser.isSet(listen) || !parser.isSet(config))
+        settings.listen = parser.value(listen);
+    if (parser.isSet(log))
+        settings.log = parser.value(log);
+    settings.noPassword = settings.noPassword || parser.isSet(noPassword);
+    if (const QString error = bridge::checkSettings(settings); !error.isEmpty())
+        usageError(error);
+    std::vector<QByteArray> passwords;
+    for (const bridge::ProjectorSettings &projector : settings.projectors) {
+        QByteArray &password = passwords.emplace_back();
+        if (!projector.passwordFile.isEmpty())
+            if (const QString error = bridge::readPassword(projector.passwordFile, password); !error.isEmpty())
+                usageError(error);
+    }
 
     std::unique_ptr<ExchangeLog> exchangeLog;
-    if (parser.isSet(log)) {
+    if (!settings.log.isEmpty()) {
         exchangeLog = std::make_unique<ExchangeLog>();
         QString error;
-        if (!exchangeLog->open(parser.value(log), &error)) {
+        if (!exchangeLog->open(settings.log, &error)) {
             logLine(error);
             return 3;
         }
         QObject::connect(exchangeLog.get(), &ExchangeLog::stopped, &logLine);
     }
 
-    bridge::ProjectorQueue queue(parser.value(device), parser.value(speed) + QStringLiteral(",N,8,1"));
-    queue.setLog(exchangeLog.get());
-    QObject::connect(&queue, &bridge::ProjectorQueue::logLine, &logLine);
-    bridge::PjlinkServer pjlinkServer(queue, identity);
-    QObject::connect(&pjlinkServer, &bridge::PjlinkServer::logLine, &logLine);
-    bridge::RawServer rawServer(queue);
-    QObject::connect(&rawServer, &bridge::RawServer::logLine, &logLine);
-    // A listener on its port (0: none); false when it cannot listen.
-    const auto listenOn = [&address](auto &server, int number, const char *name, const char *forName) {
-        if (number == 0)
-            return true;
-        if (!server.listen(address, quint16(number))) {
-            logLine(QStringLiteral("cannot listen for %1 on %2 port %3: %4")
-                        .arg(QLatin1String(forName), address.toString())
-                        .arg(number)
-                        .arg(server.errorString()));
-            return false;
-        }
-        logLine(QStringLiteral("%1 on %2 port %3").arg(QLatin1String(name), address.toString()).arg(server.port()));
-        return true;
-    };
-    if (!listenOn(pjlinkServer, port, "PJLink", "PJLink") || !listenOn(rawServer, raw, "raw port", "the raw port"))
-        return 1;
-    queue.start();
+    const QHostAddress address(settings.listen);
+    std::vector<std::unique_ptr<bridge::Projector>> projectors;
+    for (std::size_t i = 0; i < settings.projectors.size(); ++i) {
+        auto &projector = *projectors.emplace_back(
+            std::make_unique<bridge::Projector>(settings.projectors[i], passwords[i], exchangeLog.get()));
+        QObject::connect(&projector, &bridge::Projector::logLine, &logLine);
+        if (!projector.listen(address))
+            return 1;
+    }
+    for (auto &projector : projectors)
+        projector->start();
 
     // SIGTERM and SIGINT: every waiting command answered with an error, the port closed.
     if (::pipe2(g_signalPipe, O_CLOEXEC) != 0)
         return 1;
     QSocketNotifier ending(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&ending, &QSocketNotifier::activated, &app, [&] {
-        queue.stop(QStringLiteral("the bridge is ending"));
-        pjlinkServer.closeAll();
+        for (auto &projector : projectors)
+            projector->stop(QStringLiteral("the bridge is ending"));
         logLine(QStringLiteral("ended"));
         QCoreApplication::quit();
     });

@@ -1,0 +1,181 @@
+// The bridge's settings: read from its configuration file, checked before anything
+// is opened.
+
+#include "Config.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStringList>
+#include <map>
+#include <utility>
+
+namespace bridge {
+
+namespace {
+
+const QString kBridgeSection = QStringLiteral("bridge");
+const QStringList kBridgeKeys = {QStringLiteral("listen"), QStringLiteral("log"), QStringLiteral("no-password")};
+const QStringList kProjectorKeys = {QStringLiteral("device"), QStringLiteral("speed"),         QStringLiteral("pjlink"),
+                                    QStringLiteral("raw"),    QStringLiteral("name"),          QStringLiteral("password-file")};
+
+// A value as it stands in the file: QSettings reads "a, b" as a list, which the
+// file's writer meant as one text.
+QString text(const QSettings &file, const QString &key)
+{
+    const QVariant value = file.value(key);
+    if (value.metaType().id() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString().trimmed();
+}
+
+// The section's keys that are no setting of it (a misspelt key would else be
+// ignored without a word).
+QString unknownKey(const QSettings &file, const QStringList &known)
+{
+    for (const QString &key : file.allKeys())
+        if (!known.contains(key))
+            return key;
+    return {};
+}
+
+bool readPort(const QString &value, int &port)
+{
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    if (!ok || number < 0 || number > 65535)
+        return false;
+    port = number;
+    return true;
+}
+
+bool readYesNo(const QString &value, bool &yes)
+{
+    static const QStringList kYes = {QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("on"), QStringLiteral("1")};
+    static const QStringList kNo = {QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("off"), QStringLiteral("0")};
+    if (kYes.contains(value, Qt::CaseInsensitive))
+        yes = true;
+    else if (kNo.contains(value, Qt::CaseInsensitive))
+        yes = false;
+    else
+        return false;
+    return true;
+}
+
+QString projectorName(const ProjectorSettings &projector)
+{
+    return projector.id.isEmpty() ? QStringLiteral("the projector") : QStringLiteral("projector %1").arg(projector.id);
+}
+
+} // namespace
+
+QString readConfig(const QString &path, const QString &defaultDevice, BridgeSettings &out)
+{
+    // QSettings reads a missing or unreadable file as an empty one, and knows no
+    // section without keys: the sections are found here, in the file's order (a
+    // projector's section may be empty, its settings all the defaults).
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QStringLiteral("cannot read the configuration file %1: %2").arg(path, probe.errorString());
+    QStringList sections;
+    static const QRegularExpression kHeader(QStringLiteral("^\\s*\\[(.*)\\]\\s*$"));
+    while (!probe.atEnd())
+        if (const auto header = kHeader.match(QString::fromUtf8(probe.readLine())); header.hasMatch())
+            if (!sections.contains(header.captured(1)))
+                sections << header.captured(1);
+    probe.close();
+    QSettings file(path, QSettings::IniFormat);
+    if (file.status() != QSettings::NoError)
+        return QStringLiteral("%1 is no configuration file (a line that is neither [section] nor key = value)").arg(path);
+    const auto fail = [&path](const QString &where, const QString &why) { return QStringLiteral("%1: %2: %3").arg(path, where, why); };
+
+    if (!file.childKeys().isEmpty())
+        return fail(file.childKeys().first(), QStringLiteral("a key outside a section ([bridge] or a projector's)"));
+    BridgeSettings settings;
+    for (const QString &section : sections) {
+        file.beginGroup(section);
+        if (section == kBridgeSection) {
+            if (const QString key = unknownKey(file, kBridgeKeys); !key.isEmpty())
+                return fail(QStringLiteral("[bridge] %1").arg(key), QStringLiteral("no such setting (listen, log, no-password)"));
+            settings.listen = file.contains(kBridgeKeys[0]) ? text(file, kBridgeKeys[0]) : settings.listen;
+            settings.log = text(file, kBridgeKeys[1]);
+            if (file.contains(kBridgeKeys[2]) && !readYesNo(text(file, kBridgeKeys[2]), settings.noPassword))
+                return fail(QStringLiteral("[bridge] no-password"), QStringLiteral("takes true or false"));
+            file.endGroup();
+            continue;
+        }
+        static const QRegularExpression kId(QStringLiteral("^[A-Za-z0-9._-]+$"));
+        if (!kId.match(section).hasMatch())
+            return fail(QStringLiteral("[%1]").arg(section),
+                        QStringLiteral("a projector's id is letters, digits, '.', '_' and '-'"));
+        ProjectorSettings projector;
+        projector.id = section;
+        if (const QString key = unknownKey(file, kProjectorKeys); !key.isEmpty())
+            return fail(QStringLiteral("[%1] %2").arg(section, key),
+                        QStringLiteral("no such setting (device, speed, pjlink, raw, name, password-file)"));
+        const auto value = [&file](const QString &key, const QString &otherwise) {
+            return file.contains(key) ? text(file, key) : otherwise;
+        };
+        projector.device = value(QStringLiteral("device"), defaultDevice);
+        projector.speed = value(QStringLiteral("speed"), projector.speed);
+        projector.name = value(QStringLiteral("name"), projector.name);
+        projector.passwordFile = value(QStringLiteral("password-file"), {});
+        for (auto [key, port] : {std::pair{QStringLiteral("pjlink"), &projector.pjlink}, std::pair{QStringLiteral("raw"), &projector.raw}})
+            if (file.contains(key) && !readPort(text(file, key), *port))
+                return fail(QStringLiteral("[%1] %2").arg(section, key), QStringLiteral("takes a port number (0: none)"));
+        settings.projectors.push_back(std::move(projector));
+        file.endGroup();
+    }
+    if (settings.projectors.empty())
+        return QStringLiteral("%1 names no projector (a section such as [projector] with device = ...)").arg(path);
+    out = std::move(settings);
+    return {};
+}
+
+QString checkSettings(const BridgeSettings &settings)
+{
+    const QHostAddress address(settings.listen);
+    if (address.isNull())
+        return QStringLiteral("listen takes an IP address, not \"%1\"").arg(settings.listen);
+    std::map<int, QString> ports;  // every listener's port, and whose it is
+    for (const ProjectorSettings &projector : settings.projectors) {
+        const QString who = projectorName(projector);
+        if (projector.device.isEmpty())
+            return QStringLiteral("%1 has no device").arg(who);
+        if (projector.speed != QLatin1String("19200") && projector.speed != QLatin1String("9600"))
+            return QStringLiteral("%1: the speed is 19200 or 9600, not \"%2\"").arg(who, projector.speed);
+        if (projector.pjlink == 0 && projector.raw == 0)
+            return QStringLiteral("%1 has neither a PJLink port nor a raw port").arg(who);
+        for (auto [port, what] : {std::pair{projector.pjlink, "PJLink"}, std::pair{projector.raw, "raw"}}) {
+            if (port < 0 || port > 65535)
+                return QStringLiteral("%1: %2 takes a port number, not %3").arg(who, QLatin1String(what)).arg(port);
+            if (port == 0)
+                continue;
+            const QString listener = QStringLiteral("%1's %2 port").arg(who, QLatin1String(what));
+            if (const auto [at, fresh] = ports.emplace(port, listener); !fresh)
+                return QStringLiteral("%1 and %2 are both port %3: give each its own").arg(at->second, listener).arg(port);
+        }
+        if (!address.isLoopback() && !settings.noPassword) {
+            if (projector.pjlink != 0 && projector.passwordFile.isEmpty())
+                return QStringLiteral("%1: listening on %2 needs a password file (or no-password)").arg(who, settings.listen);
+            if (projector.raw != 0)
+                return QStringLiteral("%1: the raw port takes no password: listening on %2 with it needs no-password")
+                    .arg(who, settings.listen);
+        }
+    }
+    return {};
+}
+
+QString readPassword(const QString &path, QByteArray &password)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
+    password = file.readLine(256).trimmed();
+    if (password.isEmpty())
+        return QStringLiteral("the password file %1 holds no password").arg(path);
+    return {};
+}
+
+} // namespace bridge

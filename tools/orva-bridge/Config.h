@@ -1,0 +1,52 @@
+#pragma once
+// What the bridge serves: its projectors, each with its device, its line speed and
+// its listeners, and what they share (the address, the exchange log). The command
+// line gives one projector; a configuration file (INI) gives any number:
+//
+//   [bridge]
+//   listen = 192.168.10.5
+//   log = /var/log/orva-bridge/exchange.log
+//
+//   [hall-left]                 one section per projector, its name the id
+//   device = /dev/ttyUSB0
+//   speed = 19200
+//   pjlink = 4352
+//   raw = 0
+//   name = Hall left
+//   password-file = /etc/orva-bridge/hall-left.password
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+namespace bridge {
+
+struct ProjectorSettings {
+    QString id;           // the section's name; empty for the command line's projector
+    QString device;       // a device path or tcp://HOST:PORT
+    QString speed = QStringLiteral("19200");
+    int pjlink = 4352;    // 0: no PJLink listener
+    int raw = 0;          // 0: no raw port
+    QString name = QStringLiteral("TK58R");
+    QString passwordFile; // empty: no authentication
+};
+
+struct BridgeSettings {
+    QString listen = QStringLiteral("127.0.0.1");
+    QString log;          // empty: no exchange log
+    bool noPassword = false;
+    std::vector<ProjectorSettings> projectors;
+};
+
+// Reads a configuration file into `out` (its [bridge] keys and its projectors,
+// each device defaulting to `defaultDevice`); empty, or why the file is unusable.
+QString readConfig(const QString &path, const QString &defaultDevice, BridgeSettings &out);
+
+// Why these settings cannot be served (a wrong speed or port, two listeners on one
+// port, a listener beyond the loopback without a password ...), or empty.
+QString checkSettings(const BridgeSettings &settings);
+
+// The password: the first line of the file, blanks trimmed; empty, or why not.
+QString readPassword(const QString &path, QByteArray &password);
+
+} // namespace bridge

@@ -1,0 +1,51 @@
+#include "Projector.h"
+
+#include "exchange/ExchangeLog.h"
+
+namespace bridge {
+
+Projector::Projector(const ProjectorSettings &settings, const QByteArray &password, ExchangeLog *log, QObject *parent)
+    : QObject(parent),
+      m_settings(settings),
+      m_queue(settings.device, settings.speed + QStringLiteral(",N,8,1")),
+      m_pjlink(m_queue, PjlinkIdentity{settings.name, password}),
+      m_raw(m_queue)
+{
+    if (log)
+        log->watch(m_queue.engine(), settings.id);
+    connect(&m_queue, &ProjectorQueue::logLine, this, &Projector::log);
+    connect(&m_pjlink, &PjlinkServer::logLine, this, &Projector::log);
+    connect(&m_raw, &RawServer::logLine, this, &Projector::log);
+}
+
+void Projector::log(const QString &text)
+{
+    emit logLine(m_settings.id.isEmpty() ? text : m_settings.id + QStringLiteral(": ") + text);
+}
+
+template <typename Server>
+bool Projector::listenOn(Server &server, const QHostAddress &address, int port, const QString &what)
+{
+    if (port == 0)
+        return true;
+    if (!server.listen(address, quint16(port))) {
+        log(QStringLiteral("%1: cannot listen on %2 port %3: %4").arg(what, address.toString()).arg(port).arg(server.errorString()));
+        return false;
+    }
+    log(QStringLiteral("%1 on %2 port %3").arg(what, address.toString()).arg(server.port()));
+    return true;
+}
+
+bool Projector::listen(const QHostAddress &address)
+{
+    return listenOn(m_pjlink, address, m_settings.pjlink, QStringLiteral("PJLink"))
+        && listenOn(m_raw, address, m_settings.raw, QStringLiteral("raw port"));
+}
+
+void Projector::stop(const QString &why)
+{
+    m_queue.stop(why);
+    m_pjlink.closeAll();
+}
+
+} // namespace bridge

@@ -1,0 +1,49 @@
+#pragma once
+// One projector as the bridge serves it: its queue on the line, its PJLink
+// listener and its raw port. Projectors share nothing but the event loop, so one
+// that is unplugged or silent never delays another.
+
+#include "Config.h"
+#include "PjlinkServer.h"
+#include "ProjectorQueue.h"
+#include "RawServer.h"
+
+#include <QHostAddress>
+#include <QObject>
+
+class ExchangeLog;
+
+namespace bridge {
+
+class Projector final : public QObject {
+    Q_OBJECT
+public:
+    // `settings.passwordFile` already read into `password`; `log` may be null.
+    Projector(const ProjectorSettings &settings, const QByteArray &password, ExchangeLog *log, QObject *parent = nullptr);
+
+    // Its listeners on `address`; false, with a log line, when one cannot listen.
+    bool listen(const QHostAddress &address);
+    void start() { m_queue.start(); }
+    // The service ends: what waits is answered with `why`, the port and the
+    // connections closed.
+    void stop(const QString &why);
+
+    quint16 pjlinkPort() const { return m_pjlink.port(); }
+    quint16 rawPort() const { return m_raw.port(); }
+
+signals:
+    // A line for the service's log, with the projector's id in front when it has one.
+    void logLine(const QString &text);
+
+private:
+    template <typename Server>
+    bool listenOn(Server &server, const QHostAddress &address, int port, const QString &what);
+    void log(const QString &text);
+
+    ProjectorSettings m_settings;
+    ProjectorQueue m_queue;
+    PjlinkServer m_pjlink;
+    RawServer m_raw;
+};
+
+} // namespace bridge
