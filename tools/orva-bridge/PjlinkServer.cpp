@@ -197,7 +197,7 @@ void pressInTurn(const Ask &ask, const Answer &done, std::vector<const char *> c
 void PjlinkServer::handle(Session *session, const pjlink::Request &request)
 {
     const QPointer<Session> alive(session);
-    const auto done = [this, alive, request](const QByteArray &value) {
+    const auto done = [alive, request](const QByteArray &value) {
         if (!alive)
             return;
         alive->send(pjlink::answer(request, value));

@@ -87,8 +87,9 @@ int main(int argc, char *argv[])
                                   QStringLiteral("NAME"), QStringLiteral("TK58R"));
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Log every exchange to FILE."), QStringLiteral("FILE"));
     const QCommandLineOption config(QStringLiteral("config"),
-                                    QStringLiteral("Serve the projectors of this configuration file (INI: a [bridge] section,\n"
-                                                   "one section per projector), instead of --device's one."),
+                                    QStringLiteral("Serve the projectors of this configuration file (INI: a [bridge] section, "
+                                                   "one section per projector) instead of --device's one; --listen, --log "
+                                                   "and --no-password stand over its [bridge] settings."),
                                     QStringLiteral("FILE"));
     parser.addOptions({device, speed, pjlinkPort, rawPort, listen, passwordFile, noPassword, name, log, config});
     parser.process(app);
