@@ -530,6 +530,21 @@ private slots:
         QVERIFY(!bridge::readConfig(dir.filePath(QStringLiteral("missing.conf")), {}, read).isEmpty());
     }
 
+    // The configuration the package installs is one the bridge serves as it stands.
+    void packagedConfiguration()
+    {
+        bridge::BridgeSettings read;
+        const QString why = bridge::readConfig(QStringLiteral(ORVA_SOURCE_DIR "/packaging/orva-bridge.conf"), {}, read);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QCOMPARE(read.listen, QStringLiteral("127.0.0.1"));
+        QCOMPARE(read.projectors.size(), std::size_t(1));
+        const bridge::ProjectorSettings &p = read.projectors.front();
+        QCOMPARE(QStringList({p.id, p.device, p.speed, p.name, p.passwordFile}),
+                 QStringList({"projector", "/dev/ttyS0", "19200", "TK58R", ""}));
+        QCOMPARE(std::pair(p.pjlink, p.raw), std::pair(4352, 0));
+        QCOMPARE(bridge::checkSettings(read), QString());
+    }
+
     // Settings that cannot be served, each refused with its reason before anything opens.
     void settingsChecked_data()
     {
