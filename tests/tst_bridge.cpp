@@ -9,6 +9,8 @@
 #include "serial/QtSerialControl.h"
 
 #include <QCryptographicHash>
+#include <QEventLoop>
+#include <QTimer>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -415,9 +417,42 @@ private slots:
         QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=2"));
     }
 
-    // The raw port: each command's reply to its own sender, a PJLink client beside
-    // them; characters nobody asked for go to every raw client.
-    void rawClientsAndPjlinkTogether()
+    // Commands back to back, each sent as the reply before it came, for longer than
+    // one reply window: 6000 lamp-time replies of 6 characters, more than the
+    // engine's received text holds (32767), and every one of them whole.
+    void manyRepliesBackToBack()
+    {
+        Simulator sim({});
+        Bridge b(sim.path);
+        int answered = 0;
+        QStringList wrong;
+        std::function<void()> next = [&] {
+            b.queue.enqueue(1, QStringLiteral("Command46"), {}, [&](const bridge::Reply &r) {
+                if (r.answered && r.text == QLatin1String("01234\r"))
+                    ++answered;
+                else
+                    wrong << QStringLiteral("%1: %2 %3").arg(answered + wrong.size()).arg(r.text, r.error);
+                if (answered + wrong.size() < 6000)
+                    next();
+            });
+        };
+        // An event loop of its own: QTRY's waits sleep 10 ms between turns.
+        QEventLoop loop;
+        QTimer::singleShot(200000, &loop, &QEventLoop::quit);
+        next();
+        QObject::connect(&b.queue.engine(), &ExchangeEngine::received, &loop, [&] {
+            if (answered + wrong.size() == 6000)
+                loop.quit();
+        }, Qt::QueuedConnection);
+        loop.exec();
+        QCOMPARE(answered + wrong.size(), 6000);
+        QCOMPARE(wrong, QStringList());
+    }
+
+    // Two raw clients, two PJLink clients and orva-ctl at once: each reply to its
+    // own sender, told apart by its content; characters nobody asked for go to
+    // every raw client.
+    void clientsOfEveryKindTogether()
     {
         Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("100")});
         Bridge b(sim.path);
@@ -425,18 +460,27 @@ private slots:
         first.connectToHost(QHostAddress::LocalHost, b.raw.port());
         second.connectToHost(QHostAddress::LocalHost, b.raw.port());
         QTRY_VERIFY_WITH_TIMEOUT(first.state() == QAbstractSocket::ConnectedState && second.state() == QAbstractSocket::ConnectedState, kWait);
-        Client pj(b.server.port());
+        Client pj(b.server.port()), pj2(b.server.port());
+        QProcess ctl;
+        // Its command waits behind the others: a reply window of its own would end first.
+        ctl.start(QStringLiteral(ORVA_CTL_PATH),
+                  {QStringLiteral("--port"), b.rawPath(), QStringLiteral("--timeout"), QStringLiteral("5000"), QStringLiteral("status")});
         first.write("CR3\r");
         second.write("C05\r");
         pj.socket.write("%1POWR ?\r");
+        pj2.socket.write("%1INPT ?\r");
         QByteArray a, s;
         QTRY_COMPARE_WITH_TIMEOUT((a += first.readAll()), QByteArray("01234\r"), kWait);
         QTRY_COMPARE_WITH_TIMEOUT((s += second.readAll()), QByteArray("\x06"), kWait);
         QCOMPARE(pj.next(), QByteArray("%1POWR=0"));
+        QCOMPARE(pj2.next(), QByteArray("%1INPT=11"));
+        QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWait);
+        QCOMPARE(ctl.exitCode(), 0);
+        QCOMPARE(ctl.readAllStandardOutput(), QByteArray("Stand by\n"));
         QStringList heard = sim.heard();
-        QCOMPARE(heard.size(), 3);
         heard.sort();
-        QCOMPARE(heard, (QStringList{"C05", "CR0", "CR3"}));
+        QCOMPARE(heard, (QStringList{"C05", "CR0", "CR0", "CR1", "CR3"}));
+        QCOMPARE(a + s, QByteArray("01234\r\x06"));  // nothing of the others' replies
         emit b.queue.unsolicited(QStringLiteral("8"));
         QByteArray both;
         QTRY_COMPARE_WITH_TIMEOUT((both += first.readAll() + second.readAll()), QByteArray("88"), kWait);

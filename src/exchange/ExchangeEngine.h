@@ -53,6 +53,13 @@ public:
     // END: closes the port.
     void end();
 
+    // For a front end that puts one command on the line at a time and waits for its
+    // reply (the bridge): the characters received so far are let go, so that the next
+    // command's reply is collected, traced and decoded alone. Without it, commands
+    // sent back to back within the reply window add to one received text, which is
+    // capped: after some ten thousand replies the next one would be cut off.
+    void startFreshReply() { emptyRxText(); }
+
     // A one-shot button, by control name (Command17 ...); false for a name that is none.
     bool click(QStringView control);
     // An auto-repeat key pressed and released, by control name; false for a name that is none.

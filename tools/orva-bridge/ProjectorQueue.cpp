@@ -114,7 +114,9 @@ bool ProjectorQueue::enqueue(ClientId client, const QString &control, const QStr
     if (int(m_waiting.size()) >= kMaxWaiting)
         return false;
     m_waiting.push_back({control, text, {{client, std::move(done)}}});
-    if (!m_current)
+    // Asked from a reply handler, it goes out once the handlers are done (from the
+    // event loop, not inside the engine's signal of the reply before).
+    if (!m_current && !m_finishing)
         sendNext();
     return true;
 }
@@ -153,6 +155,7 @@ void ProjectorQueue::sendNext()
         finishCurrent({false, QString(), QStringLiteral("the projector's port is closed")});
         return;
     }
+    m_engine->startFreshReply();
     if (m_current->control.isEmpty())
         m_engine->send(m_current->text);
     else if (!m_engine->click(m_current->control))
@@ -177,8 +180,10 @@ void ProjectorQueue::finishCurrent(const Reply &reply)
     const Job job = std::move(*m_current);
     m_current.reset();
     m_reply.clear();
+    m_finishing = true;
     for (const auto &[client, done] : job.askers)
         done(reply);
+    m_finishing = false;
     QMetaObject::invokeMethod(this, [this] {
         if (!m_current)
             sendNext();

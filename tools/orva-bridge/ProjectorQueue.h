@@ -79,6 +79,7 @@ private:
     QString m_reply;
     QTimer m_reopen;
     bool m_stopped = false;
+    bool m_finishing = false;  // the askers of a finished command are hearing its reply
     QString m_lastWarning;
 };
 
