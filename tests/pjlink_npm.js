@@ -1,0 +1,215 @@
+'use strict';
+// The real orva-bridge driven by a PJLink client nobody here wrote: the npm
+// registry's pjlink package, with orva-sim on a pseudo-terminal as the projector.
+// Each step's answer is compared, as the client reports it, with what PJLink class 1
+// and the projector's codes say it must be, and the codes the simulator heard on its
+// line with the codes that request means. Run by pjlink_npm.sh.
+// Usage: node pjlink_npm.js NPM_DIR ORVA_SIM ORVA_BRIDGE
+const assert = require('assert');
+const { spawn } = require('child_process');
+const fs = require('fs');
+const net = require('net');
+const os = require('os');
+const path = require('path');
+
+const [npmDir, simPath, bridgePath] = process.argv.slice(2);
+const PJLink = require(path.resolve(npmDir, 'node_modules', 'pjlink'));
+
+const kStartMs = 10000;   // a program starting, its first line
+const kAnswerMs = 20000;  // one request (the bridge's reply windows are a few seconds each)
+const kSettleMs = 500;    // after an answer, for codes still on their way (or that must never come)
+const kPassword = 'Orva tk58r pass 7';
+const kLampHours = 4321;
+
+const children = [];
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'pjlink-npm-'));
+process.on('exit', () => {
+  for (const child of children)
+    if (child.exitCode === null && child.signalCode === null)
+      child.kill('SIGKILL');
+  fs.rmSync(work, { recursive: true, force: true });
+});
+const watchdog = setTimeout(() => {
+  console.log('FAIL: the test took more than 180 s');
+  process.exit(1);
+}, 180000);
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function until(what, ms, ready) {
+  const end = Date.now() + ms;
+  while (!ready()) {
+    if (Date.now() > end)
+      throw new Error(`timed out waiting for ${what}`);
+    await sleep(20);
+  }
+}
+
+function start(program, args) {
+  const child = spawn(program, args, { stdio: ['pipe', 'pipe', 'pipe'] });
+  children.push(child);
+  child.out = '';
+  child.err = '';
+  child.stdout.on('data', (d) => { child.out += d; });
+  child.stderr.on('data', (d) => { child.err += d; });
+  child.ended = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
+  return child;
+}
+
+// orva-sim with its log; heard(): the codes it received, in order.
+async function startSim(args) {
+  const sim = start(simPath, ['--log', '--exit-on-stdin-eof', '--countdown-ms', '60000', '--cooldown-ms', '60000', ...args]);
+  await until('orva-sim\'s device path', kStartMs, () => sim.out.includes('\n'));
+  sim.device = sim.out.split('\n')[0].trim();
+  sim.heard = () => sim.err.split('\n').filter((l) => l.includes(' RX ')).map((l) => l.slice(l.indexOf(' RX ') + 4));
+  return sim;
+}
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = net.createServer();
+    probe.on('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+async function startBridge(sim) {
+  const passwordFile = path.join(work, 'password');
+  fs.writeFileSync(passwordFile, kPassword + '\n', { mode: 0o600 });
+  const port = await freePort();
+  const bridge = start(bridgePath, ['--device', sim.device, '--pjlink', String(port), '--password-file', passwordFile]);
+  await until('"PJLink on 127.0.0.1 port"', kStartMs, () => bridge.err.includes(`PJLink on 127.0.0.1 port ${port}`));
+  bridge.port = port;
+  return bridge;
+}
+
+// One request through the client: what its callback was given.
+function request(client, call) {
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error('the client gave no answer')), kAnswerMs);
+    call(client, (err, value) => {
+      clearTimeout(timer);
+      resolve({ error: err ? err.message : null, value });
+    });
+  });
+}
+
+// The codes a request put on the line: the power status query a set command asks
+// first, then the codes in any order (a mute of both is two codes, their order the
+// bridge's own).
+function sameLine(heard, expected) {
+  const sorted = (codes) => [...codes].sort();
+  return heard.length === expected.length && heard[0] === expected[0]
+      && JSON.stringify(sorted(heard.slice(1))) === JSON.stringify(sorted(expected.slice(1)));
+}
+
+let passed = 0, failed = 0;
+
+// A table of steps: the request as the client makes it, the answer as it reports it
+// (error message and value), the codes heard on the line. (The client's setMute takes
+// one value and the callback: an object {video, audio}, or a boolean for the picture
+// alone; its README's setMute(false, true, cb) loses the callback.)
+async function run(sim, steps) {
+  for (const step of steps) {
+    const before = sim.heard().length;
+    let problem = null;
+    try {
+      const got = await request(step.client, step.call);
+      await until('the codes on the line', kAnswerMs, () => sim.heard().length >= before + step.line.length).catch(() => {});
+      await sleep(kSettleMs);
+      const heard = sim.heard().slice(before);
+      const want = { error: step.error || null, value: step.value };
+      try {
+        assert.deepStrictEqual(got, want);
+      } catch (e) {
+        problem = `answer ${JSON.stringify(got)}, expected ${JSON.stringify(want)}`;
+      }
+      if (!sameLine(heard, step.line))
+        problem = (problem ? problem + '; ' : '') + `line heard ${JSON.stringify(heard)}, expected ${JSON.stringify(step.line)}`;
+    } catch (e) {
+      problem = e.message;
+    }
+    if (problem) {
+      ++failed;
+      console.log(`FAIL: ${step.what}: ${problem}`);
+    } else {
+      ++passed;
+      console.log(`ok: ${step.what}`);
+    }
+  }
+}
+
+async function stop(sim, bridge) {
+  bridge.kill('SIGTERM');
+  const b = await bridge.ended;
+  if (b.code !== 0 || !bridge.err.endsWith('orva-bridge: ended\n')) {
+    ++failed;
+    console.log(`FAIL: orva-bridge on SIGTERM: exit ${JSON.stringify(b)}, log:\n${bridge.err}`);
+  }
+  sim.stdin.end();
+  await sim.ended;
+}
+
+const client = (password, bridge) => new PJLink({ host: '127.0.0.1', port: bridge.port, password, timeout: 0 });
+
+async function main() {
+  // A projector in standby that stays warming up for a minute.
+  {
+    const sim = await startSim([]);
+    const bridge = await startBridge(sim);
+    const c = client(kPassword, bridge);
+    await run(sim, [
+      { what: 'POWR 1 (standby)', client: c, call: (c, cb) => c.powerOn(cb), value: undefined, line: ['C00'] },
+      { what: 'POWR ? (warming up: 3)', client: c, call: (c, cb) => c.getPowerState(cb), value: 3, line: ['CR0'] },
+      { what: 'INPT 11 while warming up (ERR3)', client: c, call: (c, cb) => c.setInput('rgb', 1, cb),
+        error: 'Unavailable time', value: undefined, line: ['CR0'] },
+    ]);
+    c.disconnect();
+    await stop(sim, bridge);
+  }
+  // A projector that is on, two lamps of which No. 1 is lit.
+  {
+    const sim = await startSim(['--state', 'on', '--state', 'lamps-2-no1-on', '--lamp-hours', String(kLampHours)]);
+    const bridge = await startBridge(sim);
+    const wrong = client(kPassword + 'x', bridge);
+    const c = client(kPassword, bridge);
+    await run(sim, [
+      { what: 'a wrong password (PJLINK ERRA, nothing on the line)', client: wrong, call: (c, cb) => c.powerOn(cb),
+        error: 'Authorization failed', value: undefined, line: [] },
+      { what: 'POWR ? (on: 1)', client: c, call: (c, cb) => c.getPowerState(cb), value: 1, line: ['CR0'] },
+      { what: 'INPT 12 (computer 2)', client: c, call: (c, cb) => c.setInput('rgb', 2, cb), value: undefined, line: ['CR0', 'C06'] },
+      { what: 'INPT ? (12)', client: c, call: (c, cb) => c.getInput(cb),
+        value: { source: 1, channel: 2, code: '12', name: 'RGB - 2' }, line: ['CR1'] },
+      { what: 'INPT 21 (video)', client: c, call: (c, cb) => c.setInput('video', 1, cb), value: undefined, line: ['CR0', 'C07'] },
+      { what: 'INPT ? (21)', client: c, call: (c, cb) => c.getInput(cb),
+        value: { source: 2, channel: 1, code: '21', name: 'VIDEO - 1' }, line: ['CR1'] },
+      { what: 'AVMT 11 (picture muted)', client: c, call: (c, cb) => c.setMute({ video: true, audio: false }, cb), value: undefined, line: ['CR0', 'C0D'] },
+      { what: 'AVMT ? (11)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: false, video: true }, line: ['CRA'] },
+      { what: 'AVMT 31 (picture and sound muted)', client: c, call: (c, cb) => c.setMute({ video: true, audio: true }, cb),
+        value: undefined, line: ['CR0', 'C0D', 'C0B'] },
+      { what: 'AVMT ? (31)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: true, video: true }, line: ['CRA'] },
+      { what: 'AVMT 30 (nothing muted)', client: c, call: (c, cb) => c.setMute({ video: false, audio: false }, cb),
+        value: undefined, line: ['CR0', 'C0E', 'C0C'] },
+      { what: 'AVMT ? (30)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: false, video: false }, line: ['CRA'] },
+      { what: 'LAMP ? (two lamps, No. 1 on)', client: c, call: (c, cb) => c.getLamps(cb),
+        value: [{ hours: kLampHours, on: true }, { hours: kLampHours, on: false }], line: ['CR3', 'CR7'] },
+    ]);
+    c.disconnect();
+    wrong.disconnect();
+    await stop(sim, bridge);
+  }
+  console.log(`${passed} passed, ${failed} failed`);
+  clearTimeout(watchdog);
+  process.exit(failed === 0 ? 0 : 1);
+}
+
+main().catch((e) => {
+  console.log(`FAIL: ${e.stack || e}`);
+  for (const child of children)
+    if (child.err)
+      console.log(`--- ${path.basename(child.spawnfile)} stderr:\n${child.err}`);
+  process.exit(1);
+});
