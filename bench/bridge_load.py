@@ -5,7 +5,7 @@ orva-sim --state on, in three modes, each against a fresh bridge and simulator:
   persistent-200  200 persistent connections opened at once, each polling once
                   a second; the bridge admits 32 connections per listener, so
                   the table says how many were admitted and how many refused,
-                  and the admitted ones poll;
+                  and the admitted ones poll (--max-connections 256: all 200);
   persistent-32   32 persistent connections (the limit), each polling 200/32
                   times a second: the same 200 requests a second;
   short-200       200 clients, each opening a connection per poll once a second
@@ -43,7 +43,8 @@ CONNECT_TIMEOUT_S = 10
 CLIENTS = 200
 LIMIT = 32             # the bridge's connections per listener
 REQUEST = b"%1POWR ?\r"
-MODES = ("persistent-200", "persistent-32", "short-200", "persistent-32-together", "short-200-together")
+MODES = ("persistent-200", "persistent-32", "short-200", "persistent-200-together", "persistent-32-together",
+         "short-200-together")
 
 
 def parse_args():
@@ -52,6 +53,8 @@ def parse_args():
     parser.add_argument("--sim", required=True, help="orva-sim")
     parser.add_argument("--seconds", type=float, default=60, help="polling time of each mode (default 60)")
     parser.add_argument("--mode", action="append", choices=MODES, help="a mode to run (repeatable; default all)")
+    parser.add_argument("--max-connections", type=int,
+                        help="the bridge's --max-connections (default: its own, 32), e.g. 256 to admit all 200")
     args = parser.parse_args()
     if args.seconds <= 0:
         parser.error("--seconds must be positive")
@@ -230,7 +233,8 @@ def run(mode, args):
     sim = Simulator(args.sim, "--state", "on")
     bridge = None
     try:
-        bridge = Bridge(args.bridge, sim.device)
+        options = ("--max-connections", str(args.max_connections)) if args.max_connections else ()
+        bridge = Bridge(args.bridge, sim.device, *options)
         stats = {}
 
         def sample(when):

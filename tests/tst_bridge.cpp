@@ -417,6 +417,34 @@ private slots:
         QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=2"));
     }
 
+    // A listener takes so many connections at once: the next is closed at once and
+    // logged; once one goes, another comes in.
+    void connectionLimit()
+    {
+        Simulator sim({});
+        Bridge b(sim.path);
+        QStringList logged;
+        QObject::connect(&b.server, &bridge::PjlinkServer::logLine, [&](const QString &line) { logged << line; });
+        QObject::connect(&b.raw, &bridge::RawServer::logLine, [&](const QString &line) { logged << line; });
+        b.server.setMaxConnections(2);
+        b.raw.setMaxConnections(1);
+        auto first = std::make_unique<Client>(b.server.port());
+        Client second(b.server.port()), third(b.server.port());
+        QCOMPARE(QList({first->greeting, second.greeting, third.greeting}), QList<QByteArray>({"PJLINK 0", "PJLINK 0", "<closed>"}));
+        QTcpSocket raw1, raw2;
+        raw1.connectToHost(QHostAddress::LocalHost, b.raw.port());
+        QTRY_COMPARE_WITH_TIMEOUT(raw1.state(), QAbstractSocket::ConnectedState, kWait);
+        raw2.connectToHost(QHostAddress::LocalHost, b.raw.port());
+        QTRY_COMPARE_WITH_TIMEOUT(raw2.state(), QAbstractSocket::UnconnectedState, kWait);
+        QCOMPARE(logged, (QStringList{"PJLink: a connection from 127.0.0.1 closed: 2 are open already",
+                                      "raw port: a connection from 127.0.0.1 closed: 1 are open already"}));
+        first.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(b.server.connections(), 1, kWait);
+        Client fourth(b.server.port());
+        QCOMPARE(fourth.greeting, QByteArray("PJLINK 0"));
+        QCOMPARE(fourth.ask("%1POWR ?"), QByteArray("%1POWR=0"));
+    }
+
     // Commands back to back, each sent as the reply before it came, for longer than
     // one reply window: 6000 lamp-time replies of 6 characters, more than the
     // engine's received text holds (32767), and every one of them whole.
@@ -533,13 +561,17 @@ private slots:
             QTest::newRow(name) << QByteArray(file) << QString::fromUtf8(error) << QString::fromUtf8(settings);
         };
         row("two projectors",
-            "; a comment\n[bridge]\nlisten = 192.168.10.5\nlog = /var/log/x.log\n\n"
+            "; a comment\n[bridge]\nlisten = ::1\nlog = /var/log/x.log\n\n"
             "[hall]\ndevice = /dev/ttyUSB0\nspeed = 9600\npjlink = 4352\nraw = 5000\nname = Hall, left\npassword-file = /etc/p\n"
-            "[lab.2]\npjlink = 4353\n",
+            "[lab.2]\npjlink = 4353\npassword-file = /etc/q\n",
             "",
-            "192.168.10.5 /var/log/x.log no-password=0 | hall /dev/ttyUSB0 9600 4352 5000 'Hall, left' /etc/p"
-            " | lab.2 /dev/ttyS0 19200 4353 0 'TK58R' ");
-        row("no-password", "[bridge]\nno-password = yes\n[p]\n", "", "127.0.0.1  no-password=1 | p /dev/ttyS0 19200 4352 0 'TK58R' ");
+            "::1 /var/log/x.log no-password=0 max=32 | hall /dev/ttyUSB0 9600 4352 5000 'Hall, left' /etc/p"
+            " | lab.2 /dev/ttyS0 19200 4353 0 'TK58R' /etc/q");
+        row("no-password", "[bridge]\nno-password = yes\nmax-connections = 256\n[p]\n", "",
+            "127.0.0.1  no-password=1 max=256 | p /dev/ttyS0 19200 4352 0 'TK58R' ");
+        row("max-connections 0", "[bridge]\nmax-connections = 0\n[p]\n", "max-connections is 1 to 256, not 0");
+        row("max-connections 257", "[bridge]\nmax-connections = 257\n[p]\n", "max-connections is 1 to 256, not 257");
+        row("max-connections no number", "[bridge]\nmax-connections = many\n[p]\n", "[bridge] max-connections: takes a number");
         row("key outside a section", "device = /dev/ttyS1\n[p]\n", "device: a key outside a section");
         row("misspelt key", "[p]\ndevcie = /dev/ttyS1\n", "[p] devcie: no such setting");
         row("misspelt bridge key", "[bridge]\nlisten-on = ::1\n[p]\n", "[bridge] listen-on: no such setting");
@@ -561,13 +593,15 @@ private slots:
         config.write(file);
         config.close();
         bridge::BridgeSettings read;
-        const QString why = bridge::readConfig(config.fileName(), QStringLiteral("/dev/ttyS0"), read);
+        QString why = bridge::readConfig(config.fileName(), QStringLiteral("/dev/ttyS0"), read);
+        if (why.isEmpty() && !bridge::checkSettings(read).isEmpty())
+            why = config.fileName() + QStringLiteral(": ") + bridge::checkSettings(read);
         if (!error.isEmpty()) {
             QVERIFY2(why.contains(error) && why.startsWith(config.fileName()), qPrintable(why));
             return;
         }
         QVERIFY2(why.isEmpty(), qPrintable(why));
-        QString got = QStringLiteral("%1 %2 no-password=%3").arg(read.listen, read.log).arg(read.noPassword);
+        QString got = QStringLiteral("%1 %2 no-password=%3 max=%4").arg(read.listen, read.log).arg(read.noPassword).arg(read.maxConnections);
         for (const bridge::ProjectorSettings &p : read.projectors)
             got += QStringLiteral(" | %1 %2 %3 %4 %5 '%6' %7").arg(p.id, p.device, p.speed).arg(p.pjlink).arg(p.raw).arg(p.name, p.passwordFile);
         QCOMPARE(got, settings);
@@ -700,6 +734,7 @@ private slots:
         QTest::newRow("speed") << QStringList{"--speed", "4800"} << QByteArray("the speed is 19200 or 9600");
         QTest::newRow("port") << QStringList{"--pjlink", "x"} << QByteArray("--pjlink takes a port number");
         QTest::newRow("beyond the loopback") << QStringList{"--listen", "0.0.0.0"} << QByteArray("needs a password file");
+        QTest::newRow("max-connections") << QStringList{"--max-connections", "0"} << QByteArray("max-connections is 1 to 256, not 0");
         QTest::newRow("empty password file") << QStringList{"--password-file", "/dev/null"} << QByteArray("holds no password");
     }
     void refusedAtStart()

@@ -16,7 +16,11 @@ namespace bridge {
 namespace {
 
 const QString kBridgeSection = QStringLiteral("bridge");
-const QStringList kBridgeKeys = {QStringLiteral("listen"), QStringLiteral("log"), QStringLiteral("no-password")};
+const QStringList kBridgeKeys = {QStringLiteral("listen"), QStringLiteral("log"), QStringLiteral("no-password"),
+                                 QStringLiteral("max-connections")};
+// A listener's connections at once: each takes a file descriptor, of the 1024 a
+// service has by default.
+constexpr int kMostConnections = 256;
 const QStringList kProjectorKeys = {QStringLiteral("device"), QStringLiteral("speed"),         QStringLiteral("pjlink"),
                                     QStringLiteral("raw"),    QStringLiteral("name"),          QStringLiteral("password-file")};
 
@@ -97,11 +101,17 @@ QString readConfig(const QString &path, const QString &defaultDevice, BridgeSett
         file.beginGroup(section);
         if (section == kBridgeSection) {
             if (const QString key = unknownKey(file, kBridgeKeys); !key.isEmpty())
-                return fail(QStringLiteral("[bridge] %1").arg(key), QStringLiteral("no such setting (listen, log, no-password)"));
+                return fail(QStringLiteral("[bridge] %1").arg(key), QStringLiteral("no such setting (listen, log, no-password, max-connections)"));
             settings.listen = file.contains(kBridgeKeys[0]) ? text(file, kBridgeKeys[0]) : settings.listen;
             settings.log = text(file, kBridgeKeys[1]);
             if (file.contains(kBridgeKeys[2]) && !readYesNo(text(file, kBridgeKeys[2]), settings.noPassword))
                 return fail(QStringLiteral("[bridge] no-password"), QStringLiteral("takes true or false"));
+            if (file.contains(kBridgeKeys[3])) {
+                bool ok = false;
+                settings.maxConnections = text(file, kBridgeKeys[3]).toInt(&ok);
+                if (!ok)
+                    return fail(QStringLiteral("[bridge] max-connections"), QStringLiteral("takes a number"));
+            }
             file.endGroup();
             continue;
         }
@@ -138,6 +148,8 @@ QString checkSettings(const BridgeSettings &settings)
     const QHostAddress address(settings.listen);
     if (address.isNull())
         return QStringLiteral("listen takes an IP address, not \"%1\"").arg(settings.listen);
+    if (settings.maxConnections < 1 || settings.maxConnections > kMostConnections)
+        return QStringLiteral("max-connections is 1 to %1, not %2").arg(kMostConnections).arg(settings.maxConnections);
     std::map<int, QString> ports;  // every listener's port, and whose it is
     for (const ProjectorSettings &projector : settings.projectors) {
         const QString who = projectorName(projector);

@@ -6,6 +6,7 @@
 //   [bridge]
 //   listen = 192.168.10.5
 //   log = /var/log/orva-bridge/exchange.log
+//   max-connections = 32          per listener
 //
 //   [hall-left]                 one section per projector, its name the id
 //   device = /dev/ttyUSB0
@@ -35,6 +36,7 @@ struct BridgeSettings {
     QString listen = QStringLiteral("127.0.0.1");
     QString log;          // empty: no exchange log
     bool noPassword = false;
+    int maxConnections = 32;  // per listener
     std::vector<ProjectorSettings> projectors;
 };
 

@@ -119,7 +119,7 @@ void PjlinkServer::closeAll()
 void PjlinkServer::onNewConnection()
 {
     const auto log = [this](const QString &text) { emit logLine(text); };
-    while (QTcpSocket *socket = nextAdmitted(m_server, m_sessions, "PJLink", log)) {
+    while (QTcpSocket *socket = nextAdmitted(m_server, m_sessions, m_maxConnections, "PJLink", log)) {
         ++m_sessions;
         auto *session = new Session(socket, m_identity.password, m_idleMs, this);
         session->work = [this, session] { work(session); };

@@ -3,6 +3,7 @@
 // a password is set), then one request at a time per connection, each answered
 // from the projector's queue.
 
+#include "Listener.h"
 #include "Pjlink.h"
 
 #include <QByteArray>
@@ -37,6 +38,8 @@ public:
     void closeAll();
     // The idle time after which a silent connection is closed (PJLink's 30 s).
     void setIdleTimeout(int ms) { m_idleMs = ms; }
+    // How many connections may be open at once; the next is closed.
+    void setMaxConnections(int n) { m_maxConnections = n; }
 
 signals:
     void logLine(const QString &text);
@@ -52,6 +55,7 @@ private:
     QTcpServer m_server;
     int m_sessions = 0;
     int m_idleMs = pjlink::kIdleTimeoutMs;
+    int m_maxConnections = kDefaultMaxConnections;
 };
 
 } // namespace bridge

@@ -24,6 +24,12 @@ public:
     // Its listeners on `address`; false, with a log line, when one cannot listen.
     bool listen(const QHostAddress &address);
     void start() { m_queue.start(); }
+    // How many connections each listener takes at once.
+    void setMaxConnections(int n)
+    {
+        m_pjlink.setMaxConnections(n);
+        m_raw.setMaxConnections(n);
+    }
     // The service ends: what waits is answered with `why`, the port and the
     // connections closed.
     void stop(const QString &why);

@@ -22,7 +22,7 @@ bool RawServer::listen(const QHostAddress &address, quint16 port)
 void RawServer::onNewConnection()
 {
     const auto log = [this](const QString &text) { emit logLine(text); };
-    while (QTcpSocket *socket = nextAdmitted(m_server, m_connections, "raw port", log)) {
+    while (QTcpSocket *socket = nextAdmitted(m_server, m_connections, m_maxConnections, "raw port", log)) {
         ++m_connections;
         connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
         const QPointer<QTcpSocket> client(socket);

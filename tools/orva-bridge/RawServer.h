@@ -5,6 +5,8 @@
 // in the projector's queue, and its reply goes back to that client; characters
 // that come while no command waits go to every raw client.
 
+#include "Listener.h"
+
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
@@ -24,6 +26,8 @@ public:
     bool listen(const QHostAddress &address, quint16 port);
     quint16 port() const { return m_server.serverPort(); }
     QString errorString() const { return m_server.errorString(); }
+    // How many connections may be open at once; the next is closed.
+    void setMaxConnections(int n) { m_maxConnections = n; }
 
 signals:
     void logLine(const QString &text);
@@ -34,6 +38,7 @@ private:
     ProjectorQueue &m_queue;
     QTcpServer m_server;
     int m_connections = 0;
+    int m_maxConnections = kDefaultMaxConnections;
 };
 
 } // namespace bridge

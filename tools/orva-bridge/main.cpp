@@ -88,10 +88,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Log every exchange to FILE."), QStringLiteral("FILE"));
     const QCommandLineOption config(QStringLiteral("config"),
                                     QStringLiteral("Serve the projectors of this configuration file (INI: a [bridge] section, "
-                                                   "one section per projector) instead of --device's one; --listen, --log "
-                                                   "and --no-password stand over its [bridge] settings."),
+                                                   "one section per projector) instead of --device's one; --listen, --log, "
+                                                   "--no-password and --max-connections stand over its [bridge] settings."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({device, speed, pjlinkPort, rawPort, listen, passwordFile, noPassword, name, log, config});
+    const QCommandLineOption maxConnections(QStringLiteral("max-connections"),
+                                            QStringLiteral("Connections each listener takes at once (default 32; at most 256)."),
+                                            QStringLiteral("N"));
+    parser.addOptions({device, speed, pjlinkPort, rawPort, listen, passwordFile, noPassword, name, log, config, maxConnections});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -124,6 +127,12 @@ int main(int argc, char *argv[])
     if (parser.isSet(log))
         settings.log = parser.value(log);
     settings.noPassword = settings.noPassword || parser.isSet(noPassword);
+    if (parser.isSet(maxConnections)) {
+        bool ok = false;
+        settings.maxConnections = parser.value(maxConnections).toInt(&ok);
+        if (!ok)
+            usageError(QStringLiteral("--max-connections takes a number"));
+    }
     if (const QString error = bridge::checkSettings(settings); !error.isEmpty())
         usageError(error);
     std::vector<QByteArray> passwords;
@@ -151,6 +160,7 @@ int main(int argc, char *argv[])
         auto &projector = *projectors.emplace_back(
             std::make_unique<bridge::Projector>(settings.projectors[i], passwords[i], exchangeLog.get()));
         QObject::connect(&projector, &bridge::Projector::logLine, &logLine);
+        projector.setMaxConnections(settings.maxConnections);
         if (!projector.listen(address))
             return 1;
     }
