@@ -594,8 +594,8 @@ private slots:
         config.close();
         bridge::BridgeSettings read;
         QString why = bridge::readConfig(config.fileName(), QStringLiteral("/dev/ttyS0"), read);
-        if (why.isEmpty() && !bridge::checkSettings(read).isEmpty())
-            why = config.fileName() + QStringLiteral(": ") + bridge::checkSettings(read);
+        if (const QString unusable = why.isEmpty() ? bridge::checkSettings(read) : QString(); !unusable.isEmpty())
+            why = config.fileName() + QStringLiteral(": ") + unusable;
         if (!error.isEmpty()) {
             QVERIFY2(why.contains(error) && why.startsWith(config.fileName()), qPrintable(why));
             return;

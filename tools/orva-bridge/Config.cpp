@@ -101,7 +101,7 @@ QString readConfig(const QString &path, const QString &defaultDevice, BridgeSett
         file.beginGroup(section);
         if (section == kBridgeSection) {
             if (const QString key = unknownKey(file, kBridgeKeys); !key.isEmpty())
-                return fail(QStringLiteral("[bridge] %1").arg(key), QStringLiteral("no such setting (listen, log, no-password, max-connections)"));
+                return fail(QStringLiteral("[bridge] %1").arg(key), QStringLiteral("no such setting (%1)").arg(kBridgeKeys.join(QStringLiteral(", "))));
             settings.listen = file.contains(kBridgeKeys[0]) ? text(file, kBridgeKeys[0]) : settings.listen;
             settings.log = text(file, kBridgeKeys[1]);
             if (file.contains(kBridgeKeys[2]) && !readYesNo(text(file, kBridgeKeys[2]), settings.noPassword))
@@ -123,7 +123,7 @@ QString readConfig(const QString &path, const QString &defaultDevice, BridgeSett
         projector.id = section;
         if (const QString key = unknownKey(file, kProjectorKeys); !key.isEmpty())
             return fail(QStringLiteral("[%1] %2").arg(section, key),
-                        QStringLiteral("no such setting (device, speed, pjlink, raw, name, password-file)"));
+                        QStringLiteral("no such setting (%1)").arg(kProjectorKeys.join(QStringLiteral(", "))));
         const auto value = [&file](const QString &key, const QString &otherwise) {
             return file.contains(key) ? text(file, key) : otherwise;
         };
