@@ -2,7 +2,7 @@
 # Installs the Debian packages the panel needs to build, run and test, when missing.
 # Usage: scripts/deps.sh [extra packages...]
 set -euo pipefail
-packages=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic help2man "$@")
+packages=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev libmosquitto-dev fonts-ipafont-gothic help2man "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -3,6 +3,8 @@
 
 #include "Config.h"
 
+#include "Mqtt.h"
+
 #include <QFile>
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -16,8 +18,12 @@ namespace bridge {
 namespace {
 
 const QString kBridgeSection = QStringLiteral("bridge");
-const QStringList kBridgeKeys = {QStringLiteral("listen"), QStringLiteral("log"), QStringLiteral("no-password"),
-                                 QStringLiteral("max-connections")};
+const QStringList kBridgeKeys = {QStringLiteral("listen"),       QStringLiteral("log"),
+                                 QStringLiteral("no-password"),  QStringLiteral("max-connections"),
+                                 QStringLiteral("mqtt"),         QStringLiteral("mqtt-ca-file"),
+                                 QStringLiteral("mqtt-user"),    QStringLiteral("mqtt-password-file"),
+                                 QStringLiteral("mqtt-id"),      QStringLiteral("poll"),
+                                 QStringLiteral("mqtt-send")};
 // A listener's connections at once: each takes a file descriptor, of the 1024 a
 // service has by default.
 constexpr int kMostConnections = 256;
@@ -106,17 +112,23 @@ QString readConfig(const QString &path, const QString &defaultDevice, BridgeSett
             settings.log = text(file, kBridgeKeys[1]);
             if (file.contains(kBridgeKeys[2]) && !readYesNo(text(file, kBridgeKeys[2]), settings.noPassword))
                 return fail(QStringLiteral("[bridge] no-password"), QStringLiteral("takes true or false"));
-            if (file.contains(kBridgeKeys[3])) {
-                bool ok = false;
-                settings.maxConnections = text(file, kBridgeKeys[3]).toInt(&ok);
-                if (!ok)
-                    return fail(QStringLiteral("[bridge] max-connections"), QStringLiteral("takes a number"));
-            }
+            for (auto [key, number] : {std::pair{kBridgeKeys[3], &settings.maxConnections}, std::pair{kBridgeKeys[9], &settings.mqtt.pollSeconds}})
+                if (file.contains(key)) {
+                    bool ok = false;
+                    *number = text(file, key).toInt(&ok);
+                    if (!ok)
+                        return fail(QStringLiteral("[bridge] %1").arg(key), QStringLiteral("takes a number"));
+                }
+            for (auto [key, value] : {std::pair{kBridgeKeys[4], &settings.mqtt.url}, std::pair{kBridgeKeys[5], &settings.mqtt.caFile},
+                                      std::pair{kBridgeKeys[6], &settings.mqtt.user}, std::pair{kBridgeKeys[7], &settings.mqtt.passwordFile},
+                                      std::pair{kBridgeKeys[8], &settings.mqtt.bridgeId}})
+                *value = text(file, key);
+            if (file.contains(kBridgeKeys[10]) && !readYesNo(text(file, kBridgeKeys[10]), settings.mqtt.allowSend))
+                return fail(QStringLiteral("[bridge] mqtt-send"), QStringLiteral("takes true or false"));
             file.endGroup();
             continue;
         }
-        static const QRegularExpression kId(QStringLiteral("^[A-Za-z0-9._-]+$"));
-        if (!kId.match(section).hasMatch())
+        if (!mqtt::isId(section))
             return fail(QStringLiteral("[%1]").arg(section),
                         QStringLiteral("a projector's id is letters, digits, '.', '_' and '-'"));
         ProjectorSettings projector;
@@ -150,15 +162,32 @@ QString checkSettings(const BridgeSettings &settings)
         return QStringLiteral("listen takes an IP address, not \"%1\"").arg(settings.listen);
     if (settings.maxConnections < 1 || settings.maxConnections > kMostConnections)
         return QStringLiteral("max-connections is 1 to %1, not %2").arg(kMostConnections).arg(settings.maxConnections);
+    const bool mqtt = !settings.mqtt.url.isEmpty();
+    if (QString why; mqtt && !mqtt::parseUrl(settings.mqtt.url, &why))
+        return why;
+    if (!mqtt && (!settings.mqtt.caFile.isEmpty() || !settings.mqtt.user.isEmpty() || !settings.mqtt.passwordFile.isEmpty()))
+        return QStringLiteral("the MQTT settings need mqtt, the broker");
+    if (!settings.mqtt.passwordFile.isEmpty() && settings.mqtt.user.isEmpty())
+        return QStringLiteral("mqtt-password-file needs mqtt-user");
+    if (!settings.mqtt.bridgeId.isEmpty() && !mqtt::isId(settings.mqtt.bridgeId))
+        return QStringLiteral("mqtt-id is letters, digits, '.', '_' and '-', not \"%1\"").arg(settings.mqtt.bridgeId);
+    if (settings.mqtt.pollSeconds < 1 || settings.mqtt.pollSeconds > kLongestPollSeconds)
+        return QStringLiteral("poll is 1 to %1 seconds, not %2").arg(kLongestPollSeconds).arg(settings.mqtt.pollSeconds);
     std::map<int, QString> ports;  // every listener's port, and whose it is
+    QStringList ids;
     for (const ProjectorSettings &projector : settings.projectors) {
         const QString who = projectorName(projector);
         if (projector.device.isEmpty())
             return QStringLiteral("%1 has no device").arg(who);
         if (projector.speed != QLatin1String("19200") && projector.speed != QLatin1String("9600"))
             return QStringLiteral("%1: the speed is 19200 or 9600, not \"%2\"").arg(who, projector.speed);
-        if (projector.pjlink == 0 && projector.raw == 0)
-            return QStringLiteral("%1 has neither a PJLink port nor a raw port").arg(who);
+        if (projector.pjlink == 0 && projector.raw == 0 && !mqtt)
+            return QStringLiteral("%1 has neither a PJLink port nor a raw port (nor MQTT)").arg(who);
+        if (!projector.id.isEmpty() && !mqtt::isId(projector.id))
+            return QStringLiteral("%1: an id is letters, digits, '.', '_' and '-'").arg(who);
+        if (ids.contains(projector.id))
+            return QStringLiteral("two projectors are %1: give each its own id").arg(who);
+        ids << projector.id;
         for (auto [port, what] : {std::pair{projector.pjlink, "PJLink"}, std::pair{projector.raw, "raw"}}) {
             if (port < 0 || port > 65535)
                 return QStringLiteral("%1: %2 takes a port number, not %3").arg(who, QLatin1String(what)).arg(port);

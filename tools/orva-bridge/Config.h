@@ -7,6 +7,8 @@
 //   listen = 192.168.10.5
 //   log = /var/log/orva-bridge/exchange.log
 //   max-connections = 32          per listener
+//   mqtt = mqtt://broker.example:1883   the broker (mqtts:// with TLS); none if unset
+//   mqtt-ca-file, mqtt-user, mqtt-password-file, mqtt-id, poll, mqtt-send
 //
 //   [hall-left]                 one section per projector, its name the id
 //   device = /dev/ttyUSB0
@@ -32,11 +34,23 @@ struct ProjectorSettings {
     QString passwordFile; // empty: no authentication
 };
 
+// The MQTT broker and what the bridge does on it.
+struct MqttSettings {
+    QString url;            // mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; empty: no MQTT
+    QString caFile;         // mqtts://: the CA certificates; empty: the system's
+    QString user;           // empty: none
+    QString passwordFile;   // its first line is the broker password
+    QString bridgeId;       // the bridge's name on the broker; empty: the host name
+    int pollSeconds = 10;
+    bool allowSend = false; // send/set takes raw command texts
+};
+
 struct BridgeSettings {
     QString listen = QStringLiteral("127.0.0.1");
     QString log;          // empty: no exchange log
     bool noPassword = false;
     int maxConnections = 32;  // per listener
+    MqttSettings mqtt;
     std::vector<ProjectorSettings> projectors;
 };
 
@@ -47,6 +61,9 @@ QString readConfig(const QString &path, const QString &defaultDevice, BridgeSett
 // Why these settings cannot be served (a wrong speed or port, two listeners on one
 // port, a listener beyond the loopback without a password ...), or empty.
 QString checkSettings(const BridgeSettings &settings);
+
+// How long between polls may be, in seconds.
+inline constexpr int kLongestPollSeconds = 3600;
 
 // The password: the first line of the file, blanks trimmed; empty, or why not.
 QString readPassword(const QString &path, QByteArray &password);

@@ -85,9 +85,9 @@ const PowerRow *powerRow(QStringView reply)
 const std::vector<InputRow> &inputRows()
 {
     static const std::vector<InputRow> rows = {
-        {"11", "Command27", "1"},  // PC1: Computer 1
-        {"12", "Command28", "2"},  // PC2: Computer 2
-        {"21", "Command29", "3"},  // Video
+        {"11", "Command27", "1", "PC1"},  // Computer 1
+        {"12", "Command28", "2", "PC2"},  // Computer 2
+        {"21", "Command29", "3", "Video"},
     };
     return rows;
 }
@@ -105,18 +105,28 @@ const std::vector<MuteRow> &muteRows()
     return rows;
 }
 
-std::optional<QByteArray> muteAnswer(QStringView reply)
+std::optional<Mutes> mutes(QStringView reply)
 {
     const QStringView key = reply.left(2);
     if (key == u"00" || key == u"80")  // nothing muted (no signal: nothing muted either)
-        return QByteArray("30");
+        return Mutes{};
     if (key == u"01")
-        return QByteArray("11");
+        return Mutes{true, false};
     if (key == u"02")
-        return QByteArray("21");
+        return Mutes{false, true};
     if (key == u"03")
-        return QByteArray("31");
+        return Mutes{true, true};
     return std::nullopt;
+}
+
+std::optional<QByteArray> muteAnswer(QStringView reply)
+{
+    const std::optional<Mutes> m = mutes(reply);
+    if (!m)
+        return std::nullopt;
+    if (m->video == m->audio)
+        return QByteArray(m->video ? "31" : "30");
+    return QByteArray(m->video ? "11" : "21");
 }
 
 std::optional<QByteArray> lampAnswer(QStringView hoursReply, QStringView modeReply)

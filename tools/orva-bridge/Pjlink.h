@@ -54,6 +54,7 @@ struct InputRow {
     const char *pjlink;   // "11"
     const char *control;  // "Command27"
     const char *reply;    // "1"
+    const char *name;     // the source's name on the panel: "PC1"
 };
 const std::vector<InputRow> &inputRows();
 
@@ -64,6 +65,13 @@ struct MuteRow {
     std::vector<const char *> controls; // "Command21" ...
 };
 const std::vector<MuteRow> &muteRows();
+// The two mutes from the mute status reply ("03" CR: both on; "80" CR, no signal:
+// neither); nothing where it tells none (in standby, "FF", nothing can be muted).
+struct Mutes {
+    bool video = false;
+    bool audio = false;
+};
+std::optional<Mutes> mutes(QStringView reply);
 // AVMT ? from the mute status reply ("03" CR: "31"); nothing where it tells none.
 std::optional<QByteArray> muteAnswer(QStringView reply);
 

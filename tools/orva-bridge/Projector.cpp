@@ -18,6 +18,23 @@ Projector::Projector(const ProjectorSettings &settings, const QByteArray &passwo
     connect(&m_raw, &RawServer::logLine, this, &Projector::log);
 }
 
+void Projector::serveMqtt(const MqttEndpoint &endpoint, const MqttProjectorSettings &settings)
+{
+    m_mqtt = std::make_unique<MqttProjector>(m_queue, endpoint, settings);
+    connect(m_mqtt.get(), &MqttProjector::logLine, this, &Projector::log);
+}
+
+bool Projector::start()
+{
+    m_queue.start();
+    QString error;
+    if (m_mqtt && !m_mqtt->start(&error)) {
+        log(QStringLiteral("MQTT: %1").arg(error));
+        return false;
+    }
+    return true;
+}
+
 void Projector::log(const QString &text)
 {
     emit logLine(m_settings.id.isEmpty() ? text : m_settings.id + QStringLiteral(": ") + text);
@@ -44,6 +61,8 @@ bool Projector::listen(const QHostAddress &address)
 
 void Projector::stop(const QString &why)
 {
+    if (m_mqtt)
+        m_mqtt->stop();
     m_queue.stop(why);
     m_pjlink.closeAll();
 }

@@ -4,12 +4,14 @@
 // that is unplugged or silent never delays another.
 
 #include "Config.h"
+#include "MqttProjector.h"
 #include "PjlinkServer.h"
 #include "ProjectorQueue.h"
 #include "RawServer.h"
 
 #include <QHostAddress>
 #include <QObject>
+#include <memory>
 
 class ExchangeLog;
 
@@ -23,7 +25,11 @@ public:
 
     // Its listeners on `address`; false, with a log line, when one cannot listen.
     bool listen(const QHostAddress &address);
-    void start() { m_queue.start(); }
+    // Its state and commands on an MQTT broker too.
+    void serveMqtt(const MqttEndpoint &endpoint, const MqttProjectorSettings &settings);
+    // The port opened (and the broker connected); false, with a log line, when the
+    // MQTT connection cannot be set up.
+    bool start();
     // How many connections each listener takes at once.
     void setMaxConnections(int n)
     {
@@ -50,6 +56,7 @@ private:
     ProjectorQueue m_queue;
     PjlinkServer m_pjlink;
     RawServer m_raw;
+    std::unique_ptr<MqttProjector> m_mqtt;  // after the queue it asks, so gone before it
 };
 
 } // namespace bridge

@@ -38,13 +38,13 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
     connect(&engine, &ExchangeEngine::received, this, &ProjectorQueue::onReceived);
     connect(&engine, &ExchangeEngine::transmitted, this, [this](const QString &, bool sent) {
         if (!sent && m_current)
-            finishCurrent({false, QString(), QStringLiteral("the projector's port is closed")});
+            finishCurrent({false, QString(), QStringLiteral("the projector's port is closed"), true});
     });
     connect(&engine, &ExchangeEngine::replyWindowEnded, this, [this](bool) {
         if (!m_current)
             return;
         if (m_reply.isEmpty())
-            finishCurrent({false, QString(), QStringLiteral("no reply from the projector")});
+            finishCurrent({false, QString(), QStringLiteral("no reply from the projector"), true});
         else
             finishCurrent({true, m_reply, QString()});
     });
@@ -152,7 +152,7 @@ void ProjectorQueue::sendNext()
     m_waiting.pop_front();
     m_reply.clear();
     if (!m_serial->portOpen()) {
-        finishCurrent({false, QString(), QStringLiteral("the projector's port is closed")});
+        finishCurrent({false, QString(), QStringLiteral("the projector's port is closed"), true});
         return;
     }
     m_engine->startFreshReply();

@@ -22,6 +22,7 @@ struct Reply {
     bool answered = false;  // a reply came: `text` holds it
     QString text;           // the reply's characters
     QString error;          // else why not: no reply, port closed, queue full ...
+    bool unreachable = false;  // not answered because the projector is not there: no reply, port closed
 };
 
 using ClientId = quintptr;

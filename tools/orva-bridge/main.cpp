@@ -1,7 +1,8 @@
 // orva-bridge: a service that owns the projector's serial port and serves the
-// room's control systems over PJLink class 1.
+// room's control systems over PJLink class 1 and MQTT.
 
 #include "Config.h"
+#include "Mqtt.h"
 #include "Projector.h"
 #include "exchange/ExchangeLog.h"
 #include "serial/QtSerialControl.h"
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -62,8 +64,8 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Owns the projector's serial port and serves it to the room's control systems over PJLink class 1,\n"
-        "one command on the line at a time."));
+        "Owns the projector's serial port and serves it to the room's control systems over PJLink class 1\n"
+        "and MQTT, one command on the line at a time."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QString defaultDevice = defaultComDevices().value(1);
@@ -94,14 +96,35 @@ int main(int argc, char *argv[])
     const QCommandLineOption maxConnections(QStringLiteral("max-connections"),
                                             QStringLiteral("Connections each listener takes at once (default 32; at most 256)."),
                                             QStringLiteral("N"));
-    parser.addOptions({device, speed, pjlinkPort, rawPort, listen, passwordFile, noPassword, name, log, config, maxConnections});
+    const QCommandLineOption id(QStringLiteral("id"),
+                                QStringLiteral("The projector's id in its MQTT topics (default from the device: ttyUSB0 ...)."),
+                                QStringLiteral("ID"));
+    const QCommandLineOption mqtt(QStringLiteral("mqtt"),
+                                  QStringLiteral("Publish the state and take commands on this MQTT broker: mqtt://HOST[:PORT] "
+                                                 "or mqtts://HOST[:PORT] (TLS)."),
+                                  QStringLiteral("URL"));
+    const QCommandLineOption mqttCaFile(QStringLiteral("mqtt-ca-file"),
+                                        QStringLiteral("mqtts://: the CA certificates to check the broker with (default the system's)."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption mqttUser(QStringLiteral("mqtt-user"), QStringLiteral("User name at the broker."), QStringLiteral("NAME"));
+    const QCommandLineOption mqttPasswordFile(QStringLiteral("mqtt-password-file"),
+                                              QStringLiteral("File whose first line is the broker password."), QStringLiteral("FILE"));
+    const QCommandLineOption mqttId(QStringLiteral("mqtt-id"), QStringLiteral("The bridge's name on the broker (default the host name)."),
+                                    QStringLiteral("ID"));
+    const QCommandLineOption poll(QStringLiteral("poll"),
+                                  QStringLiteral("Seconds between polls of power, input and mute for MQTT (default 10); the lamp and "
+                                                 "temperatures every sixth poll."),
+                                  QStringLiteral("SECONDS"));
+    const QCommandLineOption mqttSend(QStringLiteral("mqtt-send"), QStringLiteral("Take raw command texts on MQTT (send/set)."));
+    parser.addOptions({device, speed, pjlinkPort, rawPort, listen, passwordFile, noPassword, name, log, config, maxConnections, id,
+                       mqtt, mqttCaFile, mqttUser, mqttPasswordFile, mqttId, poll, mqttSend});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
 
     bridge::BridgeSettings settings;
     if (parser.isSet(config)) {
-        for (const QCommandLineOption *one : {&device, &speed, &pjlinkPort, &rawPort, &passwordFile, &name})
+        for (const QCommandLineOption *one : {&device, &speed, &pjlinkPort, &rawPort, &passwordFile, &name, &id})
             if (parser.isSet(*one))
                 usageError(QStringLiteral("--%1 is a setting of the configuration file's projectors: give one or the other")
                                .arg(one->names().first()));
@@ -113,6 +136,11 @@ int main(int argc, char *argv[])
         projector.speed = parser.value(speed);
         projector.name = parser.value(name);
         projector.passwordFile = parser.value(passwordFile);
+        // An id names the projector in the log, and on MQTT in its topics.
+        if (parser.isSet(id))
+            projector.id = parser.value(id);
+        else if (parser.isSet(mqtt))
+            projector.id = mqtt::idFromDevice(projector.device);
         for (auto [option, port] : {std::pair{&pjlinkPort, &projector.pjlink}, std::pair{&rawPort, &projector.raw}}) {
             bool ok = false;
             *port = parser.value(*option).toInt(&ok);
@@ -133,8 +161,30 @@ int main(int argc, char *argv[])
         if (!ok)
             usageError(QStringLiteral("--max-connections takes a number"));
     }
+    // The command line's MQTT settings, likewise.
+    for (auto [option, value] : {std::pair{&mqtt, &settings.mqtt.url}, std::pair{&mqttCaFile, &settings.mqtt.caFile},
+                                 std::pair{&mqttUser, &settings.mqtt.user}, std::pair{&mqttPasswordFile, &settings.mqtt.passwordFile},
+                                 std::pair{&mqttId, &settings.mqtt.bridgeId}})
+        if (parser.isSet(*option))
+            *value = parser.value(*option);
+    settings.mqtt.allowSend = settings.mqtt.allowSend || parser.isSet(mqttSend);
+    if (parser.isSet(poll)) {
+        bool ok = false;
+        settings.mqtt.pollSeconds = parser.value(poll).toInt(&ok);
+        if (!ok)
+            usageError(QStringLiteral("--poll takes a number of seconds"));
+    }
+    if (settings.mqtt.bridgeId.isEmpty())
+        settings.mqtt.bridgeId = mqtt::idFromDevice(QSysInfo::machineHostName());  // a host name made an id
     if (const QString error = bridge::checkSettings(settings); !error.isEmpty())
         usageError(error);
+    bridge::MqttEndpoint broker;
+    if (const auto url = mqtt::parseUrl(settings.mqtt.url)) {
+        broker = {url->host, url->port, url->tls, settings.mqtt.caFile, settings.mqtt.user, {}};
+        if (!settings.mqtt.passwordFile.isEmpty())
+            if (const QString error = bridge::readPassword(settings.mqtt.passwordFile, broker.password); !error.isEmpty())
+                usageError(error);
+    }
     std::vector<QByteArray> passwords;
     for (const bridge::ProjectorSettings &projector : settings.projectors) {
         QByteArray &password = passwords.emplace_back();
@@ -163,9 +213,29 @@ int main(int argc, char *argv[])
         projector.setMaxConnections(settings.maxConnections);
         if (!projector.listen(address))
             return 1;
+        if (!broker.host.isEmpty()) {
+            const bridge::ProjectorSettings &one = settings.projectors[i];
+            // Home Assistant's device: the projector's name where one was given, else its id.
+            const QString shown = one.name != bridge::ProjectorSettings().name ? one.name : one.id;
+            projector.serveMqtt(broker, {settings.mqtt.bridgeId, one.id, shown, settings.mqtt.pollSeconds * 1000, settings.mqtt.allowSend});
+        }
+    }
+    std::unique_ptr<bridge::MqttBridge> onBroker;
+    if (!broker.host.isEmpty()) {
+        QStringList ids;
+        for (const bridge::ProjectorSettings &one : settings.projectors)
+            ids << one.id;
+        onBroker = std::make_unique<bridge::MqttBridge>(broker, settings.mqtt.bridgeId, ids);
+        QObject::connect(onBroker.get(), &bridge::MqttBridge::logLine, &logLine);
+        if (QString error; !onBroker->start(&error)) {
+            logLine(QStringLiteral("MQTT: %1").arg(error));
+            return 1;
+        }
+        logLine(QStringLiteral("MQTT: to %1 as %2").arg(settings.mqtt.url, settings.mqtt.bridgeId));
     }
     for (auto &projector : projectors)
-        projector->start();
+        if (!projector->start())
+            return 1;
 
     // SIGTERM and SIGINT: every waiting command answered with an error, the port closed.
     if (::pipe2(g_signalPipe, O_CLOEXEC) != 0)
@@ -174,6 +244,8 @@ int main(int argc, char *argv[])
     QObject::connect(&ending, &QSocketNotifier::activated, &app, [&] {
         for (auto &projector : projectors)
             projector->stop(QStringLiteral("the bridge is ending"));
+        if (onBroker)
+            onBroker->stop();
         logLine(QStringLiteral("ended"));
         QCoreApplication::quit();
     });

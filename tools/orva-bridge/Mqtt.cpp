@@ -1,0 +1,420 @@
+#include "Mqtt.h"
+
+#include "Commands.h"
+#include "Pjlink.h"
+#include "exchange/StatusDecoding.h"
+#include "exchange/TraceRule.h"
+#include "keys/CommandTable.h"
+#include "keys/ControlNames.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace mqtt {
+
+namespace {
+
+QString fromView(std::string_view s)
+{
+    return QString::fromLatin1(s.data(), qsizetype(s.size()));
+}
+
+// A status line's words without the blanks around them.
+QByteArray words(const QString &status)
+{
+    return status.trimmed().toUtf8();
+}
+
+QByteArray onOff(bool on)
+{
+    return on ? "ON" : "OFF";
+}
+
+// Home Assistant's ids are letters, digits, '_' and '-'.
+QString nodeId(const QString &id)
+{
+    return QStringLiteral("orva_") + QString(id).replace(u'.', u'_');
+}
+
+} // namespace
+
+std::optional<BrokerUrl> parseUrl(const QString &url, QString *why)
+{
+    const auto fail = [why, &url](const QString &text) -> std::optional<BrokerUrl> {
+        if (why)
+            *why = QStringLiteral("the broker is mqtt://HOST[:PORT] or mqtts://HOST[:PORT], not \"%1\": %2").arg(url, text);
+        return std::nullopt;
+    };
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid())
+        return fail(QStringLiteral("not a URL"));
+    BrokerUrl out;
+    if (parsed.scheme() == QLatin1String("mqtts"))
+        out.tls = true;
+    else if (parsed.scheme() != QLatin1String("mqtt"))
+        return fail(QStringLiteral("the scheme is mqtt or mqtts"));
+    out.host = parsed.host();
+    if (out.host.isEmpty())
+        return fail(QStringLiteral("no host"));
+    if (!parsed.userInfo().isEmpty() || (!parsed.path().isEmpty() && parsed.path() != QLatin1String("/"))
+        || parsed.hasQuery() || parsed.hasFragment())
+        return fail(QStringLiteral("a user, path or query belongs in the settings, not the URL"));
+    out.port = parsed.port(out.tls ? kTlsPort : kPort);
+    if (out.port < 1 || out.port > 65535)
+        return fail(QStringLiteral("the port is 1 to 65535"));
+    return out;
+}
+
+bool isId(const QString &id)
+{
+    static const QRegularExpression kId(QStringLiteral("^[A-Za-z0-9._-]+$"));
+    return kId.match(id).hasMatch();
+}
+
+QString idFromDevice(const QString &device)
+{
+    QString id = device;
+    if (id.startsWith(QLatin1String("tcp://")))
+        id = id.mid(6).replace(u':', u'-');
+    else
+        id = id.section(u'/', -1);
+    static const QRegularExpression kOther(QStringLiteral("[^A-Za-z0-9._-]"));
+    id.replace(kOther, QStringLiteral("-"));
+    return id.isEmpty() ? QStringLiteral("projector") : id;
+}
+
+QString topic(const QString &id, QStringView leaf)
+{
+    return QStringLiteral("orva/%1/%2").arg(id, leaf);
+}
+
+QString bridgeTopic(const QString &bridgeId, QStringView leaf)
+{
+    return QStringLiteral("orva/bridge/%1/%2").arg(bridgeId, leaf);
+}
+
+// --- state ---
+
+State powerState(QStringView reply)
+{
+    const QString trace = traceText(reply);
+    const std::optional<QString> text = decoding::lookup(decoding::powerStatusTable(), 4, trace);
+    const std::optional<QString> word = decoding::powerWord(trace);
+    const pjlink::PowerRow *row = pjlink::powerRow(reply);
+    if (!text || !word || !row)
+        return {};
+    // The machine form: a projector in standby is off.
+    const QByteArray power = *word == QLatin1String("standby") ? QByteArray("off") : word->toUtf8();
+    // A fault or a warning: any error status PJLink would report for it.
+    const bool problem = QByteArrayView(row->erst) != "000000";
+    return {{QStringLiteral("power"), power},
+            {QStringLiteral("power/text"), words(*text)},
+            {QStringLiteral("fault"), problem ? words(*text) : QByteArray("none")},
+            {QStringLiteral("problem"), onOff(problem)}};
+}
+
+State inputState(QStringView reply)
+{
+    for (const pjlink::InputRow &row : pjlink::inputRows())
+        if (reply.startsWith(QLatin1String(row.reply)) && reply.size() > 1 && reply[1] == u'\r')
+            return {{QStringLiteral("input"), QByteArray(row.name)}};
+    // An input the panel has no button for: the status line's words.
+    if (const std::optional<QString> text = decoding::lookup(decoding::inputTable(), 2, traceText(reply)))
+        return {{QStringLiteral("input"), words(*text)}};
+    return {};
+}
+
+State muteState(QStringView reply)
+{
+    std::optional<pjlink::Mutes> m = pjlink::mutes(reply);
+    if (!m && reply.startsWith(u"FF"))  // standby: nothing is muted
+        m = pjlink::Mutes{};
+    if (!m)
+        return {};
+    return {{QStringLiteral("mute/video"), onOff(m->video)}, {QStringLiteral("mute/audio"), onOff(m->audio)}};
+}
+
+State lampHoursState(QStringView reply)
+{
+    if (const std::optional<int> hours = decoding::lampHours(reply))
+        return {{QStringLiteral("lamp/hours"), QByteArray::number(*hours)}};
+    return {};
+}
+
+State lampModeState(QStringView reply)
+{
+    if (const std::optional<QString> text = decoding::lookup(decoding::lampModeTable(), 4, traceText(reply)))
+        return {{QStringLiteral("lamp/mode"), words(*text)}};
+    return {};
+}
+
+State temperatureState(QStringView reply)
+{
+    const decoding::Temperatures t = decoding::temperatures(reply);
+    State out;
+    int n = 0;
+    for (const std::optional<double> &value : {t.s1, t.s2, t.s3}) {
+        ++n;
+        if (value)
+            out.emplace_back(QStringLiteral("temperature/%1").arg(n), QByteArray::number(*value));
+    }
+    return out;
+}
+
+const std::vector<Query> &queries()
+{
+    static const std::vector<Query> rows = {
+        {"CR0", "Command44", powerState, true},
+        {"CR1", "Command45", inputState, true},
+        {"CRA", "", muteState, true},
+        {"CR3", "Command46", lampHoursState, false},
+        {"CR7", "", lampModeState, false},
+        {"CR6", "Command54", temperatureState, false},
+    };
+    return rows;
+}
+
+const Query *findQuery(QStringView code)
+{
+    for (const Query &q : queries())
+        if (code == QLatin1String(q.code))
+            return &q;
+    return nullptr;
+}
+
+QStringList stateLeaves()
+{
+    return {QStringLiteral("availability"), QStringLiteral("power"),       QStringLiteral("power/text"),
+            QStringLiteral("input"),        QStringLiteral("mute/video"),  QStringLiteral("mute/audio"),
+            QStringLiteral("lamp/hours"),   QStringLiteral("lamp/mode"),   QStringLiteral("temperature/1"),
+            QStringLiteral("temperature/2"), QStringLiteral("temperature/3"), QStringLiteral("fault"),
+            QStringLiteral("problem"),      QStringLiteral("status")};
+}
+
+// --- commands ---
+
+const std::vector<CommandTopicRow> &commandTopics()
+{
+    static const std::vector<CommandTopicRow> rows = {
+        {CommandTopic::Power, "power/set", "ON or OFF"},
+        {CommandTopic::Input, "input/set", "PC1, PC2 or Video"},
+        {CommandTopic::Mute, "mute/set", "VIDEO ON, VIDEO OFF, AUDIO ON, AUDIO OFF, ON or OFF"},
+        {CommandTopic::Command, "command/set", "a command name of orva-ctl list"},
+        {CommandTopic::Send, "send/set", "a command text of printable ASCII"},
+    };
+    return rows;
+}
+
+QStringList inputNames()
+{
+    QStringList names;
+    for (const pjlink::InputRow &row : pjlink::inputRows())
+        names << QLatin1String(row.name);
+    return names;
+}
+
+std::optional<std::vector<Step>> steps(CommandTopic topic, const QByteArray &payload)
+{
+    const QString text = QString::fromUtf8(payload).trimmed();
+    const QString upper = text.toUpper().simplified();
+    const auto button = [](const char *control) { return Step{QLatin1String(control), QString()}; };
+    switch (topic) {
+    case CommandTopic::Power:
+        if (upper == QLatin1String("ON"))
+            return std::vector<Step>{button("Command17")};
+        if (upper == QLatin1String("OFF"))
+            return std::vector<Step>{button("Command18")};
+        return std::nullopt;
+    case CommandTopic::Input:
+        for (const pjlink::InputRow &row : pjlink::inputRows())
+            if (upper == QString::fromLatin1(row.name).toUpper())
+                return std::vector<Step>{button(row.control)};
+        return std::nullopt;
+    case CommandTopic::Mute: {
+        static const std::pair<const char *, std::vector<const char *>> kMutes[] = {
+            {"VIDEO ON", {"Command21"}},  {"VIDEO OFF", {"Command22"}},
+            {"AUDIO ON", {"Command19"}},  {"AUDIO OFF", {"Command20"}},
+            {"ON", {"Command21", "Command19"}}, {"OFF", {"Command22", "Command20"}},
+        };
+        for (const auto &[name, controls] : kMutes)
+            if (upper == QLatin1String(name)) {
+                std::vector<Step> out;
+                for (const char *control : controls)
+                    out.push_back(button(control));
+                return out;
+            }
+        return std::nullopt;
+    }
+    case CommandTopic::Command: {
+        const ctl::NamedCommand *command = ctl::findCommand(text.toLower());
+        if (!command)
+            return std::nullopt;
+        // An auto-repeat key goes out once, as its code: there is no holding it here.
+        if (command->repeatKey)
+            return std::vector<Step>{{QString(), command->code}};
+        return std::vector<Step>{{command->control, QString()}};
+    }
+    case CommandTopic::Send:
+        if (text.isEmpty())
+            return std::nullopt;
+        return std::vector<Step>{{QString(), text}};
+    }
+    return std::nullopt;
+}
+
+// --- Home Assistant ---
+
+namespace {
+
+struct Entity {
+    QString component;
+    QString object;
+    QJsonObject fields;
+};
+
+std::vector<Entity> entities(const QString &id)
+{
+    const auto t = [&id](const char *leaf) { return topic(id, QString::fromLatin1(leaf)); };
+    std::vector<Entity> out;
+    out.push_back({QStringLiteral("switch"), QStringLiteral("power"),
+                   {{"name", "Power"},
+                    {"state_topic", t("power")},
+                    {"value_template", "{{ 'ON' if value in ('on', 'warming') else 'OFF' }}"},
+                    {"command_topic", t("power/set")},
+                    {"payload_on", "ON"},
+                    {"payload_off", "OFF"},
+                    {"state_on", "ON"},
+                    {"state_off", "OFF"},
+                    {"icon", "mdi:projector"}}});
+    out.push_back({QStringLiteral("select"), QStringLiteral("input"),
+                   {{"name", "Input"},
+                    {"state_topic", t("input")},
+                    {"command_topic", t("input/set")},
+                    {"options", QJsonArray::fromStringList(inputNames())}}});
+    for (const auto &[object, name, kind] : {std::tuple{"video_mute", "Video mute", "VIDEO"}, std::tuple{"audio_mute", "Audio mute", "AUDIO"}})
+        out.push_back({QStringLiteral("switch"), QLatin1String(object),
+                       {{"name", name},
+                        {"state_topic", t(kind == QLatin1String("VIDEO") ? "mute/video" : "mute/audio")},
+                        {"command_topic", t("mute/set")},
+                        {"payload_on", QStringLiteral("%1 ON").arg(QLatin1String(kind))},
+                        {"payload_off", QStringLiteral("%1 OFF").arg(QLatin1String(kind))},
+                        {"state_on", "ON"},
+                        {"state_off", "OFF"}}});
+    out.push_back({QStringLiteral("sensor"), QStringLiteral("power_state"),
+                   {{"name", "Power state"},
+                    {"state_topic", t("power")},
+                    {"device_class", "enum"},
+                    {"options", QJsonArray{"on", "off", "warming", "cooling", "fault"}}}});
+    out.push_back({QStringLiteral("sensor"), QStringLiteral("power_status"), {{"name", "Power status"}, {"state_topic", t("power/text")}}});
+    out.push_back({QStringLiteral("sensor"), QStringLiteral("status"), {{"name", "Status"}, {"state_topic", t("status")}}});
+    out.push_back({QStringLiteral("sensor"), QStringLiteral("fault"),
+                   {{"name", "Fault"}, {"state_topic", t("fault")}, {"entity_category", "diagnostic"}}});
+    out.push_back({QStringLiteral("sensor"), QStringLiteral("lamp_mode"),
+                   {{"name", "Lamp mode"}, {"state_topic", t("lamp/mode")}, {"entity_category", "diagnostic"}}});
+    out.push_back({QStringLiteral("sensor"), QStringLiteral("lamp_hours"),
+                   {{"name", "Lamp hours"},
+                    {"state_topic", t("lamp/hours")},
+                    {"unit_of_measurement", "h"},
+                    {"device_class", "duration"},
+                    {"state_class", "total_increasing"},
+                    {"entity_category", "diagnostic"}}});
+    for (int n = 1; n <= 3; ++n)
+        out.push_back({QStringLiteral("sensor"), QStringLiteral("temperature_%1").arg(n),
+                       {{"name", QStringLiteral("Temperature %1").arg(n)},
+                        {"state_topic", topic(id, QStringLiteral("temperature/%1").arg(n))},
+                        {"unit_of_measurement", QStringLiteral("°C")},
+                        {"device_class", "temperature"},
+                        {"state_class", "measurement"},
+                        {"entity_category", "diagnostic"}}});
+    out.push_back({QStringLiteral("binary_sensor"), QStringLiteral("problem"),
+                   {{"name", "Problem"},
+                    {"state_topic", t("problem")},
+                    {"payload_on", "ON"},
+                    {"payload_off", "OFF"},
+                    {"device_class", "problem"}}});
+    // Buttons: the picture modes and the status queries, by their command names.
+    for (const keys::ControlName &row : keys::kControlNames) {
+        const QString command = fromView(row.command);
+        const bool pictureMode = command.startsWith(QLatin1String("picture-mode-"));
+        bool query = false;
+        for (const keys::OneShot &b : keys::kOneShots)
+            query = query || (b.control == row.control && b.code.starts_with("CR"));
+        if (!pictureMode && !query)
+            continue;
+        const QString object = (query ? QStringLiteral("query_") : QString()) + QString(command).replace(u'-', u'_');
+        out.push_back({QStringLiteral("button"), object,
+                       {{"name", QString::fromUtf8(row.spoken.data(), qsizetype(row.spoken.size()))},
+                        {"command_topic", t("command/set")},
+                        {"payload_press", command}}});
+    }
+    return out;
+}
+
+QString configTopic(const QString &id, const Entity &entity)
+{
+    return QStringLiteral("%1/%2/%3/%4/config").arg(QLatin1String(kDiscoveryPrefix), entity.component, nodeId(id), entity.object);
+}
+
+} // namespace
+
+std::vector<Message> discovery(const QString &id, const QString &name, const QString &version)
+{
+    const QJsonObject device{{"identifiers", QJsonArray{nodeId(id)}},
+                             {"name", name},
+                             {"manufacturer", "ORVA"},
+                             {"model", "TK58R"},
+                             {"sw_version", version}};
+    const QJsonArray availability{QJsonObject{{"topic", topic(id, u"availability")}}};
+    const QJsonObject origin{{"name", "orva-bridge"}, {"sw_version", version}};
+    std::vector<Message> out;
+    for (const Entity &entity : entities(id)) {
+        QJsonObject fields = entity.fields;
+        fields.insert(QStringLiteral("unique_id"), nodeId(id) + u'_' + entity.object);
+        fields.insert(QStringLiteral("availability"), availability);
+        fields.insert(QStringLiteral("device"), device);
+        fields.insert(QStringLiteral("origin"), origin);
+        out.push_back({configTopic(id, entity), QJsonDocument(fields).toJson(QJsonDocument::Compact)});
+    }
+    return out;
+}
+
+std::vector<Message> discoveryRemoval(const QString &id)
+{
+    std::vector<Message> out;
+    for (const Entity &entity : entities(id))
+        out.push_back({configTopic(id, entity), QByteArray()});
+    return out;
+}
+
+QByteArray projectorList(const QStringList &ids)
+{
+    return QJsonDocument(QJsonArray::fromStringList(ids)).toJson(QJsonDocument::Compact);
+}
+
+QStringList readProjectorList(const QByteArray &payload)
+{
+    QStringList ids;
+    for (const QJsonValue &value : QJsonDocument::fromJson(payload).array())
+        if (const QString id = value.toString(); isId(id))
+            ids << id;
+    return ids;
+}
+
+QByteArray replyPayload(const QString &topic, const QByteArray &payload, const QString &reply, const QString &status)
+{
+    QJsonObject o{{"topic", topic}, {"payload", QString::fromUtf8(payload)}, {"reply", reply}};
+    if (!status.isEmpty())
+        o.insert(QStringLiteral("status"), status);
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QByteArray errorPayload(const QString &topic, const QByteArray &payload, const QString &error)
+{
+    return QJsonDocument(QJsonObject{{"topic", topic}, {"payload", QString::fromUtf8(payload)}, {"error", error}})
+        .toJson(QJsonDocument::Compact);
+}
+
+} // namespace mqtt
