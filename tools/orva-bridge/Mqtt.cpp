@@ -118,11 +118,14 @@ State powerState(QStringView reply)
 
 State inputState(QStringView reply)
 {
+    // Read as the status line reads it (by the reply's first character), named as
+    // the panel's input buttons are.
+    const QString trace = traceText(reply);
     for (const pjlink::InputRow &row : pjlink::inputRows())
-        if (reply.startsWith(QLatin1String(row.reply)) && reply.size() > 1 && reply[1] == u'\r')
+        if (trace.left(2) == QStringLiteral(" ") + QLatin1String(row.reply))
             return {{QStringLiteral("input"), QByteArray(row.name)}};
     // An input the panel has no button for: the status line's words.
-    if (const std::optional<QString> text = decoding::lookup(decoding::inputTable(), 2, traceText(reply)))
+    if (const std::optional<QString> text = decoding::lookup(decoding::inputTable(), 2, trace))
         return {{QStringLiteral("input"), words(*text)}};
     return {};
 }
