@@ -31,6 +31,7 @@ MqttLink::MqttLink(const MqttEndpoint &endpoint, const QString &clientId, const 
     mosquitto_connect_callback_set(m_mosq, &MqttLink::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MqttLink::onDisconnect);
     mosquitto_message_callback_set(m_mosq, &MqttLink::onMessage);
+    mosquitto_log_callback_set(m_mosq, &MqttLink::onLog);
     mosquitto_reconnect_delay_set(m_mosq, kFirstRetrySeconds, kLastRetrySeconds, true);
 }
 
@@ -129,6 +130,17 @@ void MqttLink::onDisconnect(mosquitto *, void *self, int rc)
         if (was || !why.isEmpty())
             emit link->disconnected(why);
     }, Qt::QueuedConnection);
+}
+
+// The library reports a failed TLS handshake (a certificate from another CA, a
+// host name that does not match) only in its log.
+void MqttLink::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    if (level != MOSQ_LOG_ERR)
+        return;
+    auto *link = static_cast<MqttLink *>(self);
+    const QString why = QString::fromUtf8(text);
+    QMetaObject::invokeMethod(link, [link, why] { emit link->disconnected(why); }, Qt::QueuedConnection);
 }
 
 void MqttLink::onMessage(mosquitto *, void *self, const mosquitto_message *message)

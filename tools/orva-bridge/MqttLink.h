@@ -50,6 +50,7 @@ public:
 
 signals:
     void connected();
+    // The connection was lost, or an attempt failed (a TLS error, a refusal).
     void disconnected(const QString &why);
     void message(const QString &topic, const QByteArray &payload, bool retained);
 
@@ -57,6 +58,7 @@ private:
     static void onConnect(mosquitto *mosq, void *self, int rc);
     static void onDisconnect(mosquitto *mosq, void *self, int rc);
     static void onMessage(mosquitto *mosq, void *self, const mosquitto_message *message);
+    static void onLog(mosquitto *mosq, void *self, int level, const char *text);
 
     MqttEndpoint m_endpoint;
     QByteArray m_willTopic;

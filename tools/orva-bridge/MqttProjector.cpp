@@ -59,9 +59,12 @@ MqttProjector::MqttProjector(ProjectorQueue &queue, const MqttEndpoint &endpoint
     m_poll.setInterval(settings.pollMs);
     connect(&m_poll, &QTimer::timeout, this, &MqttProjector::poll);
     connect(&m_link, &MqttLink::connected, this, &MqttProjector::onConnected);
+    // A broker that stays away is told once, with the first reason, not at every attempt.
     connect(&m_link, &MqttLink::disconnected, this, [this](const QString &why) {
-        logOnce(m_lastLinkNews, QStringLiteral("MQTT: the broker is not reached%1; trying again")
-                                    .arg(why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
+        if (std::exchange(m_brokerAwayTold, true))
+            return;
+        emit logLine(QStringLiteral("MQTT: the broker is not reached%1; trying again")
+                         .arg(why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
     });
     connect(&m_link, &MqttLink::message, this, &MqttProjector::onMessage);
 }
@@ -138,7 +141,8 @@ void MqttProjector::set(const QString &leaf, const QByteArray &payload)
 
 void MqttProjector::onConnected()
 {
-    logOnce(m_lastLinkNews, QStringLiteral("MQTT: connected to the broker"));
+    m_brokerAwayTold = false;
+    emit logLine(QStringLiteral("MQTT: connected to the broker"));
     for (const mqtt::Message &m : mqtt::discovery(m_settings.id, m_settings.name, QCoreApplication::applicationVersion()))
         m_link.publish(m.topic, m.payload);
     for (const auto &[leaf, payload] : m_state)

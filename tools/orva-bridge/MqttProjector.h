@@ -73,7 +73,7 @@ private:
     std::map<QString, QByteArray> m_state;
     QString m_lastMalformed;
     QString m_lastRetained;
-    QString m_lastLinkNews;
+    bool m_brokerAwayTold = false;  // the broker's absence was logged since it was last reached
 };
 
 // The bridge on the broker: its availability, and the list of projectors it

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# orva-bridge on a broker that takes TLS only, and a user with a password: the
+# bridge checks the broker's certificate against the CA file it is given and logs
+# in; with another CA, or a wrong password, it does not get in and says so.
+# The broker is Debian's mosquitto on 127.0.0.1, with a CA and certificate made
+# here by openssl. Skipped (77) where mosquitto, its clients or openssl are missing.
+# Usage: mqtt_tls.sh ORVA_SIM ORVA_BRIDGE
+set -euo pipefail
+sim=$(realpath "$1") bridge=$(realpath "$2")
+for tool in mosquitto mosquitto_sub mosquitto_passwd openssl python3; do
+  if ! command -v "$tool" >/dev/null && [[ ! -x /usr/sbin/$tool ]]; then
+    echo "mqtt_tls: $tool is missing (apt-get install mosquitto mosquitto-clients openssl); skipped"
+    exit 77
+  fi
+done
+PATH=$PATH:/usr/sbin
+
+dir=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+chmod 755 "$dir"  # mosquitto started as root reads its files as its own user
+cd "$dir"
+
+# A CA, the broker's certificate for 127.0.0.1 signed by it, and a CA that signed nothing.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=orva-test-ca -keyout ca.key -out ca.pem 2>/dev/null
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other-ca -keyout other.key -out other.pem 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout broker.key -out broker.csr 2>/dev/null
+printf 'subjectAltName=IP:127.0.0.1\n' >san.ext
+openssl x509 -req -in broker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext -out broker.pem 2>/dev/null
+chmod 644 ./*.key ./*.pem
+mosquitto_passwd -c -b passwords orva 'right horse' >/dev/null 2>&1
+chmod 644 passwords
+printf 'right horse\n' >right.password
+printf 'wrong horse\n' >wrong.password
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat >mosquitto.conf <<EOF
+listener $port 127.0.0.1
+cafile $dir/ca.pem
+certfile $dir/broker.pem
+keyfile $dir/broker.key
+allow_anonymous false
+password_file $dir/passwords
+persistence false
+EOF
+mosquitto -c mosquitto.conf >mosquitto.log 2>&1 &
+pids+=($!)
+
+"$sim" --tcp 0 >sim.out 2>/dev/null </dev/null &
+pids+=($!)
+for _ in $(seq 100); do [[ -s sim.out ]] && break; sleep 0.1; done
+device=$(head -1 sim.out)
+
+retained() {  # topic: its retained payload, read over TLS as the user
+  mosquitto_sub -h 127.0.0.1 -p "$port" --cafile ca.pem -u orva -P 'right horse' -t "$1" --retained-only -W 2 -C 1 2>/dev/null || true
+}
+start_bridge() {  # id, log file, extra arguments
+  local id=$1 log=$2; shift 2
+  "$bridge" --device "$device" --pjlink 0 --mqtt "mqtts://127.0.0.1:$port" --id "$id" --mqtt-id "$id" "$@" >"$log" 2>&1 &
+  pids+=($!)
+}
+fail() { echo "mqtt_tls: FAIL: $*"; for f in ./*.log; do echo "--- $f"; cat "$f"; done; exit 1; }
+
+# The right CA and password: the state arrives.
+start_bridge good good.log --mqtt-ca-file ca.pem --mqtt-user orva --mqtt-password-file right.password
+power=""
+for _ in $(seq 40); do power=$(retained orva/good/power); [[ -n $power ]] && break; sleep 0.5; done
+[[ $power == off ]] || fail "with the right CA and password, orva/good/power is \"$power\", not \"off\""
+[[ $(retained orva/good/availability) == online ]] || fail "orva/good is not online"
+echo "mqtt_tls: over TLS with a password: power off, online"
+
+# Another CA, or a wrong password: nothing is published, and the log says why.
+start_bridge other-ca other.log --mqtt-ca-file other.pem --mqtt-user orva --mqtt-password-file right.password
+start_bridge wrong-password wrong.log --mqtt-ca-file ca.pem --mqtt-user orva --mqtt-password-file wrong.password
+for _ in $(seq 40); do
+  grep -q "not reached" other.log && grep -q "not reached" wrong.log && break
+  sleep 0.5
+done
+grep -q "the broker is not reached (OpenSSL Error.*certificate verify failed); trying again" other.log ||
+  fail "a broker certificate from another CA is not reported"
+# Told once, however often the bridge tries again.
+[[ $(grep -c "not reached" wrong.log) -eq 1 ]] || fail "a refusal is logged at every attempt"
+grep -q "the broker is not reached (Connection Refused: not authorised.)" wrong.log || fail "a wrong password is not reported"
+[[ -z $(retained orva/other-ca/availability) ]] || fail "a bridge that trusts another CA published"
+[[ -z $(retained orva/wrong-password/availability) ]] || fail "a bridge with a wrong password published"
+echo "mqtt_tls: another CA and a wrong password are refused and logged"
+echo "mqtt_tls: 2 passed, 0 failed"
