@@ -95,7 +95,7 @@ void MqttLink::publish(const QString &topic, const QByteArray &payload, bool ret
 {
     if (!m_connected)
         return;
-    mosquitto_publish(m_mosq, nullptr, topic.toUtf8().constData(), int(payload.size()), payload.constData(), 1, retain);
+    mosquitto_publish(m_mosq, nullptr, topic.toUtf8().constData(), int(payload.size()), payload.constData(), 0, retain);
 }
 
 // --- the library's thread ---

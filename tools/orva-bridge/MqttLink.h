@@ -44,8 +44,9 @@ public:
     void stop();
 
     bool isConnected() const { return m_connected; }
-    // Retained or not, delivered at least once. Nothing while the broker is not
-    // reached: what must stay is published again on the next connection.
+    // Retained or not, delivered at most once (never twice, after a reconnection).
+    // Nothing while the broker is not reached: what must stay is published again on
+    // the next connection.
     void publish(const QString &topic, const QByteArray &payload, bool retain = true);
 
 signals:

@@ -69,6 +69,12 @@ MqttProjector::MqttProjector(ProjectorQueue &queue, const MqttEndpoint &endpoint
     connect(&m_link, &MqttLink::message, this, &MqttProjector::onMessage);
 }
 
+// The queue may outlive this: its answers to what this asked go nowhere.
+MqttProjector::~MqttProjector()
+{
+    m_queue.dropClient(ClientId(this));
+}
+
 bool MqttProjector::start(QString *error)
 {
     if (!m_link.start(error))

@@ -34,6 +34,7 @@ class MqttProjector final : public QObject {
 public:
     MqttProjector(ProjectorQueue &queue, const MqttEndpoint &endpoint, const MqttProjectorSettings &settings,
                   QObject *parent = nullptr);
+    ~MqttProjector() override;
 
     // Begins polling and connecting; false, with `error`, when the connection cannot be set up.
     bool start(QString *error);
