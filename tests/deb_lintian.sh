@@ -48,9 +48,11 @@ done
 [[ $(field "$sim" Depends) != *libqt6* ]] || fail "orva-sim depends on Qt"
 
 # orva-bridge is a service on a host without a display: Qt Core, Network and
-# Serial Port, adduser for its system user, and nothing of the window's.
+# Serial Port, the MQTT client library, adduser for its system user, and nothing of
+# the window's.
 depends=$(field "$bridge" Depends)
-for needed in 'adduser' 'libc6 (>= 2.34)' 'libqt6core6 (>= 6.4' 'libqt6network6 (' 'libqt6serialport6 (' 'libstdc++6 (>= '; do
+for needed in 'adduser' 'libc6 (>= 2.34)' 'libqt6core6 (>= 6.4' 'libqt6network6 (' 'libqt6serialport6 (' 'libstdc++6 (>= ' \
+  'libmosquitto1 (>= '; do
   [[ $depends == *"$needed"* ]] || fail "orva-bridge Depends lacks \"$needed\": $depends"
 done
 for unwanted in libqt6gui libqt6widgets fonts- qt6-qpa-plugins orva-; do
