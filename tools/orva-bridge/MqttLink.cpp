@@ -33,6 +33,9 @@ MqttLink::MqttLink(const MqttEndpoint &endpoint, const QString &clientId, const 
     mosquitto_message_callback_set(m_mosq, &MqttLink::onMessage);
     mosquitto_log_callback_set(m_mosq, &MqttLink::onLog);
     mosquitto_reconnect_delay_set(m_mosq, kFirstRetrySeconds, kLastRetrySeconds, true);
+    // Small messages go out at once: Nagle's algorithm would hold a command's reply or
+    // state behind the one before until the broker acknowledges it (some 40 ms).
+    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
 }
 
 MqttLink::~MqttLink()

@@ -55,7 +55,6 @@ MqttProjector::MqttProjector(ProjectorQueue &queue, const MqttEndpoint &endpoint
       m_link(endpoint, clientId(settings.bridgeId, settings.id), mqtt::topic(settings.id, u"availability"), kOffline,
              {mqtt::topic(settings.id, u"+/set")})
 {
-    m_state[QStringLiteral("availability")] = kOffline;
     m_poll.setInterval(settings.pollMs);
     connect(&m_poll, &QTimer::timeout, this, &MqttProjector::poll);
     connect(&m_link, &MqttLink::connected, this, &MqttProjector::onConnected);
@@ -165,8 +164,9 @@ void MqttProjector::onMessage(const QString &topic, const QByteArray &payload, b
     for (const mqtt::CommandTopicRow &r : mqtt::commandTopics())
         if (leaf == QLatin1String(r.leaf))
             row = &r;
-    if (!row)
-        return;  // a topic of the filter the bridge does not take
+    // An empty message is how a retained one is cleared: nothing to carry out.
+    if (!row || payload.isEmpty())
+        return;
     // A retained command was left on the broker: carrying it out would repeat it at
     // every connection.
     if (retained) {
