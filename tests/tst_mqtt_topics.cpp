@@ -265,6 +265,10 @@ private slots:
         QTest::newRow("send CR0") << "send/set" << QByteArray("CR0") << QStringList{"CR0"};
         QTest::newRow("send with blanks inside") << "send/set" << QByteArray("CF LOGO OFF") << QStringList{"CF LOGO OFF"};
         QTest::newRow("send nothing") << "send/set" << QByteArray("  ") << QStringList();
+        QTest::newRow("send two commands") << "send/set" << QByteArray("C0D\rC00") << QStringList();
+        QTest::newRow("send a line feed") << "send/set" << QByteArray("C0D\nC00") << QStringList();
+        QTest::newRow("send beyond ASCII") << "send/set" << QByteArray("C0\xc3\xa9") << QStringList();
+        QTest::newRow("send a tilde") << "send/set" << QByteArray("C~") << QStringList{"C~"};
     }
     void commandPayloads()
     {

@@ -2,6 +2,7 @@
 
 #include "Commands.h"
 #include "Pjlink.h"
+#include "exchange/CommandText.h"
 #include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
 #include "keys/CommandTable.h"
@@ -261,7 +262,7 @@ std::optional<std::vector<Step>> steps(CommandTopic topic, const QByteArray &pay
         return std::vector<Step>{{command->control, QString()}};
     }
     case CommandTopic::Send:
-        if (text.isEmpty())
+        if (text.isEmpty() || firstUnsendable(text))
             return std::nullopt;
         return std::vector<Step>{{QString(), text}};
     }

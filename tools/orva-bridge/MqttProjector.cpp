@@ -91,11 +91,16 @@ void MqttProjector::stop()
     m_link.stop();
 }
 
-void MqttProjector::logOnce(QString &last, const QString &text)
+void MqttProjector::logOnce(const QString &text)
 {
-    if (text != last)
-        emit logLine(text);
-    last = text;
+    // Bounded: clients that send ever new wrong payloads are told of again, after a while.
+    constexpr qsizetype kMostRemembered = 256;
+    if (m_logged.contains(text))
+        return;
+    if (m_logged.size() >= kMostRemembered)
+        m_logged.clear();
+    m_logged.insert(text);
+    emit logLine(text);
 }
 
 // --- state ---
@@ -170,21 +175,19 @@ void MqttProjector::onMessage(const QString &topic, const QByteArray &payload, b
     // A retained command was left on the broker: carrying it out would repeat it at
     // every connection.
     if (retained) {
-        logOnce(m_lastRetained, QStringLiteral("MQTT: %1: a retained command is not carried out (remove it with: "
+        logOnce(QStringLiteral("MQTT: %1: a retained command is not carried out (remove it with: "
                                                "mosquitto_pub -r -n -t %1)").arg(topic));
         return;
     }
     const bool sendRefused = row->kind == mqtt::CommandTopic::Send && !m_settings.allowSend;
     const std::optional<std::vector<mqtt::Step>> steps = sendRefused ? std::nullopt : mqtt::steps(row->kind, payload);
     if (!steps) {
-        // The same bad payload again and again is told once.
         const QString why = sendRefused ? QStringLiteral("raw commands are not taken (the bridge's mqtt-send setting is off)")
                                         : QStringLiteral("it takes %1").arg(QLatin1String(row->accepts));
-        logOnce(m_lastMalformed, QStringLiteral("MQTT: %1: \"%2\" ignored: %3")
+        logOnce(QStringLiteral("MQTT: %1: \"%2\" ignored: %3")
                                      .arg(topic, printable(payload), why));
         return;
     }
-    m_lastMalformed.clear();
     runStep({topic, payload, row->kind, *steps});
 }
 

@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -64,7 +65,8 @@ private:
     void onMessage(const QString &topic, const QByteArray &payload, bool retained);
     void runStep(Command command);
     void fail(const Command &command, const QString &why);
-    void logOnce(QString &last, const QString &text);
+    // Logs a line about what a client sent once, however often it comes again.
+    void logOnce(const QString &text);
 
     ProjectorQueue &m_queue;
     MqttProjectorSettings m_settings;
@@ -72,8 +74,7 @@ private:
     QTimer m_poll;
     int m_polls = 0;
     std::map<QString, QByteArray> m_state;
-    QString m_lastMalformed;
-    QString m_lastRetained;
+    QSet<QString> m_logged;  // the lines logOnce has logged
     bool m_brokerAwayTold = false;  // the broker's absence was logged since it was last reached
 };
 
