@@ -521,10 +521,15 @@ private slots:
         QTest::addColumn<QByteArray>("topic");
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<bool>("logged");
+        QTest::addColumn<QByteArray>("line");  // the log line, where the row names it
         const QStringList send{"--mqtt-send"};
-        const auto row = [](const char *name, QStringList bridge, const char *topic, QByteArray payload, bool logged = true) {
-            QTest::newRow(name) << bridge << QByteArray(topic) << payload << logged;
+        const auto row = [](const char *name, QStringList bridge, const char *topic, QByteArray payload, bool logged = true,
+                            QByteArray line = {}) {
+            QTest::newRow(name) << bridge << QByteArray(topic) << payload << logged << line;
         };
+        // A wrong payload in the log: on one line, what the topic takes beside it.
+        row("power with a DEL", {}, "power/set", "O\x7f""N", true,
+            "orva-bridge: p1: MQTT: orva/p1/power/set: \"O?N\" ignored: it takes ON or OFF");
         row("power MAYBE", {}, "power/set", "MAYBE");
         // An empty message is what clearing a retained command sends to those
         // subscribed: carried out never, logged neither.
@@ -533,7 +538,8 @@ private slots:
         row("power ON, no UTF-8", {}, "power/set", "ON\xff");
         row("power ON with a NUL", {}, "power/set", QByteArray("ON\0", 3));
         row("input PC3", {}, "input/set", "PC3");
-        row("input Computer 1", {}, "input/set", "Computer 1");
+        row("input Computer 1", {}, "input/set", "Computer 1", true,
+            "orva-bridge: p1: MQTT: orva/p1/input/set: \"Computer 1\" ignored: it takes PC1, PC2 or Video");
         row("mute VIDEO", {}, "mute/set", "VIDEO");
         row("mute VIDEOON", {}, "mute/set", "VIDEOON");
         row("mute VIDEO ON AUDIO ON", {}, "mute/set", "VIDEO ON AUDIO ON");
@@ -541,10 +547,13 @@ private slots:
         row("command a code for a name", {}, "command/set", "C00");
         row("command empty", {}, "command/set", "", false);
         row("send with a CR inside", send, "send/set", "C0D\rC00");
-        row("send with a LF inside", send, "send/set", "C0D\nC00");
+        row("send with a LF inside", send, "send/set", "C0D\nC00", true,
+            "orva-bridge: p1: MQTT: orva/p1/send/set: \"C0D?C00\" ignored: it takes a command text of printable ASCII");
         row("send not ASCII", send, "send/set", "C0\xc3\xa9");
         row("send empty", send, "send/set", "", false);
-        row("send without mqtt-send", {}, "send/set", "C00");
+        row("send without mqtt-send", {}, "send/set", "C00", true,
+            "orva-bridge: p1: MQTT: orva/p1/send/set: \"C00\" ignored: raw commands are not taken (the bridge's mqtt-send "
+            "setting is off)");
     }
     void ignoredPayloads()
     {
@@ -552,6 +561,7 @@ private slots:
         QFETCH(QByteArray, topic);
         QFETCH(QByteArray, payload);
         QFETCH(bool, logged);
+        QFETCH(QByteArray, line);
         Single s;
         QVERIFY2(s.up({}, bridge), qPrintable(s.why));
         QMap<QByteArray, Message> before, after;
@@ -576,6 +586,8 @@ private slots:
             const QList<QByteArray> added = s.bridge->lines().mid(lines);
             QVERIFY2(added.size() == 1, qPrintable(QStringLiteral("after round %1:\n").arg(round + 1) + QString::fromUtf8(added.join('\n'))));
             QVERIFY2(added.first().startsWith("orva-bridge: "), added.first().constData());
+            if (!line.isEmpty())
+                QCOMPARE(added.first(), line);
         }
         QVERIFY(retainedNow(s.broker.port, after));
         const auto below = [](const QMap<QByteArray, Message> &all) {
@@ -872,6 +884,7 @@ private slots:
         Single s;
         QVERIFY2(s.up({}), qPrintable(s.why));
         const int subscriptions = s.watch->subscriptions();
+        const qsizetype lines = s.bridge->lines().size();
         s.broker.kill();
         const qsizetype mark = s.watch->count();
         QVERIFY2(s.broker.start(), s.broker.log.constData());
@@ -898,6 +911,10 @@ private slots:
         QCOMPARE(retainedPayload(all, "orva/p1/availability"), std::optional<QByteArray>("online"));
         QCOMPARE(retainedPayload(all, "orva/p1/power"), std::optional<QByteArray>("off"));
         QCOMPARE(retainedPayload(all, "orva/bridge/testbridge/availability"), std::optional<QByteArray>("online"));
+        // The outage told once, however often the bridge tried, and its end.
+        QCOMPARE(s.bridge->lines().mid(lines),
+                 (QList<QByteArray>{"orva-bridge: p1: MQTT: the broker is not reached (The connection was lost.); trying again",
+                                    "orva-bridge: p1: MQTT: connected to the broker"}));
         const qsizetype from = s.sim->heard().size();
         QVERIFY(s.publish("power/set", "ON"));
         QCOMPARE(lineAfter(*s.sim, from, {"C00"}).mid(0, 1), QStringList{"C00"});

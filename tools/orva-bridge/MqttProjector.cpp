@@ -176,7 +176,7 @@ void MqttProjector::onMessage(const QString &topic, const QByteArray &payload, b
     // every connection.
     if (retained) {
         logOnce(QStringLiteral("MQTT: %1: a retained command is not carried out (remove it with: "
-                                               "mosquitto_pub -r -n -t %1)").arg(topic));
+                               "mosquitto_pub -r -n -t %1)").arg(topic));
         return;
     }
     const bool sendRefused = row->kind == mqtt::CommandTopic::Send && !m_settings.allowSend;
@@ -184,8 +184,7 @@ void MqttProjector::onMessage(const QString &topic, const QByteArray &payload, b
     if (!steps) {
         const QString why = sendRefused ? QStringLiteral("raw commands are not taken (the bridge's mqtt-send setting is off)")
                                         : QStringLiteral("it takes %1").arg(QLatin1String(row->accepts));
-        logOnce(QStringLiteral("MQTT: %1: \"%2\" ignored: %3")
-                                     .arg(topic, printable(payload), why));
+        logOnce(QStringLiteral("MQTT: %1: \"%2\" ignored: %3").arg(topic, printable(payload), why));
         return;
     }
     runStep({topic, payload, row->kind, *steps});
