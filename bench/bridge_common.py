@@ -26,6 +26,16 @@ def fmt_ms(value, digits=3):
     return "–" if value is None else f"{value:.{digits}f}"
 
 
+def print_timing_table(rows):
+    """Prints (what is timed, samples in ms) rows as a table of n, p50, p99, min, max, mean."""
+    print("| what is timed (what it includes) | n | p50 ms | p99 ms | min ms | max ms | mean ms |")
+    print("|---|---|---|---|---|---|---|")
+    for name, samples in rows:
+        mean = sum(samples) / len(samples) if samples else None
+        print(f"| {name} | {len(samples)} | {fmt_ms(percentile(samples, 50))} | {fmt_ms(percentile(samples, 99))} "
+              f"| {fmt_ms(min(samples, default=None))} | {fmt_ms(max(samples, default=None))} | {fmt_ms(mean)} |")
+
+
 def load_average():
     with open("/proc/loadavg") as f:
         return " ".join(f.read().split()[:3])

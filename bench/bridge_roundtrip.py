@@ -32,7 +32,7 @@ import tempfile
 import termios
 import time
 
-from bridge_common import Bridge, Simulator, fmt_ms, load_average, percentile
+from bridge_common import Bridge, Simulator, load_average, print_timing_table
 
 IO_TIMEOUT_S = 5  # per read: far beyond any answer, short of a hang
 
@@ -223,12 +223,7 @@ def main():
     ]
     print(f"## orva-bridge: added time per command, PJLink \"%1POWR ?\" against orva-sim --state on, "
           f"{args.rounds} rounds (orva-ctl in {args.ctl_runs} of them)\n")
-    print("| what is timed (what it includes) | n | p50 ms | p99 ms | min ms | max ms | mean ms |")
-    print("|---|---|---|---|---|---|---|")
-    for name, samples in rows:
-        mean = sum(samples) / len(samples) if samples else None
-        print(f"| {name} | {len(samples)} | {fmt_ms(percentile(samples, 50))} | {fmt_ms(percentile(samples, 99))} "
-              f"| {fmt_ms(min(samples, default=None))} | {fmt_ms(max(samples, default=None))} | {fmt_ms(mean)} |")
+    print_timing_table(rows)
     print("\nThe bridge is on orva-sim A, orva-ctl and the line alone on orva-sim B (orva-ctl cannot open the port "
           "the bridge holds); both simulators run alike. The bridge's log and orva-ctl's each cost one write per line "
           "logged. Machine load average (1/5/15 min) at the end: " + load_average() + ".")

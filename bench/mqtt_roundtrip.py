@@ -61,7 +61,7 @@ import sys
 import time
 import tty
 
-from bridge_common import fmt_ms, free_port, load_average, percentile
+from bridge_common import free_port, load_average, print_timing_table
 from mqtt_common import Broker, BridgeProcess, MqttClient
 
 PROBE_TIMEOUT_S = 5     # per probe: far beyond any answer, short of a hang
@@ -477,12 +477,7 @@ def main():
     ]
     print(f"## orva-bridge on MQTT: a command's time to the line, orva/{PROJECTOR_ID}/power/set ON and OFF "
           f"alternating, {args.rounds} rounds; {broker}\n")
-    print("| what is timed (what it includes) | n | p50 ms | p99 ms | min ms | max ms | mean ms |")
-    print("|---|---|---|---|---|---|---|")
-    for name, samples in rows:
-        mean = sum(samples) / len(samples) if samples else None
-        print(f"| {name} | {len(samples)} | {fmt_ms(percentile(samples, 50))} | {fmt_ms(percentile(samples, 99))} "
-              f"| {fmt_ms(min(samples, default=None))} | {fmt_ms(max(samples, default=None))} | {fmt_ms(mean)} |")
+    print_timing_table(rows)
     print(f"\n| commands | sent | code heard on the line once | answered (on orva/{PROJECTOR_ID}/reply, or "
           f"%1POWR=…) | … with its payload and the ACK (or OK) | a power change to show | orva/{PROJECTOR_ID}/power "
           "showed it |")

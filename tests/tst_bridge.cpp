@@ -5,6 +5,7 @@
 #include "PjlinkServer.h"
 #include "ProjectorQueue.h"
 #include "RawServer.h"
+#include "SimulatorProcess.h"
 #include "exchange/ExchangeEngine.h"
 #include "serial/QtSerialControl.h"
 
@@ -23,38 +24,7 @@ namespace {
 
 constexpr int kWait = 8000;
 
-// orva-sim with its log: the command codes it heard, in order.
-struct Simulator {
-    QProcess process;
-    QString path;
-    QByteArray log;
-
-    explicit Simulator(QStringList arguments)
-    {
-        process.start(QStringLiteral(ORVA_SIM_PATH),
-                      QStringList{QStringLiteral("--log"), QStringLiteral("--exit-on-stdin-eof"), QStringLiteral("--countdown-ms"),
-                                  QStringLiteral("60000"), QStringLiteral("--cooldown-ms"), QStringLiteral("60000")}
-                          + arguments);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), kWait); }();
-        path = QString::fromLatin1(process.readLine()).trimmed();
-    }
-    ~Simulator()
-    {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(kWait))
-            process.kill();
-    }
-    // The codes heard so far.
-    QStringList heard()
-    {
-        log += process.readAllStandardError();
-        QStringList codes;
-        for (const QByteArray &line : log.split('\n'))
-            if (const qsizetype at = line.indexOf(" RX "); at >= 0)
-                codes << QString::fromLatin1(line.mid(at + 4));
-        return codes;
-    }
-};
+using Simulator = SimulatorProcess;
 
 // The bridge of one projector, in this process.
 struct Bridge {

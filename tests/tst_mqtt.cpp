@@ -9,6 +9,7 @@
 // documented interface (docs/mqtt.md) and Home Assistant's MQTT discovery keys.
 
 #include "MqttSupport.h"
+#include "SimulatorProcess.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -84,37 +85,7 @@ bool onlyStatusQueries(const QStringList &codes)
     return std::all_of(codes.begin(), codes.end(), [](const QString &c) { return kAskedAgain.contains(c); });
 }
 
-// orva-sim with its log: the command codes it heard, in order.
-struct Simulator {
-    QProcess process;
-    QString path;
-    QByteArray log;
-
-    explicit Simulator(const QStringList &arguments)
-    {
-        process.start(QStringLiteral(ORVA_SIM_PATH),
-                      QStringList{"--log", "--exit-on-stdin-eof", "--countdown-ms", "60000", "--cooldown-ms", "60000"} + arguments);
-        if (QTest::qWaitFor([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; }, kWait)
-            && process.canReadLine())
-            path = QString::fromLatin1(process.readLine()).trimmed();
-    }
-    ~Simulator()
-    {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(kWait))
-            process.kill();
-        process.waitForFinished(kWait);
-    }
-    QStringList heard()
-    {
-        log += process.readAllStandardError();
-        QStringList codes;
-        for (const QByteArray &line : log.split('\n'))
-            if (const qsizetype at = line.indexOf(" RX "); at >= 0)
-                codes << QString::fromLatin1(line.mid(at + 4));
-        return codes;
-    }
-};
+using Simulator = SimulatorProcess;
 
 // The orva-bridge program.
 struct Bridge {
