@@ -496,6 +496,10 @@ private slots:
         settings.mqtt.user.clear();
         settings.mqtt.passwordFile.clear();
         QCOMPARE(bridge::checkSettings(settings), QStringLiteral("projector left has neither a PJLink port nor a raw port (nor MQTT)"));
+        // An id given on the command line names topics: no wildcard, no level.
+        settings.mqtt.url = QStringLiteral("mqtt://b");
+        settings.projectors[0].id = QStringLiteral("hall/left");
+        QCOMPARE(bridge::checkSettings(settings), QStringLiteral("projector hall/left: an id is letters, digits, '.', '_' and '-'"));
         // The defaults.
         const bridge::MqttSettings defaults;
         QCOMPARE(defaults.pollSeconds, 10);

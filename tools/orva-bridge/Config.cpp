@@ -174,7 +174,6 @@ QString checkSettings(const BridgeSettings &settings)
     if (settings.mqtt.pollSeconds < 1 || settings.mqtt.pollSeconds > kLongestPollSeconds)
         return QStringLiteral("poll is 1 to %1 seconds, not %2").arg(kLongestPollSeconds).arg(settings.mqtt.pollSeconds);
     std::map<int, QString> ports;  // every listener's port, and whose it is
-    QStringList ids;
     for (const ProjectorSettings &projector : settings.projectors) {
         const QString who = projectorName(projector);
         if (projector.device.isEmpty())
@@ -185,9 +184,6 @@ QString checkSettings(const BridgeSettings &settings)
             return QStringLiteral("%1 has neither a PJLink port nor a raw port (nor MQTT)").arg(who);
         if (!projector.id.isEmpty() && !mqtt::isId(projector.id))
             return QStringLiteral("%1: an id is letters, digits, '.', '_' and '-'").arg(who);
-        if (ids.contains(projector.id))
-            return QStringLiteral("two projectors are %1: give each its own id").arg(who);
-        ids << projector.id;
         for (auto [port, what] : {std::pair{projector.pjlink, "PJLink"}, std::pair{projector.raw, "raw"}}) {
             if (port < 0 || port > 65535)
                 return QStringLiteral("%1: %2 takes a port number, not %3").arg(who, QLatin1String(what)).arg(port);
