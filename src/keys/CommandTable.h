@@ -90,6 +90,15 @@ constexpr bool holdIntervalsPaired()
 }
 static_assert(holdIntervalsPaired(), "a one-shot row with a display hold but no reply window (or the reverse)");
 
+// The row of a button, by control name; nullptr when it is none.
+constexpr const OneShot *findOneShot(std::string_view control)
+{
+    for (const OneShot &b : kOneShots)
+        if (b.control == control)
+            return &b;
+    return nullptr;
+}
+
 inline constexpr int kMenuRepeatIntervalMs = 200;
 
 // Manual entry (SEND) hold intervals.

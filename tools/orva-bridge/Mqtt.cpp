@@ -237,21 +237,15 @@ std::optional<std::vector<Step>> steps(CommandTopic topic, const QByteArray &pay
             if (upper == QString::fromLatin1(row.name).toUpper())
                 return std::vector<Step>{button(row.control)};
         return std::nullopt;
-    case CommandTopic::Mute: {
-        static const std::pair<const char *, std::vector<const char *>> kMutes[] = {
-            {"VIDEO ON", {"Command21"}},  {"VIDEO OFF", {"Command22"}},
-            {"AUDIO ON", {"Command19"}},  {"AUDIO OFF", {"Command20"}},
-            {"ON", {"Command21", "Command19"}}, {"OFF", {"Command22", "Command20"}},
-        };
-        for (const auto &[name, controls] : kMutes)
-            if (upper == QLatin1String(name)) {
+    case CommandTopic::Mute:
+        for (const pjlink::MuteRow &row : pjlink::muteRows())
+            if (upper == QLatin1String(row.name)) {
                 std::vector<Step> out;
-                for (const char *control : controls)
+                for (const char *control : row.controls)
                     out.push_back(button(control));
                 return out;
             }
         return std::nullopt;
-    }
     case CommandTopic::Command: {
         const ctl::NamedCommand *command = ctl::findCommand(text.toLower());
         if (!command)
@@ -343,9 +337,8 @@ std::vector<Entity> entities(const QString &id)
     for (const keys::ControlName &row : keys::kControlNames) {
         const QString command = fromView(row.command);
         const bool pictureMode = command.startsWith(QLatin1String("picture-mode-"));
-        bool query = false;
-        for (const keys::OneShot &b : keys::kOneShots)
-            query = query || (b.control == row.control && b.code.starts_with("CR"));
+        const keys::OneShot *button = keys::findOneShot(row.control);
+        const bool query = button && button->code.starts_with("CR");
         if (!pictureMode && !query)
             continue;
         const QString object = (query ? QStringLiteral("query_") : QString()) + QString(command).replace(u'-', u'_');

@@ -3,7 +3,6 @@
 #include "ProjectorQueue.h"
 #include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
-#include "keys/CommandTable.h"
 
 #include <QCoreApplication>
 
@@ -13,22 +12,6 @@ namespace {
 
 const QByteArray kOnline = "online";
 const QByteArray kOffline = "offline";
-
-// The command code a step puts on the line.
-QString codeOf(const mqtt::Step &step)
-{
-    if (step.control.isEmpty())
-        return step.text;
-    for (const keys::OneShot &b : keys::kOneShots)
-        if (step.control == QLatin1String(b.control.data(), qsizetype(b.control.size())))
-            return QString::fromLatin1(b.code.data(), qsizetype(b.code.size()));
-    return {};
-}
-
-bool isQuery(const QString &code)
-{
-    return code.startsWith(QLatin1String("CR"));
-}
 
 // A payload for the log: one line, at most 64 characters.
 QString printable(const QByteArray &payload)
@@ -199,14 +182,14 @@ void MqttProjector::fail(const Command &command, const QString &why)
 void MqttProjector::runStep(Command command)
 {
     const mqtt::Step step = command.steps[command.next];
-    const QString code = codeOf(step);
+    const QString code = ProjectorQueue::codeOf(step.control, step.text);
     const bool queued = m_queue.enqueue(ClientId(this), step.control, step.text, [this, command, code](const Reply &reply) mutable {
         heard(reply);
         if (!reply.answered)
             return fail(command, reply.error);
         const QString trace = traceText(reply.text);
         QString status;
-        if (isQuery(code)) {
+        if (ProjectorQueue::isStatusQuery(code)) {
             if (const mqtt::Query *query = mqtt::findQuery(code))
                 apply(query->state(reply.text));
             status = decoding::decode(code + u'\r', QString(), trace).status.value_or(QString()).trimmed();
@@ -219,7 +202,7 @@ void MqttProjector::runStep(Command command)
             return runStep(std::move(command));
         m_link.publish(mqtt::topic(m_settings.id, u"reply"), mqtt::replyPayload(command.topic, command.payload, trace, status), false);
         // What the command may have changed is asked again.
-        if (!isQuery(code) || command.kind == mqtt::CommandTopic::Send)
+        if (!ProjectorQueue::isStatusQuery(code) || command.kind == mqtt::CommandTopic::Send)
             for (const mqtt::Query &query : mqtt::queries())
                 if (query.everyPoll)
                     ask(query);

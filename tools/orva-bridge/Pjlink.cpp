@@ -95,12 +95,12 @@ const std::vector<InputRow> &inputRows()
 const std::vector<MuteRow> &muteRows()
 {
     static const std::vector<MuteRow> rows = {
-        {"10", {"Command22"}},               // NO SHOW OFF
-        {"11", {"Command21"}},               // NO SHOW ON
-        {"20", {"Command20"}},               // SOUND MUTE OFF
-        {"21", {"Command19"}},               // SOUND MUTE ON
-        {"30", {"Command22", "Command20"}},  // both off
-        {"31", {"Command21", "Command19"}},  // both on
+        {"10", {"Command22"}, "VIDEO OFF"},              // NO SHOW OFF
+        {"11", {"Command21"}, "VIDEO ON"},               // NO SHOW ON
+        {"20", {"Command20"}, "AUDIO OFF"},              // SOUND MUTE OFF
+        {"21", {"Command19"}, "AUDIO ON"},               // SOUND MUTE ON
+        {"30", {"Command22", "Command20"}, "OFF"},       // both off
+        {"31", {"Command21", "Command19"}, "ON"},        // both on
     };
     return rows;
 }

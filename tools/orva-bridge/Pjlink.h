@@ -63,6 +63,7 @@ const std::vector<InputRow> &inputRows();
 struct MuteRow {
     const char *pjlink;                 // "31"
     std::vector<const char *> controls; // "Command21" ...
+    const char *name;                   // as the panel names it: "VIDEO ON", "ON" for both
 };
 const std::vector<MuteRow> &muteRows();
 // The two mutes from the mute status reply ("03" CR: both on; "80" CR, no signal:

@@ -10,20 +10,13 @@
 
 namespace bridge {
 
-namespace {
-
-// A status query: its code (the button's, or the typed text) starts with "CR".
-bool isStatusQuery(const QString &control, const QString &text)
+QString ProjectorQueue::codeOf(const QString &control, const QString &text)
 {
     if (control.isEmpty())
-        return text.startsWith(QLatin1String("CR"));
-    for (const keys::OneShot &button : keys::kOneShots)
-        if (control == QLatin1String(button.control.data(), qsizetype(button.control.size())))
-            return button.code.starts_with("CR");
-    return false;
+        return text;
+    const keys::OneShot *button = keys::findOneShot(control.toStdString());
+    return button ? QString::fromLatin1(button->code.data(), qsizetype(button->code.size())) : QString();
 }
-
-} // namespace
 
 ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, QObject *parent)
     : QObject(parent)
@@ -92,7 +85,7 @@ bool ProjectorQueue::portOpen() const
 
 bool ProjectorQueue::joinable(const Job &job, const QString &control, const QString &text)
 {
-    return job.control == control && job.text == text && isStatusQuery(control, text);
+    return job.control == control && job.text == text && isStatusQuery(codeOf(control, text));
 }
 
 bool ProjectorQueue::enqueue(ClientId client, const QString &control, const QString &text, ReplyHandler done)

@@ -50,6 +50,11 @@ public:
     // Every waiting command (and the one on the line) answered with `why`; the port closed.
     void stop(const QString &why);
 
+    // The code a command puts on the line: its button's (empty for a name that is
+    // none), or its text; and whether that is a status query (it starts with "CR").
+    static QString codeOf(const QString &control, const QString &text);
+    static bool isStatusQuery(const QString &code) { return code.startsWith(QLatin1String("CR")); }
+
     bool portOpen() const;
     int waiting() const { return int(m_waiting.size()); }
     ExchangeEngine &engine() { return *m_engine; }
