@@ -1,14 +1,10 @@
 #pragma once
 // The far side of orva-bridge on MQTT, for the tests: a mosquitto broker of the
 // test's own on the loopback, an MQTT client (libmosquitto, its own thread) that
-// records everything it is sent, and Home Assistant's abbreviated discovery keys
-// spelt out.
+// records everything it is sent.
 
 #include <QByteArray>
 #include <QFile>
-#include <QHash>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QProcess>
@@ -236,65 +232,6 @@ inline bool retainedNow(quint16 port, QMap<QByteArray, Message> &out)
         if (m.retained)
             out.insert(m.topic, m);
     return true;
-}
-
-// A discovery message with Home Assistant's abbreviations spelt out (its MQTT
-// discovery documentation's list, the keys these entities can use) and the base
-// topic "~" put in.
-inline QJsonObject spelledOut(const QJsonObject &raw)
-{
-    static const QHash<QString, QString> keys = {
-        {"avty", "availability"}, {"avty_mode", "availability_mode"}, {"avty_t", "availability_topic"},
-        {"avty_tpl", "availability_template"}, {"cmd_t", "command_topic"}, {"cmd_tpl", "command_template"},
-        {"dev", "device"}, {"dev_cla", "device_class"}, {"ent_cat", "entity_category"}, {"ic", "icon"},
-        {"obj_id", "object_id"}, {"ops", "options"}, {"pl_avail", "payload_available"},
-        {"pl_not_avail", "payload_not_available"}, {"pl_off", "payload_off"}, {"pl_on", "payload_on"},
-        {"pl_prs", "payload_press"}, {"ret", "retain"}, {"stat_cla", "state_class"}, {"stat_off", "state_off"},
-        {"stat_on", "state_on"}, {"stat_t", "state_topic"}, {"uniq_id", "unique_id"},
-        {"unit_of_meas", "unit_of_measurement"}, {"val_tpl", "value_template"}, {"sug_dsp_prc", "suggested_display_precision"},
-        {"json_attr_t", "json_attributes_topic"}, {"json_attr_tpl", "json_attributes_template"}, {"opt", "optimistic"},
-    };
-    static const QHash<QString, QString> deviceKeys = {
-        {"cns", "connections"}, {"ids", "identifiers"}, {"mf", "manufacturer"}, {"mdl", "model"},
-        {"hw", "hw_version"}, {"sw", "sw_version"}, {"sa", "suggested_area"}, {"cu", "configuration_url"},
-        {"sn", "serial_number"}, {"via_dev", "via_device"},
-    };
-    static const QHash<QString, QString> availabilityKeys = {
-        {"t", "topic"}, {"pl_avail", "payload_available"}, {"pl_not_avail", "payload_not_available"}, {"val_tpl", "value_template"},
-    };
-    const auto spell = [](const QJsonObject &o, const QHash<QString, QString> &names) {
-        QJsonObject out;
-        for (auto it = o.begin(); it != o.end(); ++it)
-            out.insert(names.value(it.key(), it.key()), it.value());
-        return out;
-    };
-    QJsonObject out = spell(raw, keys);
-    const QString base = out.value(QStringLiteral("~")).toString();
-    const auto topic = [&](QJsonValue v) -> QJsonValue {
-        if (base.isEmpty() || !v.isString())
-            return v;
-        QString t = v.toString();
-        if (t.startsWith(u'~'))
-            t = base + t.mid(1);
-        else if (t.endsWith(u'~'))
-            t = t.chopped(1) + base;
-        return t;
-    };
-    for (const QString &k : out.keys())
-        if (k.endsWith(QLatin1String("_topic")))
-            out[k] = topic(out[k]);
-    if (out.value(QStringLiteral("device")).isObject())
-        out[QStringLiteral("device")] = spell(out[QStringLiteral("device")].toObject(), deviceKeys);
-    if (out.value(QStringLiteral("availability")).isArray()) {
-        QJsonArray list;
-        for (const QJsonValue &item : out[QStringLiteral("availability")].toArray()) {
-            QJsonObject a = spell(item.toObject(), availabilityKeys);
-            a[QStringLiteral("topic")] = topic(a[QStringLiteral("topic")]);
-            list << a;
-        }
-        out[QStringLiteral("availability")] = list;
-    }
-    return out;
 }
 
 } // namespace mqtt_test

@@ -51,7 +51,7 @@ EOF
 mosquitto -c mosquitto.conf >mosquitto.log 2>&1 &
 pids+=($!)
 
-"$sim" --tcp 0 >sim.out 2>/dev/null </dev/null &
+"$sim" --tcp 0 --log >sim.out 2>sim.heard </dev/null &
 pids+=($!)
 for _ in $(seq 100); do [[ -s sim.out ]] && break; sleep 0.1; done
 device=$(head -1 sim.out)
@@ -72,7 +72,11 @@ power=""
 for _ in $(seq 40); do power=$(retained orva/good/power); [[ -n $power ]] && break; sleep 0.5; done
 [[ $power == off ]] || fail "with the right CA and password, orva/good/power is \"$power\", not \"off\""
 [[ $(retained orva/good/availability) == online ]] || fail "orva/good is not online"
-echo "mqtt_tls: over TLS with a password: power off, online"
+# A command from mosquitto_pub, over TLS as the user, reaches the line.
+mosquitto_pub -h 127.0.0.1 -p "$port" --cafile ca.pem -u orva -P 'right horse' -t orva/good/power/set -m ON
+for _ in $(seq 40); do grep -q " RX C00$" sim.heard && break; sleep 0.25; done
+grep -q " RX C00$" sim.heard || fail "power/set ON from mosquitto_pub did not put C00 on the line"
+echo "mqtt_tls: over TLS with a password: power off, online, power/set ON is C00 on the line"
 
 # Another CA, or a wrong password: nothing is published, and the log says why.
 start_bridge other-ca other.log --mqtt-ca-file other.pem --mqtt-user orva --mqtt-password-file right.password

@@ -1,18 +1,13 @@
-// The bridge's MQTT side without a broker: the broker's address, the projector's
-// state read from each reply, the command topics' payloads as codes on the line,
-// the Home Assistant discovery messages, and the MQTT settings. Every expected
-// value is written out here.
+// The bridge's MQTT side without a broker: the broker's address, ids, the
+// projector's state read from each reply, the list of projectors a former run
+// left, and the MQTT settings. Every expected value is written out here.
 
 #include "Config.h"
 #include "Mqtt.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include "keys/CommandTable.h"
 
 namespace {
 
@@ -23,32 +18,6 @@ QStringList lines(const mqtt::State &state)
     for (const auto &[leaf, payload] : state)
         out << leaf + u'=' + QString::fromUtf8(payload);
     return out;
-}
-
-// The codes the steps put on the line: a button's code, or the text.
-QStringList codes(const std::vector<mqtt::Step> &steps)
-{
-    QStringList out;
-    for (const mqtt::Step &step : steps) {
-        if (step.control.isEmpty()) {
-            out << step.text;
-            continue;
-        }
-        QString code = QStringLiteral("?") + step.control;
-        for (const keys::OneShot &b : keys::kOneShots)
-            if (step.control == QLatin1String(b.control.data(), qsizetype(b.control.size())))
-                code = QString::fromLatin1(b.code.data(), qsizetype(b.code.size()));
-        out << code;
-    }
-    return out;
-}
-
-QJsonObject json(const QByteArray &payload)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(payload, &error);
-    [&] { QCOMPARE(error.error, QJsonParseError::NoError); }();
-    return doc.object();
 }
 
 } // namespace
@@ -222,192 +191,6 @@ private slots:
         QCOMPARE(lines(q->state(reply)), state);
     }
 
-    // What the bridge asks by itself, how (a button or a text), and how often.
-    void queries()
-    {
-        QStringList rows;
-        for (const mqtt::Query &q : mqtt::queries())
-            rows << QStringLiteral("%1 %2 %3").arg(QLatin1String(q.code), QLatin1String(*q.control ? q.control : "-"),
-                                                   QLatin1String(q.everyPoll ? "every" : "slow"));
-        QCOMPARE(rows, (QStringList{"CR0 Command44 every", "CR1 Command45 every", "CRA - every", "CR3 Command46 slow",
-                                    "CR7 - slow", "CR6 Command54 slow"}));
-        QCOMPARE(mqtt::kSlowPollEvery, 6);
-        QVERIFY(!mqtt::findQuery(u"CR4"));
-    }
-
-    void commandPayloads_data()
-    {
-        QTest::addColumn<QString>("topic");
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QStringList>("codes");  // empty: the payload is refused
-        QTest::newRow("power ON") << "power/set" << QByteArray("ON") << QStringList{"C00"};
-        QTest::newRow("power off, blanks") << "power/set" << QByteArray(" off\n") << QStringList{"C01"};
-        QTest::newRow("power toggle") << "power/set" << QByteArray("TOGGLE") << QStringList();
-        QTest::newRow("power 1") << "power/set" << QByteArray("1") << QStringList();
-        QTest::newRow("power empty") << "power/set" << QByteArray() << QStringList();
-        QTest::newRow("input PC1") << "input/set" << QByteArray("PC1") << QStringList{"C05"};
-        QTest::newRow("input pc2") << "input/set" << QByteArray("pc2") << QStringList{"C06"};
-        QTest::newRow("input Video") << "input/set" << QByteArray("Video") << QStringList{"C07"};
-        QTest::newRow("input HDMI") << "input/set" << QByteArray("HDMI") << QStringList();
-        QTest::newRow("input PC") << "input/set" << QByteArray("PC") << QStringList();
-        QTest::newRow("video mute on") << "mute/set" << QByteArray("VIDEO ON") << QStringList{"C0D"};
-        QTest::newRow("video mute off") << "mute/set" << QByteArray("video off") << QStringList{"C0E"};
-        QTest::newRow("audio mute on") << "mute/set" << QByteArray("AUDIO ON") << QStringList{"C0B"};
-        QTest::newRow("audio mute off, two blanks") << "mute/set" << QByteArray("AUDIO  OFF") << QStringList{"C0C"};
-        QTest::newRow("both mutes on") << "mute/set" << QByteArray("ON") << QStringList{"C0D", "C0B"};
-        QTest::newRow("both mutes off") << "mute/set" << QByteArray("OFF") << QStringList{"C0E", "C0C"};
-        QTest::newRow("mute video") << "mute/set" << QByteArray("VIDEO") << QStringList();
-        QTest::newRow("command cinema") << "command/set" << QByteArray("picture-mode-cinema") << QStringList{"C13"};
-        QTest::newRow("command STATUS") << "command/set" << QByteArray("STATUS") << QStringList{"CR0"};
-        QTest::newRow("command logo-user") << "command/set" << QByteArray("logo-user") << QStringList{"CF LOGO USER"};
-        QTest::newRow("command volume-up") << "command/set" << QByteArray("volume-up") << QStringList{"C09"};
-        QTest::newRow("command cursor-left") << "command/set" << QByteArray("cursor-left") << QStringList{"C3B"};
-        QTest::newRow("command unknown") << "command/set" << QByteArray("self-destruct") << QStringList();
-        QTest::newRow("command a code") << "command/set" << QByteArray("C00") << QStringList();
-        QTest::newRow("send CR0") << "send/set" << QByteArray("CR0") << QStringList{"CR0"};
-        QTest::newRow("send with blanks inside") << "send/set" << QByteArray("CF LOGO OFF") << QStringList{"CF LOGO OFF"};
-        QTest::newRow("send nothing") << "send/set" << QByteArray("  ") << QStringList();
-        QTest::newRow("send two commands") << "send/set" << QByteArray("C0D\rC00") << QStringList();
-        QTest::newRow("send a line feed") << "send/set" << QByteArray("C0D\nC00") << QStringList();
-        QTest::newRow("send beyond ASCII") << "send/set" << QByteArray("C0\xc3\xa9") << QStringList();
-        QTest::newRow("send a tilde") << "send/set" << QByteArray("C~") << QStringList{"C~"};
-    }
-    void commandPayloads()
-    {
-        QFETCH(QString, topic);
-        QFETCH(QByteArray, payload);
-        QFETCH(QStringList, codes);
-        const mqtt::CommandTopicRow *row = nullptr;
-        for (const mqtt::CommandTopicRow &r : mqtt::commandTopics())
-            if (topic == QLatin1String(r.leaf))
-                row = &r;
-        QVERIFY(row);
-        const std::optional<std::vector<mqtt::Step>> steps = mqtt::steps(row->kind, payload);
-        if (codes.isEmpty()) {
-            QVERIFY(!steps);
-            return;
-        }
-        QVERIFY(steps);
-        QCOMPARE(::codes(*steps), codes);
-    }
-
-    void topics()
-    {
-        QCOMPARE(mqtt::topic(QStringLiteral("hall"), u"power/set"), QStringLiteral("orva/hall/power/set"));
-        QCOMPARE(mqtt::bridgeTopic(QStringLiteral("b1"), u"projectors"), QStringLiteral("orva/bridge/b1/projectors"));
-        QStringList leaves;
-        for (const mqtt::CommandTopicRow &r : mqtt::commandTopics())
-            leaves << QLatin1String(r.leaf);
-        QCOMPARE(leaves, (QStringList{"power/set", "input/set", "mute/set", "command/set", "send/set"}));
-        QCOMPARE(mqtt::inputNames(), (QStringList{"PC1", "PC2", "Video"}));
-        QCOMPARE(mqtt::stateLeaves(), (QStringList{"availability", "power", "power/text", "input", "mute/video", "mute/audio",
-                                                   "lamp/hours", "lamp/mode", "temperature/1", "temperature/2",
-                                                   "temperature/3", "fault", "problem", "status"}));
-    }
-
-    // Home Assistant's discovery: the topics, and each entity's keys.
-    void discoveryTopics()
-    {
-        const QString node = QStringLiteral("homeassistant/%1/orva_room_1/%2/config");
-        const QStringList expected = {
-            node.arg("switch", "power"),
-            node.arg("select", "input"),
-            node.arg("switch", "video_mute"),
-            node.arg("switch", "audio_mute"),
-            node.arg("sensor", "power_state"),
-            node.arg("sensor", "power_status"),
-            node.arg("sensor", "status"),
-            node.arg("sensor", "fault"),
-            node.arg("sensor", "lamp_mode"),
-            node.arg("sensor", "lamp_hours"),
-            node.arg("sensor", "temperature_1"),
-            node.arg("sensor", "temperature_2"),
-            node.arg("sensor", "temperature_3"),
-            node.arg("binary_sensor", "problem"),
-            node.arg("button", "picture_mode_stand"),
-            node.arg("button", "picture_mode_real"),
-            node.arg("button", "picture_mode_cinema"),
-            node.arg("button", "picture_mode_image1"),
-            node.arg("button", "picture_mode_image2"),
-            node.arg("button", "picture_mode_image3"),
-            node.arg("button", "picture_mode_image4"),
-            node.arg("button", "picture_mode_bboard"),
-            node.arg("button", "picture_mode_dynamic"),
-            node.arg("button", "query_status"),
-            node.arg("button", "query_mode"),
-            node.arg("button", "query_lamp_time"),
-            node.arg("button", "query_setting"),
-            node.arg("button", "query_temperature"),
-        };
-        QStringList topics, removed;
-        for (const mqtt::Message &m : mqtt::discovery(QStringLiteral("room.1"), QStringLiteral("Room 1"), QStringLiteral("1.40")))
-            topics << m.topic;
-        for (const mqtt::Message &m : mqtt::discoveryRemoval(QStringLiteral("room.1"))) {
-            removed << m.topic;
-            QVERIFY(m.payload.isEmpty());
-        }
-        QCOMPARE(topics, expected);
-        QCOMPARE(removed, expected);
-    }
-
-    void discoveryEntities_data()
-    {
-        QTest::addColumn<QString>("object");
-        QTest::addColumn<QString>("fields");  // the entity's own keys as compact JSON
-        QTest::newRow("power") << "power"
-                               << R"({"command_topic":"orva/room.1/power/set","icon":"mdi:projector","name":"Power",)"
-                                  R"("payload_off":"OFF","payload_on":"ON","state_off":"OFF","state_on":"ON",)"
-                                  R"("state_topic":"orva/room.1/power",)"
-                                  R"("value_template":"{{ 'ON' if value in ('on', 'warming') else 'OFF' }}"})";
-        QTest::newRow("input") << "input"
-                               << R"({"command_topic":"orva/room.1/input/set","name":"Input","options":["PC1","PC2","Video"],)"
-                                  R"("state_topic":"orva/room.1/input"})";
-        QTest::newRow("video mute") << "video_mute"
-                                    << R"({"command_topic":"orva/room.1/mute/set","name":"Video mute","payload_off":"VIDEO OFF",)"
-                                       R"("payload_on":"VIDEO ON","state_off":"OFF","state_on":"ON","state_topic":"orva/room.1/mute/video"})";
-        QTest::newRow("audio mute") << "audio_mute"
-                                    << R"({"command_topic":"orva/room.1/mute/set","name":"Audio mute","payload_off":"AUDIO OFF",)"
-                                       R"("payload_on":"AUDIO ON","state_off":"OFF","state_on":"ON","state_topic":"orva/room.1/mute/audio"})";
-        QTest::newRow("power state") << "power_state"
-                                     << R"({"device_class":"enum","name":"Power state",)"
-                                        R"("options":["on","off","warming","cooling","fault"],"state_topic":"orva/room.1/power"})";
-        QTest::newRow("lamp hours") << "lamp_hours"
-                                    << R"({"device_class":"duration","entity_category":"diagnostic","name":"Lamp hours",)"
-                                       R"("state_class":"total_increasing","state_topic":"orva/room.1/lamp/hours","unit_of_measurement":"h"})";
-        QTest::newRow("temperature 2") << "temperature_2"
-                                       << R"({"device_class":"temperature","entity_category":"diagnostic","name":"Temperature 2",)"
-                                          R"("state_class":"measurement","state_topic":"orva/room.1/temperature/2",)"
-                                          R"("unit_of_measurement":"°C"})";
-        QTest::newRow("problem") << "problem"
-                                 << R"({"device_class":"problem","name":"Problem","payload_off":"OFF","payload_on":"ON",)"
-                                    R"("state_topic":"orva/room.1/problem"})";
-        QTest::newRow("status") << "status" << R"({"name":"Status","state_topic":"orva/room.1/status"})";
-        QTest::newRow("cinema") << "picture_mode_cinema"
-                                << R"({"command_topic":"orva/room.1/command/set","name":"Picture mode CINEMA",)"
-                                   R"("payload_press":"picture-mode-cinema"})";
-        QTest::newRow("lamp time query") << "query_lamp_time"
-                                         << R"({"command_topic":"orva/room.1/command/set","name":"L-TIME query",)"
-                                            R"("payload_press":"lamp-time"})";
-    }
-    void discoveryEntities()
-    {
-        QFETCH(QString, object);
-        QFETCH(QString, fields);
-        const std::vector<mqtt::Message> all = mqtt::discovery(QStringLiteral("room.1"), QStringLiteral("Room 1"), QStringLiteral("1.40"));
-        const auto at = std::find_if(all.begin(), all.end(), [&](const mqtt::Message &m) { return m.topic.endsWith(QStringLiteral("/%1/config").arg(object)); });
-        QVERIFY(at != all.end());
-        QJsonObject entity = json(at->payload);
-        // What every entity has.
-        QCOMPARE(entity.take(QStringLiteral("unique_id")).toString(), QStringLiteral("orva_room_1_") + object);
-        QCOMPARE(QJsonDocument(entity.take(QStringLiteral("availability")).toArray()).toJson(QJsonDocument::Compact),
-                 QByteArray(R"([{"topic":"orva/room.1/availability"}])"));
-        QCOMPARE(QJsonDocument(entity.take(QStringLiteral("device")).toObject()).toJson(QJsonDocument::Compact),
-                 QByteArray(R"({"identifiers":["orva_room_1"],"manufacturer":"ORVA","model":"TK58R","name":"Room 1","sw_version":"1.40"})"));
-        QCOMPARE(QJsonDocument(entity.take(QStringLiteral("origin")).toObject()).toJson(QJsonDocument::Compact),
-                 QByteArray(R"({"name":"orva-bridge","sw_version":"1.40"})"));
-        QCOMPARE(QString::fromUtf8(QJsonDocument(entity).toJson(QJsonDocument::Compact)), fields);
-    }
-
     void projectorList()
     {
         QCOMPARE(mqtt::projectorList({QStringLiteral("a"), QStringLiteral("b.2")}), QByteArray(R"(["a","b.2"])"));
@@ -416,16 +199,6 @@ private slots:
         QCOMPARE(mqtt::readProjectorList(R"(["#","a/b","+",3,null,"ok"])"), QStringList{"ok"});
         QCOMPARE(mqtt::readProjectorList("not json"), QStringList());
         QCOMPARE(mqtt::readProjectorList(""), QStringList());
-    }
-
-    void outcomePayloads()
-    {
-        QCOMPARE(json(mqtt::replyPayload(QStringLiteral("orva/p/command/set"), "status", QStringLiteral(" 0 0 CR "), QStringLiteral("Power ON"))),
-                 (QJsonObject{{"topic", "orva/p/command/set"}, {"payload", "status"}, {"reply", " 0 0 CR "}, {"status", "Power ON"}}));
-        QCOMPARE(json(mqtt::replyPayload(QStringLiteral("orva/p/power/set"), "ON", QStringLiteral(" ACK "), QString())),
-                 (QJsonObject{{"topic", "orva/p/power/set"}, {"payload", "ON"}, {"reply", " ACK "}}));
-        QCOMPARE(json(mqtt::errorPayload(QStringLiteral("orva/p/power/set"), "ON\"", QStringLiteral("no reply from the projector"))),
-                 (QJsonObject{{"topic", "orva/p/power/set"}, {"payload", "ON\""}, {"error", "no reply from the projector"}}));
     }
 
     // The MQTT settings of the configuration file, and what is refused.
