@@ -212,14 +212,6 @@ const std::vector<CommandTopicRow> &commandTopics()
     return rows;
 }
 
-QStringList inputNames()
-{
-    QStringList names;
-    for (const pjlink::InputRow &row : pjlink::inputRows())
-        names << QLatin1String(row.name);
-    return names;
-}
-
 std::optional<std::vector<Step>> steps(CommandTopic topic, const QByteArray &payload)
 {
     const QString text = QString::fromUtf8(payload).trimmed();
@@ -266,6 +258,15 @@ std::optional<std::vector<Step>> steps(CommandTopic topic, const QByteArray &pay
 // --- Home Assistant ---
 
 namespace {
+
+// The input names the select offers, in order.
+QStringList inputNames()
+{
+    QStringList names;
+    for (const pjlink::InputRow &row : pjlink::inputRows())
+        names << QLatin1String(row.name);
+    return names;
+}
 
 struct Entity {
     QString component;

@@ -78,9 +78,6 @@ struct CommandTopicRow {
 const std::vector<CommandTopicRow> &commandTopics();
 std::optional<std::vector<Step>> steps(CommandTopic topic, const QByteArray &payload);
 
-// The input names the select offers, in order.
-QStringList inputNames();
-
 // Home Assistant's MQTT discovery: one device for the projector, its entities'
 // configuration topics and payloads (JSON). `version` is the bridge's.
 struct Message {
