@@ -7,6 +7,11 @@
 #include <QStringView>
 #include <optional>
 
+// The longest command text a client may have put on the line (the bridge's raw
+// port, MQTT's send/set): the projector's commands are a few characters, and a
+// longer text is no command of its.
+inline constexpr qsizetype kLongestCommandText = 128;
+
 struct Unsendable {
     qsizetype position = 0;  // counted in characters, from 1
     char32_t code = 0;
