@@ -177,6 +177,26 @@ private slots:
             QCOMPARE(shown(decoding::temperatures(QString::fromLatin1(reply))), QString::fromLatin1(values));
     }
 
+    // Which replies have the form of an answer to a status query; a reply of
+    // another form answers another query (a late one) or none.
+    void replyForms()
+    {
+        const std::tuple<const char *, const char *, bool> rows[] = {
+            {"CR0", "80\r", true}, {"CR0", "8\r", false}, {"CR0", "800\r", false}, {"CR0", "80", false},
+            {"CR0", "01234\r", false}, {"CR0", "8g\r", false}, {"CR0", "\x06", false},
+            {"CRA", "FF\r", true}, {"CR4", "10\r", true}, {"CR7", "22\r", true},
+            {"CR1", "1\r", true}, {"CR1", "00\r", false}, {"CR1", "A\r", false},
+            {"CR3", "01234\r", true}, {"CR3", "1234\r", false}, {"CR3", "0123a\r", false},
+            {"CR6", "032.5  41.0 038.5\r", true}, {"CR6", "032.5  41.0 038\r", false},
+            {"CR6", "032.5  ....  38.5\r", false},
+            {"CR PRESSURE", "512\r", true}, {"CR PRESSURE", "-1.5\r", true}, {"CR PRESSURE", "NG\r", false},
+            {"CR9", "TK58R V1.0\r", true}, {"CR9", "\x01\r", false}, {"CR9", "\r", false},
+            {"C00", "\x06", true}, {"C00", "anything", true},
+        };
+        for (const auto &[code, reply, fits] : rows)
+            QVERIFY2(decoding::replyFits(QString::fromLatin1(code), QString::fromLatin1(reply)) == fits, reply);
+    }
+
     // A command text's first character the projector cannot take, and how it is named.
     void unsendableCharacters()
     {

@@ -1,6 +1,7 @@
 #include "StatusDecoding.h"
 
 #include <QLatin1String>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <charconv>
@@ -302,6 +303,31 @@ Temperatures temperatures(QStringView reply)
         reply.chop(1);
     const auto at = [reply](qsizetype from, qsizetype to) { return plainNumber(piece(reply, from, to)); };
     return {at(1, 5), at(8, 11), at(13, 17)};
+}
+
+bool replyFits(QStringView code, QStringView reply)
+{
+    if (!code.startsWith(u"CR"))
+        return true;
+    const auto form = [](const char *pattern) {
+        return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern)));
+    };
+    static const QRegularExpression kTwo = form("[0-9A-F]{2}\r"), kText = form("[ -~]+\r");
+    static const std::pair<const char *, QRegularExpression> kForms[] = {
+        {"CR0", kTwo}, {"CR4", kTwo}, {"CR7", kTwo}, {"CRA", kTwo},
+        {"CR1", form("[0-9]\r")},
+        {"CR3", form("[0-9]{5}\r")},
+        {"CR6", form("[0-9. +-]{17}\r")},
+        {"CR PRESSURE", form("-?[0-9]+(\\.[0-9]+)?\r")},
+    };
+    for (const auto &[query, pattern] : kForms)
+        if (code == QLatin1String(query)) {
+            if (!pattern.match(reply).hasMatch())
+                return false;
+            const Temperatures t = code == u"CR6" ? temperatures(reply) : Temperatures{0, 0, 0};
+            return t.s1 && t.s2 && t.s3;
+        }
+    return kText.match(reply).hasMatch();
 }
 
 QString lampTimeText(QStringView trace)

@@ -54,6 +54,14 @@ struct Temperatures {
     std::optional<double> s1, s2, s3;
 };
 Temperatures temperatures(QStringView reply);
+// Whether `reply` (the reply's own characters) has the form of an answer to the
+// status query `code` ("CR0" ...): the power, reversal, lamp mode and mute status
+// two characters and CR, the input one digit and CR, the lamp time five digits and
+// CR, the temperatures three numbers in 17 characters and CR, the pressure a number
+// and CR, any other status query printable text and CR. A reply of another form
+// answers another query, or none. True for a code that is no status query.
+bool replyFits(QStringView code, QStringView reply);
+
 // The power status row's word for the reply to "CR0" traced as `trace`.
 std::optional<QString> powerWord(QStringView trace);
 
