@@ -219,15 +219,72 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), line, kWait);
     }
 
-    // A silent projector: ERR4 for what needs the line, the rest answered as ever.
-    void silentProjector()
+    // Replies that cannot be trusted, one PJLink request after another: none, late
+    // (after the reply window: a warming projector can be slower; the mute status,
+    // asked as a command text, has 2 s), trickled in pieces past the window, or of
+    // no form the query has. Each is ERR4, never a value that answered another
+    // query; what the bridge itself knows is answered as ever, and each kind of
+    // trouble is logged once.
+    void untrustedReplies_data()
     {
-        Simulator sim({QStringLiteral("--silent")});
+        QTest::addColumn<QStringList>("simulator");
+        QTest::addColumn<QList<QByteArray>>("requests");
+        QTest::addColumn<QList<QByteArray>>("answers");
+        QTest::addColumn<QStringList>("line");
+        QTest::addColumn<QString>("logged");
+        const QString late = QStringLiteral("The projector answered after the reply window: the late reply was discarded.");
+        QTest::newRow("silent") << QStringList{"--silent"} << QList<QByteArray>{"POWR ?", "POWR 1", "CLSS ?"}
+                                << QList<QByteArray>{"POWR=ERR4", "POWR=ERR4", "CLSS=1"} << QStringList{"CR0", "C00"} << QString();
+        QTest::newRow("late") << QStringList{"--state", "on", "--delay-ms", "700"}
+                              << QList<QByteArray>{"LAMP ?", "POWR ?", "INPT ?", "LAMP ?", "AVMT ?"}
+                              << QList<QByteArray>{"LAMP=ERR4", "POWR=ERR4", "INPT=ERR4", "LAMP=ERR4", "AVMT=30"}
+                              << QStringList{"CR3", "CR0", "CR1", "CR3", "CRA"} << late;
+        QTest::newRow("trickled") << QStringList{"--state", "on", "--split", "2", "--split-gap-ms", "300"}
+                                  << QList<QByteArray>{"POWR ?", "LAMP ?", "INPT ?"}
+                                  << QList<QByteArray>{"POWR=1", "LAMP=ERR4", "INPT=11"} << QStringList{"CR0", "CR3", "CR1"} << late;
+        QTest::newRow("no form of the query") << QStringList{"--state", "on", "--garbage", "--seed", "7"}
+                                              << QList<QByteArray>{"POWR ?", "INPT ?", "LAMP ?"}
+                                              << QList<QByteArray>{"POWR=ERR4", "INPT=ERR4", "LAMP=ERR4"}
+                                              << QStringList{"CR0", "CR1", "CR3"}
+                                              << QStringLiteral("The projector's reply did not fit its query: it was taken as no answer.");
+    }
+    void untrustedReplies()
+    {
+        QFETCH(QStringList, simulator);
+        QFETCH(QList<QByteArray>, requests);
+        QFETCH(QList<QByteArray>, answers);
+        QFETCH(QStringList, line);
+        QFETCH(QString, logged);
+        Simulator sim(simulator);
         Bridge b(sim.path);
+        QStringList log;
+        QObject::connect(&b.queue, &bridge::ProjectorQueue::logLine, [&](const QString &text) { log << text; });
         Client c(b.server.port());
-        QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=ERR4"));
-        QCOMPARE(c.ask("%1POWR 1"), QByteArray("%1POWR=ERR4"));
-        QCOMPARE(c.ask("%1CLSS ?"), QByteArray("%1CLSS=1"));
+        for (qsizetype i = 0; i < requests.size(); ++i)
+            QCOMPARE(c.ask("%1" + requests[i]), "%1" + answers[i]);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), line, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.queue.settling(), kWait);
+        QCOMPARE(log.removeDuplicates(), 0);
+        QCOMPARE(log.contains(logged), !logged.isEmpty());
+    }
+
+    // Raw clients: a late reply to one client's query is discarded, not passed to
+    // the next client's.
+    void lateReplyReachesNoOtherRawClient()
+    {
+        Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("2300")});  // past a command text's 2 s
+        Bridge b(sim.path);
+        QTcpSocket first, second;
+        for (QTcpSocket *s : {&first, &second})
+            s->connectToHost(QHostAddress::LocalHost, b.raw.port());
+        QTRY_VERIFY_WITH_TIMEOUT(first.state() == QAbstractSocket::ConnectedState && second.state() == QAbstractSocket::ConnectedState, kWait);
+        first.write("CR3\r");
+        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), QStringList{"CR3"}, kWait);
+        second.write("CR0\r");
+        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), (QStringList{"CR3", "CR0"}), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.queue.settling() && b.queue.waiting() == 0, kWait);
+        QTest::qWait(1000);
+        QCOMPARE(first.readAll() + second.readAll(), QByteArray());
     }
 
     // With a password: the challenge, the digest on the first request only; a wrong
@@ -348,8 +405,25 @@ private slots:
         QCOMPARE(sim.heard(), (QStringList{"CR0", "CR3"}));
     }
 
-    // A full queue refuses the next command and queues nothing; stopping answers
-    // every waiting command with the reason.
+    // Clients take turns: one client's backlog delays another's command by at most
+    // the one on the line and one of its own; a client may have kClientShare
+    // commands waiting (on the line included), and the queue kMaxWaiting.
+    void clientsTakeTurns()
+    {
+        Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("20")});
+        bridge::ProjectorQueue queue(sim.path, QStringLiteral("19200,N,8,1"));
+        queue.start();
+        int answered = 0;
+        const auto note = [&](const bridge::Reply &r) { answered += r.answered; };
+        for (int i = 0; i < 8; ++i)
+            QVERIFY(queue.enqueue(1, QString(), QStringLiteral("C0B"), note));
+        QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C0C"), note));
+        QVERIFY(queue.enqueue(2, QStringLiteral("Command44"), QString(), note));
+        QVERIFY(queue.enqueue(3, QString(), QStringLiteral("C0C"), note));
+        QVERIFY(queue.enqueue(2, QString(), QStringLiteral("C0D"), note));
+        QTRY_COMPARE_WITH_TIMEOUT(answered, 11, kWait);
+        QCOMPARE(sim.heard(), (QStringList{"C0B", "C0B", "CR0", "C0C", "C0B", "C0D", "C0B", "C0B", "C0B", "C0B", "C0B"}));
+    }
     void fullQueueAndStop()
     {
         Simulator sim({QStringLiteral("--silent")});
@@ -359,9 +433,10 @@ private slots:
         const auto note = [&](const bridge::Reply &r) { errors << r.error; };
         QVERIFY(queue.enqueue(1, QStringLiteral("Command17"), QString(), note));  // on the line
         for (int i = 0; i < bridge::ProjectorQueue::kMaxWaiting; ++i)
-            QVERIFY(queue.enqueue(1, QString(), QStringLiteral("C%1").arg(i, 2, 16, QLatin1Char('0')), note));
+            QVERIFY(queue.enqueue(2 + i / bridge::ProjectorQueue::kClientShare, QString(),
+                                  QStringLiteral("C%1").arg(i, 2, 16, QLatin1Char('0')), note));
         QCOMPARE(queue.waiting(), 64);
-        QVERIFY(!queue.enqueue(2, QString(), QStringLiteral("C99"), note));
+        QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C99"), note));
         QCOMPARE(queue.waiting(), 64);
         queue.stop(QStringLiteral("the bridge is ending"));
         QCOMPARE(errors, QStringList(65, QStringLiteral("the bridge is ending")));
@@ -377,14 +452,19 @@ private slots:
         const QString path = sim->path;
         QVERIFY2(path.startsWith(QLatin1String("tcp://127.0.0.1:")), qPrintable(path));
         Bridge b(path);
+        QStringList log;
+        QObject::connect(&b.queue, &bridge::ProjectorQueue::logLine, [&](const QString &text) { log << text.left(20); });
         Client c(b.server.port());
         QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=1"));
         sim.reset();
         QTRY_VERIFY_WITH_TIMEOUT(!b.queue.portOpen(), kWait);
         QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=ERR4"));
+        QTest::qWait(bridge::ProjectorQueue::kReopenMs + 1000);  // a try that fails
         sim = std::make_unique<Simulator>(QStringList{"--tcp", path.section(u':', -1), "--state", "cooling-down"});
         QTRY_VERIFY_WITH_TIMEOUT(b.queue.portOpen(), 3 * bridge::ProjectorQueue::kReopenMs);
         QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=2"));
+        // Told once each: gone, the tries that failed, and open again only once it is.
+        QCOMPARE(log, (QStringList{"The serial port stop", "Connection refused: ", "The projector's port"}));
     }
 
     // A listener takes so many connections at once: the next is closed at once and

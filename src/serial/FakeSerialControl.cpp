@@ -34,6 +34,7 @@ SerialResult FakeSerialControl::setPortOpen(bool open)
         return SerialError{ErrPortOpenFailed, unopenable.value(m_commPort)};
     m_open = true;
     ++openCount;
+    emit opened();
     return std::nullopt;
 }
 

@@ -340,6 +340,7 @@ QtSerialControl::QtSerialControl(QMap<int, QString> devices, QObject *parent)
     });
     connect(&m_link, &TcpLink::lost, this, &SerialControl::portLost);
     connect(&m_link, &TcpLink::openFailed, this, &SerialControl::openFailed);
+    connect(&m_link, &TcpLink::connected, this, &SerialControl::opened);
 }
 
 QtSerialControl::~QtSerialControl()
@@ -440,6 +441,7 @@ SerialResult QtSerialControl::setPortOpen(bool open)
     // session) is not this session's.
     m_port.clear(QSerialPort::AllDirections);
     m_port.clearError();
+    emit opened();
     return std::nullopt;
 }
 

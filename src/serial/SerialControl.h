@@ -64,4 +64,7 @@ signals:
     // An open that completes in the background (a network link) failed: the port
     // is closed. The open itself had answered with success.
     void openFailed(const SerialError &error);
+    // The port carries bytes: at once after the open of a device, once connected
+    // for a network link.
+    void opened();
 };

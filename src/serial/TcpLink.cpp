@@ -231,6 +231,7 @@ void TcpLink::onWritable()
     ::setsockopt(m_socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     m_readNotifier.setEnabled(true);
     flush();
+    emit connected();
 }
 
 void TcpLink::onReadable()

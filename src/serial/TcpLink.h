@@ -50,6 +50,8 @@ signals:
     void readyRead();
     // The connection could not be made; the link is closed.
     void openFailed(const SerialError &error);
+    // The connection is made.
+    void connected();
     // The connection went down after it was made; the link is closed. Once per loss.
     void lost(const SerialError &error);
 

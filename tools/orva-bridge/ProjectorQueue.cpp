@@ -2,6 +2,7 @@
 
 #include "exchange/CommandText.h"
 #include "exchange/ExchangeEngine.h"
+#include "exchange/StatusDecoding.h"
 #include "keys/CommandTable.h"
 #include "serial/QtSerialControl.h"
 
@@ -27,6 +28,9 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
     m_reopen.setInterval(kReopenMs);
     m_reopen.setTimerType(Qt::PreciseTimer);
     connect(&m_reopen, &QTimer::timeout, this, &ProjectorQueue::tryOpen);
+    m_quiet.setSingleShot(true);
+    m_quiet.setTimerType(Qt::PreciseTimer);
+    connect(&m_quiet, &QTimer::timeout, this, &ProjectorQueue::sendNext);
     ExchangeEngine &engine = *m_engine;
     connect(&engine, &ExchangeEngine::received, this, &ProjectorQueue::onReceived);
     connect(&engine, &ExchangeEngine::transmitted, this, [this](const QString &, bool sent) {
@@ -36,10 +40,22 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
     connect(&engine, &ExchangeEngine::replyWindowEnded, this, [this](bool) {
         if (!m_current)
             return;
-        if (m_reply.isEmpty())
-            finishCurrent({false, QString(), QStringLiteral("no reply from the projector"), true});
+        // Nothing came: a reply may still be on its way, and has one more reply
+        // window to come in (and be discarded) before the next command goes out;
+        // unless nothing at all has come for some commands (a projector that is not
+        // there makes no late replies, and its clients need not wait twice).
+        m_settleMs = m_engine->replyTimer.interval();
+        if (m_reply.isEmpty()) {
+            ++m_silentInARow;
+            return finishCurrent({false, QString(), QStringLiteral("no reply from the projector"), true},
+                                 m_silentInARow > kSilentBeforeAbsent ? kQuietMs : m_settleMs);
+        }
+        // A reply cut short by the end of its window: what follows it is late. A
+        // command's own text is its reply; a status query's needs its whole form.
+        if (decoding::replyFits(codeOf(m_current->control, m_current->text), m_reply))
+            finishCurrent({true, m_reply, QString()}, m_settleMs);
         else
-            finishCurrent({true, m_reply, QString()});
+            finishCurrent({false, QString(), QStringLiteral("an incomplete reply from the projector")}, m_settleMs);
     });
     connect(&engine, &ExchangeEngine::warning, this, [this](const QString &text) {
         // A port that stays away is told once, not at every try.
@@ -51,11 +67,18 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
         if (port == 0 && !m_stopped)
             m_reopen.start();
     });
+    // Open again only once it carries bytes (a network link: once connected).
+    connect(m_serial.get(), &SerialControl::opened, this, [this] {
+        if (!m_lastWarning.isEmpty())
+            emit logLine(QStringLiteral("The projector's port is open again."));
+        m_lastWarning.clear();
+    });
 }
 
 ProjectorQueue::~ProjectorQueue()
 {
     m_engine->disconnect(this);
+    m_serial->disconnect(this);
 }
 
 void ProjectorQueue::start()
@@ -68,14 +91,10 @@ void ProjectorQueue::tryOpen()
 {
     if (m_stopped || m_serial->portOpen())
         return;
-    if (m_engine->startOnce(m_settings)) {
+    if (m_engine->startOnce(m_settings))
         m_reopen.stop();
-        if (!m_lastWarning.isEmpty())
-            emit logLine(QStringLiteral("The projector's port is open again."));
-        m_lastWarning.clear();
-    } else {
+    else
         m_reopen.start();
-    }
 }
 
 bool ProjectorQueue::portOpen() const
@@ -88,12 +107,26 @@ bool ProjectorQueue::joinable(const Job &job, const QString &control, const QStr
     return job.control == control && job.text == text && isStatusQuery(codeOf(control, text));
 }
 
+int ProjectorQueue::asksOf(ClientId client) const
+{
+    int asks = 0;
+    const auto count = [&](const Job &job) {
+        asks += int(std::count_if(job.askers.begin(), job.askers.end(), [client](const auto &a) { return a.first == client; }));
+    };
+    std::for_each(m_waiting.begin(), m_waiting.end(), count);
+    if (m_current)
+        count(*m_current);
+    return asks;
+}
+
 bool ProjectorQueue::enqueue(ClientId client, const QString &control, const QString &text, ReplyHandler done)
 {
-    if (control.isEmpty() && (text.isEmpty() || firstUnsendable(text))) {
-        done({false, QString(), QStringLiteral("no command text of printable ASCII")});
+    if (control.isEmpty() && (text.isEmpty() || text.size() > kLongestCommandText || firstUnsendable(text))) {
+        done({false, QString(), QStringLiteral("no command text of printable ASCII up to %1 characters").arg(kLongestCommandText)});
         return true;
     }
+    if (asksOf(client) >= kClientShare)
+        return false;
     // The same status query, not yet answered: one more asker of it.
     if (m_current && m_reply.isEmpty() && joinable(*m_current, control, text)) {
         m_current->askers.emplace_back(client, std::move(done));
@@ -107,9 +140,11 @@ bool ProjectorQueue::enqueue(ClientId client, const QString &control, const QStr
     if (int(m_waiting.size()) >= kMaxWaiting)
         return false;
     m_waiting.push_back({control, text, {{client, std::move(done)}}});
+    if (std::find(m_turns.begin(), m_turns.end(), client) == m_turns.end())
+        m_turns.push_back(client);
     // Asked from a reply handler, it goes out once the handlers are done (from the
     // event loop, not inside the engine's signal of the reply before).
-    if (!m_current && !m_finishing)
+    if (!m_finishing)
         sendNext();
     return true;
 }
@@ -120,6 +155,11 @@ void ProjectorQueue::dropClient(ClientId client)
     for (Job &job : m_waiting)
         std::erase_if(job.askers, theirs);
     std::erase_if(m_waiting, [](const Job &job) { return job.askers.empty(); });
+    // A query it asked first and others joined now takes the turn of the next asker.
+    std::erase(m_turns, client);
+    for (const Job &job : m_waiting)
+        if (std::find(m_turns.begin(), m_turns.end(), job.askers.front().first) == m_turns.end())
+            m_turns.push_back(job.askers.front().first);
     if (m_current)
         std::erase_if(m_current->askers, theirs);  // still on the line: it is answered, to no one
 }
@@ -128,6 +168,8 @@ void ProjectorQueue::stop(const QString &why)
 {
     m_stopped = true;
     m_reopen.stop();
+    m_quiet.stop();
+    m_turns.clear();
     std::deque<Job> waiting = std::exchange(m_waiting, {});
     if (m_current)
         finishCurrent({false, QString(), why});
@@ -137,12 +179,22 @@ void ProjectorQueue::stop(const QString &why)
     m_engine->end();
 }
 
+// The next client in turn sends its oldest command, and goes to the back of the
+// turns if it has more.
 void ProjectorQueue::sendNext()
 {
-    if (m_waiting.empty() || m_stopped)
+    if (m_current || m_stopped || m_quiet.isActive() || m_turns.empty())
         return;
-    m_current = std::move(m_waiting.front());
-    m_waiting.pop_front();
+    const ClientId client = m_turns.front();
+    m_turns.pop_front();
+    const auto owned = [client](const Job &job) { return job.askers.front().first == client; };
+    const auto at = std::find_if(m_waiting.begin(), m_waiting.end(), owned);
+    if (at == m_waiting.end())  // no turn is kept without a command; should one be, the next
+        return sendNext();
+    m_current = std::move(*at);
+    m_waiting.erase(at);
+    if (std::any_of(m_waiting.begin(), m_waiting.end(), owned))
+        m_turns.push_back(client);
     m_reply.clear();
     if (!m_serial->portOpen()) {
         finishCurrent({false, QString(), QStringLiteral("the projector's port is closed"), true});
@@ -157,30 +209,55 @@ void ProjectorQueue::sendNext()
 
 void ProjectorQueue::onReceived(const QString &chunk)
 {
+    m_silentInARow = 0;
+    // While the line settles, whatever comes is a late reply (or the rest of one):
+    // never the next command's, never anyone's. Once it has ended (an ACK or a CR),
+    // a short quiet settles the line; a reply still trickling in gets another reply
+    // window to end in.
+    if (m_quiet.isActive()) {
+        m_quiet.start(ExchangeEngine::replyComplete(chunk) ? kQuietMs : m_settleMs);
+        tell(QStringLiteral("The projector answered after the reply window: the late reply was discarded."));
+        return;
+    }
     if (!m_current) {
         emit unsolicited(chunk);
         return;
     }
     m_reply += chunk;
-    if (ExchangeEngine::replyComplete(m_reply))
+    if (!ExchangeEngine::replyComplete(m_reply))
+        return;
+    if (decoding::replyFits(codeOf(m_current->control, m_current->text), m_reply)) {
+        m_told.clear();
         finishCurrent({true, m_reply, QString()});
+        return;
+    }
+    tell(QStringLiteral("The projector's reply did not fit its query: it was taken as no answer."));
+    finishCurrent({false, QString(), QStringLiteral("the projector's reply does not fit the query")}, kQuietMs);
+}
+
+void ProjectorQueue::tell(const QString &trouble)
+{
+    if (m_told.contains(trouble))
+        return;
+    m_told << trouble;
+    emit logLine(trouble);
 }
 
 // The command on the line is done: its askers hear, and the next one goes out
-// (from the event loop, so that an asker's own next command queues behind it).
-void ProjectorQueue::finishCurrent(const Reply &reply)
+// (from the event loop, so that an asker's own next command queues behind it),
+// after the line has settled for `quietMs` when the reply was not clean.
+void ProjectorQueue::finishCurrent(const Reply &reply, int quietMs)
 {
     const Job job = std::move(*m_current);
     m_current.reset();
     m_reply.clear();
+    if (quietMs > 0)
+        m_quiet.start(quietMs);
     m_finishing = true;
     for (const auto &[client, done] : job.askers)
         done(reply);
     m_finishing = false;
-    QMetaObject::invokeMethod(this, [this] {
-        if (!m_current)
-            sendNext();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &ProjectorQueue::sendNext, Qt::QueuedConnection);
 }
 
 } // namespace bridge

@@ -1,11 +1,18 @@
 #pragma once
-// One projector's line, shared by every client: each command waits its turn in
-// one queue and goes out when the one before it is answered (an ACK, or text
-// ending in CR) or its reply window has ended. A reply goes to the client whose
-// command it answers; identical status queries waiting at once go out once.
+// One projector's line, shared by every client. Each client's commands wait in
+// the queue and the clients take turns, one command each; a command goes out when
+// the one before it is answered (an ACK, or text ending in CR) or its reply
+// window has ended. A reply goes to the client whose command it answers;
+// identical status queries waiting at once go out once.
+//
+// The line's truth: a reply is what arrives while its command's reply window is
+// open. After a command that got no complete reply, what arrives late is
+// discarded, and the next command waits until the line has been quiet; a reply to
+// a status query whose form does not fit the query is no answer.
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <deque>
 #include <functional>
@@ -32,7 +39,15 @@ class ProjectorQueue final : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxWaiting = 64;
+    // Commands one client may have waiting (a status query it joins counts too).
+    static constexpr int kClientShare = 8;
     static constexpr int kReopenMs = 3000;
+    // How long the line must be quiet after a late reply has ended before the next
+    // command (some ten characters at 9600 baud).
+    static constexpr int kQuietMs = 100;
+    // After this many commands in a row with no character at all, the projector is
+    // taken as absent: the next goes out without waiting for a late reply.
+    static constexpr int kSilentBeforeAbsent = 2;
 
     // `device`: a device path or tcp://HOST:PORT; `settings`: "19200,N,8,1" ...
     ProjectorQueue(const QString &device, const QString &settings, QObject *parent = nullptr);
@@ -42,7 +57,9 @@ public:
     void start();
     // A command: a button's control (its code and reply window), or, with an empty
     // control, a command text (the manual entry's reply window). False, and nothing
-    // queued, when kMaxWaiting commands wait already.
+    // queued, when the client has kClientShare commands waiting or kMaxWaiting
+    // commands wait already. A text that is no command (empty, beyond printable
+    // ASCII, longer than kLongestCommandText) is answered at once with an error.
     bool enqueue(ClientId client, const QString &control, const QString &text, ReplyHandler done);
     // The client went away: its waiting commands are dropped, a reply to its command
     // on the line goes nowhere.
@@ -57,35 +74,47 @@ public:
 
     bool portOpen() const;
     int waiting() const { return int(m_waiting.size()); }
+    // Whether the line is being let settle (a late reply being discarded).
+    bool settling() const { return m_quiet.isActive(); }
     ExchangeEngine &engine() { return *m_engine; }
 
 signals:
     // A line for the service's log: warnings of the port, its recovery.
     void logLine(const QString &text);
-    // Characters that came while no command waited for a reply.
+    // Characters that came while no command waited for a reply and the line was
+    // settled (a late reply is discarded, never passed on).
     void unsolicited(const QString &chunk);
 
 private:
     struct Job {
         QString control;
         QString text;
-        std::vector<std::pair<ClientId, ReplyHandler>> askers;
+        std::vector<std::pair<ClientId, ReplyHandler>> askers;  // the first is the client whose turn it takes
     };
     void sendNext();
-    void finishCurrent(const Reply &reply);
+    // The command on the line is done; the line settles for `quietMs` before the next.
+    void finishCurrent(const Reply &reply, int quietMs = 0);
+    // A kind of trouble, logged once until a reply comes in time and fits.
+    void tell(const QString &trouble);
     void onReceived(const QString &chunk);
     void tryOpen();
+    int asksOf(ClientId client) const;
     static bool joinable(const Job &job, const QString &control, const QString &text);
 
     std::unique_ptr<QtSerialControl> m_serial;
     std::unique_ptr<ExchangeEngine> m_engine;
     QString m_settings;
-    std::deque<Job> m_waiting;
+    std::deque<Job> m_waiting;      // in the order they were asked
+    std::deque<ClientId> m_turns;   // the clients with commands waiting, the next to be served first
     std::optional<Job> m_current;
     QString m_reply;
     QTimer m_reopen;
+    QTimer m_quiet;                 // runs while the line settles
+    int m_settleMs = 0;             // the reply window of the command that left it unsettled
+    int m_silentInARow = 0;         // commands unanswered since the last character came
     bool m_stopped = false;
     bool m_finishing = false;  // the askers of a finished command are hearing its reply
+    QStringList m_told;        // the troubles logged since the last clean reply
     QString m_lastWarning;
 };
 
