@@ -11,6 +11,7 @@
 #include "MqttSupport.h"
 #include "SimulatorProcess.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -843,6 +844,34 @@ private slots:
         QVERIFY(retainedNow(s.broker.port, all));
         QCOMPARE(retainedPayload(all, "orva/p1/availability"), std::optional<QByteArray>("offline"));
         QVERIFY(!all.contains("orva/p1/error"));
+    }
+
+    // A broker that comes up after the bridge: the bridge waits asleep (its threads'
+    // context switches few), says so once, and is there with its state once it is.
+    void brokerStartsLate()
+    {
+        Single s;
+        s.sim = std::make_unique<Simulator>(QStringList());
+        QVERIFY2(s.startBridge({}, false), qPrintable(s.why));
+        const QByteArray waiting = "orva-bridge: p1: MQTT: the broker is not reached (Connection refused); trying again";
+        QTRY_VERIFY_WITH_TIMEOUT(s.bridge->lines().contains(waiting), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(s.sim->heard().size() >= 6, kWait);  // the first poll's queries
+        const QString tasks = QStringLiteral("/proc/%1/task/").arg(s.bridge->process.processId());
+        const auto wakeUps = [&] {
+            qint64 sum = 0;
+            for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                if (QFile status(tasks + task + QStringLiteral("/status")); status.open(QIODevice::ReadOnly))
+                    for (const QByteArray &line : status.readAll().split('\n'))
+                        sum += line.contains("ctxt_switches:") ? line.mid(line.indexOf(':') + 1).trimmed().toLongLong() : 0;
+            return sum;
+        };
+        const qint64 before = wakeUps();
+        QTest::qWait(3000);
+        QVERIFY2(wakeUps() - before < 100, qPrintable(QString::number(wakeUps() - before)));
+        QVERIFY2(s.broker.start(), s.broker.log.constData());
+        s.watch = std::make_unique<Client>(s.broker.port, QList<QByteArray>{"orva/#"});
+        QTRY_VERIFY2_WITH_TIMEOUT(missingState(*s.watch, "p1").isEmpty(), qPrintable(missingState(*s.watch, "p1").join(u", ")), kWait);
+        QCOMPARE(s.bridge->lines().count(waiting), 1);
     }
 
     // Two projectors of a configuration file on one broker: each its own state,
