@@ -501,7 +501,9 @@ private slots:
         row("command empty", {}, "command/set", "", false);
         row("send with a CR inside", send, "send/set", "C0D\rC00");
         row("send with a LF inside", send, "send/set", "C0D\nC00", true,
-            "orva-bridge: p1: MQTT: orva/p1/send/set: \"C0D?C00\" ignored: it takes a command text of printable ASCII");
+            "orva-bridge: p1: MQTT: orva/p1/send/set: \"C0D?C00\" ignored: it takes a command text of printable ASCII, 128 "
+            "characters at most");
+        row("send 129 characters", send, "send/set", QByteArray(129, 'X'));
         row("send not ASCII", send, "send/set", "C0\xc3\xa9");
         row("send empty", send, "send/set", "", false);
         row("send without mqtt-send", {}, "send/set", "C00", true,

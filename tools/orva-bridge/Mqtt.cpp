@@ -207,7 +207,7 @@ const std::vector<CommandTopicRow> &commandTopics()
         {CommandTopic::Input, "input/set", "PC1, PC2 or Video"},
         {CommandTopic::Mute, "mute/set", "VIDEO ON, VIDEO OFF, AUDIO ON, AUDIO OFF, ON or OFF"},
         {CommandTopic::Command, "command/set", "a command name of orva-ctl list"},
-        {CommandTopic::Send, "send/set", "a command text of printable ASCII"},
+        {CommandTopic::Send, "send/set", "a command text of printable ASCII, 128 characters at most"},
     };
     return rows;
 }
@@ -248,7 +248,7 @@ std::optional<std::vector<Step>> steps(CommandTopic topic, const QByteArray &pay
         return std::vector<Step>{{command->control, QString()}};
     }
     case CommandTopic::Send:
-        if (text.isEmpty() || firstUnsendable(text))
+        if (text.isEmpty() || text.size() > kLongestCommandText || firstUnsendable(text))
             return std::nullopt;
         return std::vector<Step>{{QString(), text}};
     }
