@@ -823,12 +823,12 @@ private slots:
     }
 
     // A projector that never answers: offline, while the bridge is online; a
-    // command ends in an error.
+    // command ends in an error, and a flood of them is refused beyond the queue's room.
     void silentProjector()
     {
         Single s;
         QVERIFY2(s.prepare({"--silent"}), qPrintable(s.why));
-        QVERIFY2(s.startBridge({}, false), qPrintable(s.why));
+        QVERIFY2(s.startBridge({"--mqtt-send"}, false), qPrintable(s.why));
         QTRY_COMPARE_WITH_TIMEOUT(s.latest("availability"), QByteArray("offline"), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(s.watch->latest("orva/bridge/testbridge/availability"), std::optional<QByteArray>("online"), kWait);
         const qsizetype from = s.sim->heard().size();
@@ -846,6 +846,17 @@ private slots:
         QVERIFY(retainedNow(s.broker.port, all));
         QCOMPARE(retainedPayload(all, "orva/p1/availability"), std::optional<QByteArray>("offline"));
         QVERIFY(!all.contains("orva/p1/error"));
+        // A flood of the longest texts taken: what the queue has no room for refused, an
+        // error each, logged once (all handled once the wrong payload after them is logged).
+        const QByteArray longest(128, 'X');
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(s.publish("send/set", longest));
+        QVERIFY(s.publish("power/set", "MAYBE"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.bridge->text().contains("\"MAYBE\" ignored"), kWait);
+        QVERIFY(s.watch->payloads("orva/p1/error", mark).contains(
+            R"({"error":"too many commands wait for the projector","payload":")" + longest + R"(","topic":"orva/p1/send/set"})"));
+        QCOMPARE(s.bridge->lines().count("orva-bridge: p1: MQTT: too many commands wait for the projector: those that come "
+                                         "are refused (with an error on orva/p1/error)"), 1);
     }
 
     // A broker that comes up after the bridge: the bridge waits asleep (its threads'
