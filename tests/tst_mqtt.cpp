@@ -722,6 +722,8 @@ private slots:
         if (!killed) {
             QCOMPARE(s.bridge->process.exitStatus(), QProcess::NormalExit);
             QCOMPARE(s.bridge->process.exitCode(), 0);
+            // Each link said goodbye: the broker did not have to find its connection closed.
+            QTRY_VERIFY_WITH_TIMEOUT((s.broker.log += s.broker.process.readAll()).contains("Client orva-testbridge-p1 disconnected."), kWait);
         }
         QTRY_VERIFY_WITH_TIMEOUT(s.watch->payloads("orva/bridge/testbridge/availability", mark).contains("offline"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(s.watch->payloads("orva/p1/availability", mark).contains("offline"), kWait);
