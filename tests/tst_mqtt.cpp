@@ -11,6 +11,7 @@
 #include "MqttSupport.h"
 #include "SimulatorProcess.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -500,7 +501,9 @@ private slots:
         row("command empty", {}, "command/set", "", false);
         row("send with a CR inside", send, "send/set", "C0D\rC00");
         row("send with a LF inside", send, "send/set", "C0D\nC00", true,
-            "orva-bridge: p1: MQTT: orva/p1/send/set: \"C0D?C00\" ignored: it takes a command text of printable ASCII");
+            "orva-bridge: p1: MQTT: orva/p1/send/set: \"C0D?C00\" ignored: it takes a command text of printable ASCII, 128 "
+            "characters at most");
+        row("send 129 characters", send, "send/set", QByteArray(129, 'X'));
         row("send not ASCII", send, "send/set", "C0\xc3\xa9");
         row("send empty", send, "send/set", "", false);
         row("send without mqtt-send", {}, "send/set", "C00", true,
@@ -719,6 +722,8 @@ private slots:
         if (!killed) {
             QCOMPARE(s.bridge->process.exitStatus(), QProcess::NormalExit);
             QCOMPARE(s.bridge->process.exitCode(), 0);
+            // Each link said goodbye: the broker did not have to find its connection closed.
+            QTRY_VERIFY_WITH_TIMEOUT((s.broker.log += s.broker.process.readAll()).contains("Client orva-testbridge-p1 disconnected."), kWait);
         }
         QTRY_VERIFY_WITH_TIMEOUT(s.watch->payloads("orva/bridge/testbridge/availability", mark).contains("offline"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(s.watch->payloads("orva/p1/availability", mark).contains("offline"), kWait);
@@ -820,12 +825,12 @@ private slots:
     }
 
     // A projector that never answers: offline, while the bridge is online; a
-    // command ends in an error.
+    // command ends in an error, and a flood of them is refused beyond the queue's room.
     void silentProjector()
     {
         Single s;
         QVERIFY2(s.prepare({"--silent"}), qPrintable(s.why));
-        QVERIFY2(s.startBridge({}, false), qPrintable(s.why));
+        QVERIFY2(s.startBridge({"--mqtt-send"}, false), qPrintable(s.why));
         QTRY_COMPARE_WITH_TIMEOUT(s.latest("availability"), QByteArray("offline"), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(s.watch->latest("orva/bridge/testbridge/availability"), std::optional<QByteArray>("online"), kWait);
         const qsizetype from = s.sim->heard().size();
@@ -843,6 +848,45 @@ private slots:
         QVERIFY(retainedNow(s.broker.port, all));
         QCOMPARE(retainedPayload(all, "orva/p1/availability"), std::optional<QByteArray>("offline"));
         QVERIFY(!all.contains("orva/p1/error"));
+        // A flood of the longest texts taken: what the queue has no room for refused, an
+        // error each, logged once (all handled once the wrong payload after them is logged).
+        const QByteArray longest(128, 'X');
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(s.publish("send/set", longest));
+        QVERIFY(s.publish("power/set", "MAYBE"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.bridge->text().contains("\"MAYBE\" ignored"), kWait);
+        QVERIFY(s.watch->payloads("orva/p1/error", mark).contains(
+            R"({"error":"too many commands wait for the projector","payload":")" + longest + R"(","topic":"orva/p1/send/set"})"));
+        QCOMPARE(s.bridge->lines().count("orva-bridge: p1: MQTT: too many commands wait for the projector: those that come "
+                                         "are refused (with an error on orva/p1/error)"), 1);
+    }
+
+    // A broker that comes up after the bridge: the bridge waits asleep (its threads'
+    // context switches few), says so once, and is there with its state once it is.
+    void brokerStartsLate()
+    {
+        Single s;
+        s.sim = std::make_unique<Simulator>(QStringList());
+        QVERIFY2(s.startBridge({}, false), qPrintable(s.why));
+        const QByteArray waiting = "orva-bridge: p1: MQTT: the broker is not reached (Connection refused); trying again";
+        QTRY_VERIFY_WITH_TIMEOUT(s.bridge->lines().contains(waiting), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(s.sim->heard().size() >= 6, kWait);  // the first poll's queries
+        const QString tasks = QStringLiteral("/proc/%1/task/").arg(s.bridge->process.processId());
+        const auto wakeUps = [&] {
+            qint64 sum = 0;
+            for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                if (QFile status(tasks + task + QStringLiteral("/status")); status.open(QIODevice::ReadOnly))
+                    for (const QByteArray &line : status.readAll().split('\n'))
+                        sum += line.contains("ctxt_switches:") ? line.mid(line.indexOf(':') + 1).trimmed().toLongLong() : 0;
+            return sum;
+        };
+        const qint64 before = wakeUps();
+        QTest::qWait(3000);
+        QVERIFY2(wakeUps() - before < 100, qPrintable(QString::number(wakeUps() - before)));
+        QVERIFY2(s.broker.start(), s.broker.log.constData());
+        s.watch = std::make_unique<Client>(s.broker.port, QList<QByteArray>{"orva/#"});
+        QTRY_VERIFY2_WITH_TIMEOUT(missingState(*s.watch, "p1").isEmpty(), qPrintable(missingState(*s.watch, "p1").join(u", ")), kWait);
+        QCOMPARE(s.bridge->lines().count(waiting), 1);
     }
 
     // Two projectors of a configuration file on one broker: each its own state,

@@ -78,10 +78,16 @@ bool isId(const QString &id)
 QString idFromDevice(const QString &device)
 {
     QString id = device;
-    if (id.startsWith(QLatin1String("tcp://")))
+    if (id.startsWith(QLatin1String("tcp://"))) {
         id = id.mid(6).replace(u':', u'-');
-    else
-        id = id.section(u'/', -1);
+    } else {
+        // A name of digits alone ("/dev/pts/0") names the device with its folder: "pts-0".
+        static const QRegularExpression kDigits(QStringLiteral("^[0-9]+$"));
+        const QStringList path = id.split(u'/', Qt::SkipEmptyParts);
+        id = path.value(path.size() - 1);
+        if (path.size() > 1 && kDigits.match(id).hasMatch())
+            id.prepend(path.value(path.size() - 2) + u'-');
+    }
     static const QRegularExpression kOther(QStringLiteral("[^A-Za-z0-9._-]"));
     id.replace(kOther, QStringLiteral("-"));
     return id.isEmpty() ? QStringLiteral("projector") : id;
@@ -207,7 +213,7 @@ const std::vector<CommandTopicRow> &commandTopics()
         {CommandTopic::Input, "input/set", "PC1, PC2 or Video"},
         {CommandTopic::Mute, "mute/set", "VIDEO ON, VIDEO OFF, AUDIO ON, AUDIO OFF, ON or OFF"},
         {CommandTopic::Command, "command/set", "a command name of orva-ctl list"},
-        {CommandTopic::Send, "send/set", "a command text of printable ASCII"},
+        {CommandTopic::Send, "send/set", "a command text of printable ASCII, 128 characters at most"},
     };
     return rows;
 }
@@ -248,7 +254,7 @@ std::optional<std::vector<Step>> steps(CommandTopic topic, const QByteArray &pay
         return std::vector<Step>{{command->control, QString()}};
     }
     case CommandTopic::Send:
-        if (text.isEmpty() || firstUnsendable(text))
+        if (text.isEmpty() || text.size() > kLongestCommandText || firstUnsendable(text))
             return std::nullopt;
         return std::vector<Step>{{QString(), text}};
     }

@@ -30,8 +30,8 @@ std::optional<BrokerUrl> parseUrl(const QString &url, QString *why = nullptr);
 
 // An id usable in a topic and by Home Assistant: letters, digits, '.', '_', '-'.
 bool isId(const QString &id);
-// A projector's id from its device: "/dev/ttyUSB0": "ttyUSB0"; "tcp://10.0.0.7:4001":
-// "10.0.0.7-4001"; other characters become '-'.
+// A projector's id from its device: "/dev/ttyUSB0": "ttyUSB0"; "/dev/pts/0": "pts-0";
+// "tcp://10.0.0.7:4001": "10.0.0.7-4001"; other characters become '-'.
 QString idFromDevice(const QString &device);
 
 // "orva/<id>/<leaf>"; the bridge's own: "orva/bridge/<bridge id>/<leaf>".

@@ -1,8 +1,13 @@
 #include "MqttLink.h"
 
 #include <QMetaObject>
+#include <QThread>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <mosquitto.h>
 #include <mutex>
+#include <utility>
 
 namespace bridge {
 
@@ -21,6 +26,9 @@ MqttLink::MqttLink(const MqttEndpoint &endpoint, const QString &clientId, const 
     : QObject(parent), m_endpoint(endpoint), m_willTopic(willTopic.toUtf8()), m_willPayload(willPayload)
 {
     initLibrary();
+    m_retry.setSingleShot(true);
+    m_retry.setTimerType(Qt::PreciseTimer);
+    connect(&m_retry, &QTimer::timeout, this, &MqttLink::attempt);
     for (const QString &filter : filters)
         m_filters << filter.toUtf8();
     // A clean session: nothing the broker kept of an earlier connection (a command
@@ -72,14 +80,35 @@ bool MqttLink::start(QString *error)
         if (rc != MOSQ_ERR_SUCCESS)
             return fail(QStringLiteral("TLS cannot be set up: %1").arg(QString::fromUtf8(mosquitto_strerror(rc))));
     }
-    // A broker that is not there yet is no error: the library's thread tries again.
-    const int rc = mosquitto_connect_async(m_mosq, m_endpoint.host.toUtf8().constData(), m_endpoint.port, kKeepAliveSeconds);
-    if (rc == MOSQ_ERR_INVAL)
-        return fail(QStringLiteral("the broker's address is not usable"));
-    if (mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS)
-        return fail(QStringLiteral("the MQTT connection's thread cannot start"));
+    // A broker that is not there yet is no error: it is tried again.
     m_running = true;
+    attempt();
     return true;
+}
+
+void MqttLink::attempt()
+{
+    m_attempt.reset(QThread::create([this, host = m_endpoint.host.toUtf8()] {
+        const int rc = mosquitto_connect_async(m_mosq, host.constData(), m_endpoint.port, kKeepAliveSeconds);
+        const QString why = rc == MOSQ_ERR_ERRNO ? qt_error_string(errno) : QString::fromUtf8(mosquitto_strerror(rc));
+        QMetaObject::invokeMethod(this, [this, rc, why] { attempted(rc == MOSQ_ERR_SUCCESS, why); }, Qt::QueuedConnection);
+    }));
+    m_attempt->start();
+}
+
+void MqttLink::attempted(bool underWay, const QString &why)
+{
+    if (!m_running)
+        return;
+    m_attempt->wait();
+    m_attempt.reset();
+    if (underWay && mosquitto_loop_start(m_mosq) == MOSQ_ERR_SUCCESS) {
+        m_looping = true;
+        return;
+    }
+    emit disconnected(underWay ? QStringLiteral("the MQTT connection's thread cannot start") : why);
+    m_retry.start(std::chrono::seconds(m_retrySeconds));
+    m_retrySeconds = std::min(m_retrySeconds * 2, kLastRetrySeconds);
 }
 
 void MqttLink::stop()
@@ -88,6 +117,12 @@ void MqttLink::stop()
         return;
     m_running = false;
     m_connected = false;
+    m_retry.stop();
+    if (m_attempt)
+        m_attempt->wait();
+    m_attempt.reset();
+    if (!std::exchange(m_looping, false))
+        return;
     // The library writes what is queued (the last publications) before the
     // DISCONNECT, and its thread ends once that is out or the connection is gone.
     mosquitto_disconnect(m_mosq);

@@ -207,8 +207,15 @@ void MqttProjector::runStep(Command command)
                 if (query.everyPoll)
                     ask(query);
     });
-    if (!queued)
-        fail(command, QStringLiteral("too many commands wait for the projector"));
+    if (queued)
+        return;
+    fail(command, QStringLiteral("too many commands wait for the projector"));
+    // A flood is told once, not each command of it: it ends when none was refused for a while.
+    constexpr qint64 kQuietMs = 60000;
+    if (!m_refused.isValid() || m_refused.hasExpired(kQuietMs))
+        emit logLine(QStringLiteral("MQTT: too many commands wait for the projector: those that come are refused "
+                                    "(with an error on orva/%1/error)").arg(m_settings.id));
+    m_refused.start();
 }
 
 // --- the bridge ---

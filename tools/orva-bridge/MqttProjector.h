@@ -9,6 +9,7 @@
 #include "MqttLink.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -76,6 +77,7 @@ private:
     std::map<QString, QByteArray> m_state;
     QSet<QString> m_logged;  // the lines logOnce has logged
     bool m_brokerAwayTold = false;  // the broker's absence was logged since it was last reached
+    QElapsedTimer m_refused;        // since a command was last refused, the queue full
 };
 
 // The bridge on the broker: its availability, and the list of projectors it
