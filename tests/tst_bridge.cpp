@@ -630,8 +630,6 @@ private slots:
         row("IPv6 loopback", "::1", false, {"19200 4352 4000 -"}, "");
         row("one device by two paths", "127.0.0.1", false, {"19200 4352 0 - /dev/null", "19200 4353 0 - /dev/../dev/null"},
             "projector a and projector b have one device, /dev/null: one section per projector");
-        row("one device server", "127.0.0.1", false, {"19200 4352 0 - tcp://ds.example:4001", "19200 4353 0 - tcp://ds.example:4001"},
-            "projector a and projector b have one device, tcp://ds.example:4001");
     }
     void settingsChecked()
     {
