@@ -555,7 +555,7 @@ private slots:
         row("no projector", "[bridge]\nlisten = 127.0.0.1\n", "names no projector");
         row("empty", "", "names no projector");
         row("name with a CR", "[p]\nname = Hall\\r%1POWR=0\n", "projector p: name is printable ASCII only (a blank to \"~\"), not U+000D at 5");
-        row("name not ASCII", "[p]\nname = Saal S\u00fcd\n", "projector p: name is printable ASCII only (a blank to \"~\"), not U+00FC at 7");
+        row("name not ASCII", "[p]\nname = \u00dcbungssaal\n", "projector p: name is printable ASCII only (a blank to \"~\"), not U+00DC at 1");
         row("a section twice", "[p]\n[q]\ndevice = /dev/ttyS1\n[p]\npjlink = 4353\n", "[p]: a second section of that name");
         row("two sections, one device", "[a]\n[b]\npjlink = 4353\n", "projector a and projector b have one device, /dev/ttyS0");
     }
@@ -611,7 +611,7 @@ private slots:
             QTest::newRow(name) << QString::fromLatin1(listen) << noPassword << projectors << QString::fromUtf8(error);
         };
         row("one", "127.0.0.1", false, {"19200 4352 0 -"}, "");
-        row("two on their own ports", "127.0.0.1", false, {"19200 4352 0 -", "9600 4353 4354 -"}, "");
+        row("two on their own ports", "127.0.0.1", false, {"19200 4352 0 -", "9600 4353 65535 -"}, "");
         row("two on one port", "127.0.0.1", false, {"19200 4352 0 -", "19200 4352 0 -"},
             "projector b's PJLink port are both port 4352");
         row("raw on another's PJLink port", "127.0.0.1", false, {"19200 4352 0 -", "19200 4353 4352 -"},
