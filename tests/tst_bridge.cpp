@@ -16,9 +16,12 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -611,14 +614,14 @@ private slots:
             QTest::newRow(name) << QByteArray(file) << QString::fromUtf8(error) << QString::fromUtf8(settings);
         };
         row("two projectors",
-            "; a comment\n[bridge]\nlisten = ::1\nlog = /var/log/x.log\n\n"
+            "; a comment\n[bridge]\nlisten = ::1\nlog = /var/log/x.log\nno-password = off\n\n"
             "[hall]\ndevice = /dev/ttyUSB0\nspeed = 9600\npjlink = 4352\nraw = 5000\nname = Hall, left\npassword-file = /etc/p\n"
             "[lab.2]\npjlink = 4353\npassword-file = /etc/q\n",
             "",
             "::1 /var/log/x.log no-password=0 max=32 | hall /dev/ttyUSB0 9600 4352 5000 'Hall, left' /etc/p"
             " | lab.2 /dev/ttyS0 19200 4353 0 'TK58R' /etc/q");
-        row("no-password", "[bridge]\nno-password = yes\nmax-connections = 256\n[p]\n", "",
-            "127.0.0.1  no-password=1 max=256 | p /dev/ttyS0 19200 4352 0 'TK58R' ");
+        row("no-password, a name of 64", "[bridge]\nno-password = yes\nmax-connections = 256\n[p]\nname = 64 ~ 0123456789012345678901234567890123456789012345678901234567!\n", "",
+            "127.0.0.1  no-password=1 max=256 | p /dev/ttyS0 19200 4352 0 '64 ~ 0123456789012345678901234567890123456789012345678901234567!' ");
         row("max-connections 0", "[bridge]\nmax-connections = 0\n[p]\n", "max-connections is 1 to 256, not 0");
         row("max-connections 257", "[bridge]\nmax-connections = 257\n[p]\n", "max-connections is 1 to 256, not 257");
         row("max-connections no number", "[bridge]\nmax-connections = many\n[p]\n", "[bridge] max-connections: takes a number");
@@ -631,6 +634,10 @@ private slots:
         row("blank in an id", "[hall left]\n", "a projector's id is letters");
         row("no projector", "[bridge]\nlisten = 127.0.0.1\n", "names no projector");
         row("empty", "", "names no projector");
+        row("name with a CR", "[p]\nname = Hall\\r%1POWR=0\n", "projector p: name is printable ASCII only (a blank to \"~\"), not U+000D at 5");
+        row("name not ASCII", "[p]\nname = \u00dcbungssaal\n", "projector p: name is printable ASCII only (a blank to \"~\"), not U+00DC at 1");
+        row("a section twice", "[p]\n[q]\ndevice = /dev/ttyS1\n[p]\npjlink = 4353\n", "[p]: a second section of that name");
+        row("two sections, one device", "[a]\n[b]\npjlink = 4353\n", "projector a and projector b have one device, /dev/ttyS0");
     }
     void configuration()
     {
@@ -678,13 +685,13 @@ private slots:
     {
         QTest::addColumn<QString>("listen");
         QTest::addColumn<bool>("noPassword");
-        QTest::addColumn<QStringList>("projectors");  // "speed pjlink raw password-file" each
+        QTest::addColumn<QStringList>("projectors");  // "speed pjlink raw password-file [device]" each
         QTest::addColumn<QString>("error");
         const auto row = [](const char *name, const char *listen, bool noPassword, QStringList projectors, const char *error) {
             QTest::newRow(name) << QString::fromLatin1(listen) << noPassword << projectors << QString::fromUtf8(error);
         };
         row("one", "127.0.0.1", false, {"19200 4352 0 -"}, "");
-        row("two on their own ports", "127.0.0.1", false, {"19200 4352 0 -", "9600 4353 4354 -"}, "");
+        row("two on their own ports", "127.0.0.1", false, {"19200 4352 0 -", "9600 4353 65535 -"}, "");
         row("two on one port", "127.0.0.1", false, {"19200 4352 0 -", "19200 4352 0 -"},
             "projector b's PJLink port are both port 4352");
         row("raw on another's PJLink port", "127.0.0.1", false, {"19200 4352 0 -", "19200 4353 4352 -"},
@@ -701,6 +708,8 @@ private slots:
         row("raw beyond the loopback", "::", false, {"19200 4352 4000 /p"}, "projector a: the raw port takes no password");
         row("raw beyond the loopback, no-password", "::", true, {"19200 4352 4000 -"}, "");
         row("IPv6 loopback", "::1", false, {"19200 4352 4000 -"}, "");
+        row("one device by two paths", "127.0.0.1", false, {"19200 4352 0 - /dev/null", "19200 4353 0 - /dev/../dev/null"},
+            "projector a and projector b have one device, /dev/null: one section per projector");
     }
     void settingsChecked()
     {
@@ -715,7 +724,7 @@ private slots:
             const QStringList f = p.split(u' ');
             bridge::ProjectorSettings one;
             one.id = QString(QChar(char16_t(u'a' + settings.projectors.size())));
-            one.device = QStringLiteral("/dev/ttyS0");
+            one.device = f.value(4, QStringLiteral("/dev/ttyS%1").arg(settings.projectors.size()));
             one.speed = f[0];
             one.pjlink = f[1].toInt();
             one.raw = f[2].toInt();
@@ -775,28 +784,54 @@ private slots:
     // The command line refuses what cannot be served, before it opens anything.
     void refusedAtStart_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("error");
-        QTest::newRow("config and device") << QStringList{"--config", "/dev/null", "--device", "/dev/ttyS1"}
-                                           << QByteArray("--device is a setting of the configuration file's projectors");
-        QTest::newRow("no config file") << QStringList{"--config", "/nonexistent/bridge.conf"}
-                                        << QByteArray("cannot read the configuration file /nonexistent/bridge.conf");
-        QTest::newRow("speed") << QStringList{"--speed", "4800"} << QByteArray("the speed is 19200 or 9600");
-        QTest::newRow("port") << QStringList{"--pjlink", "x"} << QByteArray("--pjlink takes a port number");
-        QTest::newRow("beyond the loopback") << QStringList{"--listen", "0.0.0.0"} << QByteArray("needs a password file");
-        QTest::newRow("max-connections") << QStringList{"--max-connections", "0"} << QByteArray("max-connections is 1 to 256, not 0");
-        QTest::newRow("empty password file") << QStringList{"--password-file", "/dev/null"} << QByteArray("holds no password");
+        QTest::addColumn<QStringList>("arguments");  // "@0644": a password file with that mode
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("said");  // a part of each line, one line each (0: a part of stdout)
+        const auto row = [](const char *name, const QStringList &arguments, const char *said, int status = 64) {
+            QTest::newRow(name) << arguments << status << QByteArray(said);
+        };
+        row("config and device", {"--config", "/dev/null", "--device", "/dev/ttyS1"}, "--device is a setting of the configuration file's projectors");
+        row("no config file", {"--config", "/nonexistent/bridge.conf"}, "cannot read the configuration file /nonexistent/bridge.conf");
+        row("speed", {"--speed", "4800"}, "the speed is 19200 or 9600");
+        row("port", {"--pjlink", "x"}, "--pjlink takes a port number");
+        row("beyond the loopback", {"--listen", "0.0.0.0"}, "needs a password file");
+        row("max-connections", {"--max-connections", "0"}, "max-connections is 1 to 256, not 0");
+        row("empty password file", {"--password-file", "/dev/null"}, "holds no password");
+        row("name with a CR", {"--name", "Hall\r%1POWR=0"}, "the projector: name is printable ASCII only (a blank to \"~\"), not U+000D at 5");
+        row("name of 65", {"--name", QString(65, u'x')}, "the projector: name is at most 64 characters, not 65 (see orva-bridge --help)");
+        row("unknown option", {"--pjlink-port", "4352"}, "orva-bridge: Unknown option 'pjlink-port' (see orva-bridge --help)");
+        row("help", {"--help"}, "--raw <PORT>                 Shared raw port (a port number; default", 0);
+        // Read by everyone: a warning, and the service goes on (here to the log it cannot open).
+        row("password files others read", {"--password-file", "@0640", "--mqtt", "mqtt://127.0.0.1", "--mqtt-user", "u", "--mqtt-password-file", "@0644",
+            "--log", "/nonexistent/x.log"}, "warning: everyone can read the password file \ncannot open the log file /nonexistent/x.log", 3);
     }
     void refusedAtStart()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, error);
+        QFETCH(int, status);
+        QFETCH(QByteArray, said);
+        std::vector<std::unique_ptr<QTemporaryFile>> files;
+        for (QString &argument : arguments)
+            if (argument.startsWith(u'@')) {
+                QTemporaryFile &file = *files.emplace_back(std::make_unique<QTemporaryFile>());
+                QVERIFY(file.open() && file.write("secret\n") == 7 && file.flush());
+                QCOMPARE(::chmod(qPrintable(file.fileName()), argument.mid(1).toUInt(nullptr, 8)), 0);
+                argument = file.fileName();
+            }
         QProcess service;
         service.start(QStringLiteral(ORVA_BRIDGE_PATH), arguments);
         QVERIFY(service.waitForFinished(kWait));
-        QCOMPARE(service.exitCode(), 64);
-        const QByteArray said = service.readAllStandardError();
-        QVERIFY2(said.startsWith("orva-bridge: ") && said.contains(error), said.constData());
+        QCOMPARE(service.exitCode(), status);
+        if (status == 0) {
+            QVERIFY2(service.readAllStandardOutput().contains(said), said.constData());
+            return;
+        }
+        const QByteArray output = service.readAllStandardError();
+        QList<QByteArray> lines = output.split('\n');
+        const QList<QByteArray> parts = said.split('\n');
+        QVERIFY2(lines.takeLast().isEmpty() && lines.size() == parts.size(), output.constData());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            QVERIFY2(lines[i].startsWith("orva-bridge: ") && lines[i].contains(parts[i]), output.constData());
     }
 };
 

@@ -6,12 +6,15 @@
 #include "Mqtt.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
 #include <map>
 #include <utility>
+
+#include <unistd.h>
 
 namespace bridge {
 
@@ -78,6 +81,30 @@ QString projectorName(const ProjectorSettings &projector)
     return projector.id.isEmpty() ? QStringLiteral("the projector") : QStringLiteral("projector %1").arg(projector.id);
 }
 
+// The name goes into PJLink's NAME answer as it stands: a CR in it would end the
+// answer and make the rest a second one.
+QString nameProblem(const QString &name)
+{
+    for (qsizetype i = 0; i < name.size(); ++i)
+        if (name[i] < u' ' || name[i] > u'~')
+            return QStringLiteral("name is printable ASCII only (a blank to \"~\"), not U+%1 at %2")
+                .arg(QString::number(name[i].unicode(), 16).toUpper().rightJustified(4, u'0'))
+                .arg(i + 1);
+    if (name.size() > kLongestName)
+        return QStringLiteral("name is at most %1 characters, not %2").arg(kLongestName).arg(name.size());
+    return {};
+}
+
+// The device as one text for each device: a path through its links, a device
+// server's tcp://HOST:PORT as given.
+QString deviceKey(const QString &device)
+{
+    if (device.startsWith(QLatin1String("tcp://")))
+        return device;
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    return canonical.isEmpty() ? device : canonical;
+}
+
 } // namespace
 
 QString readConfig(const QString &path, const QString &defaultDevice, BridgeSettings &out)
@@ -91,9 +118,12 @@ QString readConfig(const QString &path, const QString &defaultDevice, BridgeSett
     QStringList sections;
     static const QRegularExpression kHeader(QStringLiteral("^\\s*\\[(.*)\\]\\s*$"));
     while (!probe.atEnd())
-        if (const auto header = kHeader.match(QString::fromUtf8(probe.readLine())); header.hasMatch())
-            if (!sections.contains(header.captured(1)))
-                sections << header.captured(1);
+        if (const auto header = kHeader.match(QString::fromUtf8(probe.readLine())); header.hasMatch()) {
+            // QSettings would take the second one's keys into the first without a word.
+            if (sections.contains(header.captured(1)))
+                return QStringLiteral("%1: [%2]: a second section of that name (each section once)").arg(path, header.captured(1));
+            sections << header.captured(1);
+        }
     probe.close();
     QSettings file(path, QSettings::IniFormat);
     if (file.status() != QSettings::NoError)
@@ -173,11 +203,16 @@ QString checkSettings(const BridgeSettings &settings)
         return QStringLiteral("mqtt-id is letters, digits, '.', '_' and '-', not \"%1\"").arg(settings.mqtt.bridgeId);
     if (settings.mqtt.pollSeconds < 1 || settings.mqtt.pollSeconds > kLongestPollSeconds)
         return QStringLiteral("poll is 1 to %1 seconds, not %2").arg(kLongestPollSeconds).arg(settings.mqtt.pollSeconds);
-    std::map<int, QString> ports;  // every listener's port, and whose it is
+    std::map<int, QString> ports;        // every listener's port, and whose it is
+    std::map<QString, QString> devices;  // every device, and whose it is
     for (const ProjectorSettings &projector : settings.projectors) {
         const QString who = projectorName(projector);
         if (projector.device.isEmpty())
             return QStringLiteral("%1 has no device").arg(who);
+        if (const auto [at, fresh] = devices.emplace(deviceKey(projector.device), who); !fresh)
+            return QStringLiteral("%1 and %2 have one device, %3: one section per projector").arg(at->second, who, at->first);
+        if (const QString problem = nameProblem(projector.name); !problem.isEmpty())
+            return QStringLiteral("%1: %2").arg(who, problem);
         if (projector.speed != QLatin1String("19200") && projector.speed != QLatin1String("9600"))
             return QStringLiteral("%1: the speed is 19200 or 9600, not \"%2\"").arg(who, projector.speed);
         if (projector.pjlink == 0 && projector.raw == 0 && !mqtt)
@@ -213,6 +248,20 @@ QString readPassword(const QString &path, QByteArray &password)
     if (password.isEmpty())
         return QStringLiteral("the password file %1 holds no password").arg(path);
     return {};
+}
+
+QString passwordFileWarning(const QString &path)
+{
+    const QFileInfo file(path);
+    QString who;
+    if (file.permissions() & QFileDevice::ReadOther)
+        who = QStringLiteral("everyone");
+    else if ((file.permissions() & QFileDevice::ReadGroup) && file.groupId() != ::getegid())
+        who = QStringLiteral("the group %1").arg(file.group());
+    if (who.isEmpty())
+        return {};
+    return QStringLiteral("warning: %1 can read the password file %2: make it the bridge's alone (chmod 0600, or 0640 in the bridge's group)")
+        .arg(who, path);
 }
 
 } // namespace bridge

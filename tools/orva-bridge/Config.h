@@ -59,13 +59,21 @@ struct BridgeSettings {
 QString readConfig(const QString &path, const QString &defaultDevice, BridgeSettings &out);
 
 // Why these settings cannot be served (a wrong speed or port, two listeners on one
-// port, a listener beyond the loopback without a password ...), or empty.
+// port, a listener beyond the loopback without a password, two projectors on one
+// device, a name no PJLink answer can carry ...), or empty.
 QString checkSettings(const BridgeSettings &settings);
+
+// The longest name PJLink's NAME answers with.
+inline constexpr qsizetype kLongestName = 64;
 
 // How long between polls may be, in seconds.
 inline constexpr int kLongestPollSeconds = 3600;
 
 // The password: the first line of the file, blanks trimmed; empty, or why not.
 QString readPassword(const QString &path, QByteArray &password);
+
+// A warning where others than the bridge can read the password file (its mode
+// lets everyone, or a group that is not the bridge's own), or empty.
+QString passwordFileWarning(const QString &path);
 
 } // namespace bridge

@@ -46,6 +46,19 @@ void logLine(const QString &text)
     std::exit(kUsage);
 }
 
+// The password from its file, with a warning (once for a file that several
+// projectors share) where others can read it too.
+void readPassword(const QString &path, QByteArray &password)
+{
+    static QStringList warned;
+    if (const QString error = bridge::readPassword(path, password); !error.isEmpty())
+        usageError(error);
+    if (const QString warning = bridge::passwordFileWarning(path); !warning.isEmpty() && !warned.contains(path)) {
+        warned << path;
+        logLine(warning);
+    }
+}
+
 PortAdvice bridgeAdvice()
 {
     return {QStringLiteral("run orva-bridge with --device {device}"), QStringLiteral("--device"),
@@ -77,7 +90,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption pjlinkPort(QStringLiteral("pjlink"), QStringLiteral("PJLink port (default 4352; 0: none)."),
                                         QStringLiteral("PORT"), QString::number(pjlink::kPort));
     const QCommandLineOption rawPort(QStringLiteral("raw"),
-                                     QStringLiteral("Shared raw port for the panel and orva-ctl (tcp://HOST:PORT; default 0: none)."),
+                                     QStringLiteral("Shared raw port (a port number; default 0: none), which orva-panel and orva-ctl "
+                                                    "reach as tcp://HOST:PORT."),
                                      QStringLiteral("PORT"), QStringLiteral("0"));
     const QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
                                     QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
@@ -118,6 +132,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption mqttSend(QStringLiteral("mqtt-send"), QStringLiteral("Take raw command texts on MQTT (send/set)."));
     parser.addOptions({device, speed, pjlinkPort, rawPort, listen, passwordFile, noPassword, name, log, config, maxConnections, id,
                        mqtt, mqttCaFile, mqttUser, mqttPasswordFile, mqttId, poll, mqttSend});
+    // A mistake on the command line is a usage error (64) like any other; once the
+    // line is known good, process() answers --help and --version.
+    if (!parser.parse(app.arguments()))
+        usageError(parser.errorText().chopped(parser.errorText().endsWith(u'.') ? 1 : 0));
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -182,15 +200,13 @@ int main(int argc, char *argv[])
     if (const auto url = mqtt::parseUrl(settings.mqtt.url)) {
         broker = {url->host, url->port, url->tls, settings.mqtt.caFile, settings.mqtt.user, {}};
         if (!settings.mqtt.passwordFile.isEmpty())
-            if (const QString error = bridge::readPassword(settings.mqtt.passwordFile, broker.password); !error.isEmpty())
-                usageError(error);
+            readPassword(settings.mqtt.passwordFile, broker.password);
     }
     std::vector<QByteArray> passwords;
     for (const bridge::ProjectorSettings &projector : settings.projectors) {
         QByteArray &password = passwords.emplace_back();
         if (!projector.passwordFile.isEmpty())
-            if (const QString error = bridge::readPassword(projector.passwordFile, password); !error.isEmpty())
-                usageError(error);
+            readPassword(projector.passwordFile, password);
     }
 
     std::unique_ptr<ExchangeLog> exchangeLog;
@@ -216,7 +232,7 @@ int main(int argc, char *argv[])
         if (!broker.host.isEmpty()) {
             const bridge::ProjectorSettings &one = settings.projectors[i];
             // Home Assistant's device: the projector's name where one was given, else its id.
-            const QString shown = one.name != bridge::ProjectorSettings().name ? one.name : one.id;
+            const QString shown = !one.name.isEmpty() && one.name != bridge::ProjectorSettings().name ? one.name : one.id;
             projector.serveMqtt(broker, {settings.mqtt.bridgeId, one.id, shown, settings.mqtt.pollSeconds * 1000, settings.mqtt.allowSend});
         }
     }
