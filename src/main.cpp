@@ -5,6 +5,7 @@
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
 #include "panel/WindowRuntime.h"
+#include "serial/EndSignals.h"
 #include "serial/PortList.h"
 #include "serial/QtSerialControl.h"
 
@@ -139,6 +140,8 @@ int main(int argc, char *argv[])
     nameApplication();
     Options options;
     options.process(app);
+    // SIGTERM, SIGINT and SIGHUP end the panel as END does (the port let go), with END's status.
+    EndSignals endSignals;
 
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(wordMarkPicture())));
     registerFontSubstitutions();
@@ -160,6 +163,7 @@ int main(int argc, char *argv[])
         // its warnings, after the step of the exchange that found it; the panel goes on.
         QObject::connect(&log, &ExchangeLog::stopped, &form.engine(), &ExchangeEngine::warning, Qt::QueuedConnection);
     }
+    QObject::connect(&endSignals, &EndSignals::arrived, &form, &Form1::endProgram);
     form.start();
     form.show();
     return app.exec();

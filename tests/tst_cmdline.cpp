@@ -2,15 +2,20 @@
 // display, the devices and the platform the panel starts with, and man pages that
 // list every option --help does.
 
+#include "SimulatorProcess.h"
 #include "TestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
+
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -39,6 +44,13 @@ Run run(const QString &program, const QStringList &args, const QStringList &env 
         p.kill();
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
             QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+// A port nobody listens on now.
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 } // namespace
@@ -138,6 +150,50 @@ private slots:
                                               "Choose COM1 or COM2 (COM button) to open it again.").arg(device));
         panel.kill();
         panel.waitForFinished();
+    }
+
+    // A signal ends each program with the line let go (its exclusive flag off, its
+    // lock file gone) while another program keeps it open: the panel as END does,
+    // orva-ctl (during --wait) with 128 + the signal's number, the bridge with 0.
+    void endsOnSignals_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        for (const auto &[name, number, status] : {std::tuple{"SIGTERM", SIGTERM, 143}, {"SIGINT", SIGINT, 130}, {"SIGHUP", SIGHUP, 129}}) {
+            QTest::addRow("orva-panel, %s", name) << ORVA_PANEL_PATH << number << 0;
+            QTest::addRow("orva-ctl --wait, %s", name) << ORVA_CTL_PATH << number << status;
+        }
+        QTest::newRow("orva-bridge, SIGHUP") << ORVA_BRIDGE_PATH << SIGHUP << 0;
+    }
+    void endsOnSignals()
+    {
+        QFETCH(QString, program);
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        SimulatorProcess sim({});
+        const int line = ::open(QFile::encodeName(sim.path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);  // as a device server holds it
+        QVERIFY2(line >= 0, qPrintable(sim.path));
+        const auto exclusive = [line] {
+            int flag = -1;
+            return ::ioctl(line, TIOCGEXCL, &flag) == 0 ? flag : -1;
+        };
+        const QString lock = QStringLiteral("/var/lock/LCK..") + sim.path.mid(5).replace(u'/', u'_');
+        const bool ctl = program == QLatin1String(ORVA_CTL_PATH);
+        QProcess p;
+        p.setProcessEnvironment(environment({"QT_QPA_PLATFORM=offscreen"}));
+        p.start(program, program == QLatin1String(ORVA_PANEL_PATH) ? QStringList{"--com1", sim.path}
+                         : ctl ? QStringList{"--port", sim.path, "power-on", "--wait", "Power ON", "--timeout", "60000"}
+                               : QStringList{"--device", sim.path, "--pjlink", QString::number(freePort())});
+        QTRY_VERIFY_WITH_TIMEOUT(exclusive() == 1 && QFile::exists(lock) && (!ctl || sim.heard().contains("CR0")), 30000);
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(exclusive(), 0);
+        ::close(line);
+        QVERIFY(!QFile::exists(lock));
+        QCOMPARE(p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, status);
+        if (program == QLatin1String(ORVA_BRIDGE_PATH))
+            QVERIFY(p.readAllStandardError().endsWith("orva-bridge: ended\n"));
     }
 
     // The serial ports, a line each of five tab-separated fields ("-" for none), without a display.
