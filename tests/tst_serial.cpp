@@ -16,7 +16,9 @@
 #include <cstdarg>
 #include <grp.h>
 #include <pwd.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -67,6 +69,40 @@ QString openElsewhere(const QString &path, bool asNobody, bool withoutStdin = fa
     }
     ::wait(nullptr);
     return out.seek(0) ? QString::fromLocal8Bit(out.readAll()) : QString();
+}
+
+// A process that holds /dev/pts/N (`path`) of a devpts instance of its own, in a
+// mount namespace of its own as a container does, with exclusive access: this
+// namespace's number N, another line. 0 when the system refuses.
+pid_t holdInOwnInstance(const QByteArray &path)
+{
+    const int wanted = path.mid(9).toInt();
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return 0;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(ready[1], 3);
+        ::close_range(4, ~0U, 0);  // this test's hold on its own /dev/pts/N included
+        int master = -1, number = -1, unlock = 0;
+        if (::unshare(CLONE_NEWNS) || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)
+            || ::mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0666"))
+            ::_exit(2);
+        while (number < wanted)
+            if ((master = ::open("/dev/pts/ptmx", O_RDWR | O_NOCTTY)) < 0 || ::ioctl(master, TIOCGPTN, &number) != 0)
+                ::_exit(3);
+        const int slave = ::ioctl(master, TIOCSPTLCK, &unlock) == 0 ? ::open(path.constData(), O_RDWR | O_NOCTTY) : -1;
+        if (slave < 0 || ::ioctl(slave, TIOCEXCL) != 0 || ::write(3, "", 1) != 1)
+            ::_exit(4);
+        ::pause();
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool held = pid > 0 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    if (!held && pid > 0)
+        ::waitpid(pid, nullptr, 0);
+    return held ? pid : 0;
 }
 
 } // namespace
@@ -187,6 +223,9 @@ private slots:
         QTest::newRow("exclusive, opened by nobody") << "exclusive" << true << busy;
         QTest::newRow("exclusive, opened by root") << "exclusive" << false << busy;
         QTest::newRow("exclusive, opened by root without stdin") << "exclusive, no stdin" << false << busy;
+        // The device, not its number: another node of it is held too; a container's /dev/pts/N is another line.
+        QTest::newRow("exclusive, through another node") << "node" << false << busy;
+        QTest::newRow("same number, another devpts instance") << "other instance" << false << "opened";
         QTest::newRow("held with a lock file, opened by nobody") << "held" << true << locked;
         QTest::newRow("held with a lock file, opened by root") << "held" << false << locked;
         QTest::newRow("lock file naming pid 0") << "pid 0" << false << busy;
@@ -210,12 +249,12 @@ private slots:
         const QString lock = QStringLiteral("/var/lock/LCK..") + pty.path.mid(5).replace(u'/', u'_');
         const QString path = setup == QLatin1String("null") ? QStringLiteral("/dev/null")
             : setup == QLatin1String("long")                 ? QStringLiteral("/dev/") + QString(300, u'x')
-            : QStringList{"missing", "file", "socket"}.contains(setup) ? dir.filePath(setup) : pty.path;
+            : QStringList{"missing", "file", "socket", "node"}.contains(setup) ? dir.filePath(setup) : pty.path;
         QFile::remove(lock);  // one left behind by an earlier run on this pty's number
         QtSerialControl holder({{1, path}});
         const bool lockSetup = setup == QLatin1String("pid 0") || setup == QLatin1String("stale");
         QFile file(lockSetup ? lock : path);
-        pid_t dead = 0;
+        pid_t dead = 0, other = 0;
         QLocalServer socket;
         QVERIFY(::chmod(dev.constData(), 0666) == 0);
         if (setup == QLatin1String("stale")) {
@@ -233,8 +272,18 @@ private slots:
             QVERIFY(::ioctl(pty.slave, TIOCEXCL) == 0);
         } else if (setup == QLatin1String("held")) {
             QVERIFY(!holder.setPortOpen(true));
+        } else if (setup == QLatin1String("node")) {
+            struct stat st {};
+            QVERIFY(::stat(dev.constData(), &st) == 0 && ::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, st.st_rdev) == 0);
+            QVERIFY(::ioctl(pty.slave, TIOCEXCL) == 0);
+        } else if (setup == QLatin1String("other instance")) {
+            if ((other = holdInOwnInstance(dev)) == 0)
+                QSKIP("the system refuses a mount namespace with a devpts instance of its own");
+            ::close(std::exchange(pty.slave, -1));  // only the other line is held now
         }
         const QString out = openElsewhere(path, asNobody, setup.endsWith(QLatin1String("no stdin")));
+        if (other > 0 && ::kill(other, SIGKILL) == 0)
+            ::waitpid(other, nullptr, 0);
         if (lockSetup)
             file.remove();
         expected.replace(QLatin1String("LOCK"), lock)
