@@ -73,6 +73,9 @@ private slots:
                                     << "orva-panel: needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set); ";
         QTest::newRow("log that cannot be opened") << L{"--log", "/nonexistent-orva/panel.log"} << L{"QT_QPA_PLATFORM=offscreen"}
             << 1 << "orva-panel: cannot open the log file /nonexistent-orva/panel.log: No such file or directory\n";
+        // Without a runtime folder Qt has nothing to say either.
+        QTest::newRow("... nor a runtime folder") << L{"--log", "/nonexistent-orva/panel.log"}
+            << L{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR="} << 1 << "orva-panel: cannot open the log file ";
         // With both displays the panel goes through XWayland, even in a Wayland session.
         QTest::newRow("Wayland and X") << L{} << L{"WAYLAND_DISPLAY=orva-none", "DISPLAY=:orva-none", "XDG_SESSION_TYPE=wayland"}
                                        << -1 << "qt.qpa.xcb: could not connect to display :orva-none\n";
