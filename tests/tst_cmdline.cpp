@@ -92,28 +92,6 @@ private slots:
         QCOMPARE(r.out, QString());
     }
 
-    // Start-up opens COM1's device and logs why it cannot; a given platform wins over the displays.
-    void startsOnCom1()
-    {
-        const QTemporaryDir dir;
-        const QString log = dir.filePath(QStringLiteral("panel.log")), com1 = dir.filePath(QStringLiteral("com1"));
-        QProcess panel;
-        panel.setProcessEnvironment(environment({"QT_QPA_PLATFORM=offscreen", "WAYLAND_DISPLAY=orva-none", "DISPLAY=:orva-none"}));
-        panel.start(QStringLiteral(ORVA_PANEL_PATH), {"--com1", com1, "--com2", dir.filePath(QStringLiteral("com2")), "--log", log});
-        QString text;
-        const auto logged = [&log] {
-            QFile file(log);
-            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT((text = logged()).endsWith(u'\n') || panel.state() == QProcess::NotRunning, 30000);
-        QVERIFY2(panel.state() == QProcess::Running, panel.readAllStandardError().constData());
-        const QRegularExpression line(QStringLiteral("^\\S+ ERROR .* %1\\b").arg(QRegularExpression::escape(com1)),
-                                      QRegularExpression::MultilineOption);
-        QVERIFY2(text.contains(line), qPrintable(text));
-        panel.kill();
-        panel.waitForFinished();
-    }
-
     // A lost port is logged when it is lost, while its warning box is still open
     // (nobody closes it here), with the time of the loss.
     void lossLoggedBeforeTheBoxCloses()
@@ -160,43 +138,41 @@ private slots:
     // orva-ctl (during --wait) with 128 + the signal's number, the bridge with 0.
     void endsOnSignals_data()
     {
-        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("command");  // the device's path follows
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("status");
         for (const auto &[name, number, status] : {std::tuple{"SIGTERM", SIGTERM, 143}, {"SIGINT", SIGINT, 130}, {"SIGHUP", SIGHUP, 129}}) {
-            QTest::addRow("orva-panel, %s", name) << ORVA_PANEL_PATH << number << 0;
-            QTest::addRow("orva-ctl --wait, %s", name) << ORVA_CTL_PATH << number << status;
+            QTest::addRow("orva-panel, %s", name) << QStringList{ORVA_PANEL_PATH, "--com1"} << number << 0;
+            QTest::addRow("orva-ctl --wait, %s", name)
+                << QStringList{ORVA_CTL_PATH, "power-on", "--wait", "Power ON", "--timeout", "60000", "--port"} << number << status;
         }
-        QTest::newRow("orva-bridge, SIGHUP") << ORVA_BRIDGE_PATH << SIGHUP << 0;
+        QTest::newRow("orva-bridge, SIGHUP") << QStringList{ORVA_BRIDGE_PATH, "--pjlink", QString::number(freePort()), "--device"} << SIGHUP << 0;
     }
     void endsOnSignals()
     {
-        QFETCH(QString, program);
+        QFETCH(QStringList, command);
         QFETCH(int, signal);
         QFETCH(int, status);
         SimulatorProcess sim({});
         const int line = ::open(QFile::encodeName(sim.path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);  // as a device server holds it
-        QVERIFY2(line >= 0, qPrintable(sim.path));
         const auto exclusive = [line] {
             int flag = -1;
             return ::ioctl(line, TIOCGEXCL, &flag) == 0 ? flag : -1;
         };
         const QString lock = QStringLiteral("/var/lock/LCK..") + sim.path.mid(5).replace(u'/', u'_');
-        const bool ctl = program == QLatin1String(ORVA_CTL_PATH);
         QProcess p;
-        p.setProcessEnvironment(environment({"QT_QPA_PLATFORM=offscreen"}));
-        p.start(program, program == QLatin1String(ORVA_PANEL_PATH) ? QStringList{"--com1", sim.path}
-                         : ctl ? QStringList{"--port", sim.path, "power-on", "--wait", "Power ON", "--timeout", "60000"}
-                               : QStringList{"--device", sim.path, "--pjlink", QString::number(freePort())});
-        QTRY_VERIFY_WITH_TIMEOUT(exclusive() == 1 && QFile::exists(lock) && (!ctl || sim.heard().contains("CR0")), 30000);
+        // A given platform wins over the displays.
+        p.setProcessEnvironment(environment({"QT_QPA_PLATFORM=offscreen", "WAYLAND_DISPLAY=orva-none", "DISPLAY=:orva-none"}));
+        const QString program = command.takeFirst();
+        p.start(program, command << sim.path);
+        // The port open (the panel's start-up opens COM1), and orva-ctl waiting.
+        QTRY_VERIFY_WITH_TIMEOUT(exclusive() == 1 && QFile::exists(lock) && (!command.contains("--wait") || sim.heard().contains("CR0")), 30000);
         ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(exclusive(), 0);
-        ::close(line);
-        QVERIFY(!QFile::exists(lock));
+        QVERIFY(::close(line) == 0 && !QFile::exists(lock));
         QCOMPARE(p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, status);
-        if (program == QLatin1String(ORVA_BRIDGE_PATH))
-            QVERIFY(p.readAllStandardError().endsWith("orva-bridge: ended\n"));
+        QVERIFY(!command.contains("--pjlink") || p.readAllStandardError().endsWith("orva-bridge: ended\n"));
     }
 
     // The serial ports, a line each of five tab-separated fields ("-" for none), without a display.

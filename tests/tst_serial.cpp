@@ -71,38 +71,25 @@ QString openElsewhere(const QString &path, bool asNobody, bool withoutStdin = fa
     return out.seek(0) ? QString::fromLocal8Bit(out.readAll()) : QString();
 }
 
-// A process that holds /dev/pts/N (`path`) of a devpts instance of its own, in a
-// mount namespace of its own as a container does, with exclusive access: this
-// namespace's number N, another line. 0 when the system refuses.
+// A child holding /dev/pts/N (`path`) with exclusive access in a devpts instance of
+// its own, in a mount namespace of its own as a container's: this namespace's
+// number N, another line. It stops once it holds it; 0 when the system refuses.
 pid_t holdInOwnInstance(const QByteArray &path)
 {
     const int wanted = path.mid(9).toInt();
-    int ready[2];
-    if (::pipe(ready) != 0)
-        return 0;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(ready[1], 3);
-        ::close_range(4, ~0U, 0);  // this test's hold on its own /dev/pts/N included
+        ::close_range(3, ~0U, 0);  // this test's own /dev/pts/N too
         int master = -1, number = -1, unlock = 0;
-        if (::unshare(CLONE_NEWNS) || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)
-            || ::mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0666"))
-            ::_exit(2);
-        while (number < wanted)
-            if ((master = ::open("/dev/pts/ptmx", O_RDWR | O_NOCTTY)) < 0 || ::ioctl(master, TIOCGPTN, &number) != 0)
-                ::_exit(3);
-        const int slave = ::ioctl(master, TIOCSPTLCK, &unlock) == 0 ? ::open(path.constData(), O_RDWR | O_NOCTTY) : -1;
-        if (slave < 0 || ::ioctl(slave, TIOCEXCL) != 0 || ::write(3, "", 1) != 1)
-            ::_exit(4);
-        ::pause();
+        bool ok = !::unshare(CLONE_NEWNS) && !::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)
+            && !::mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0666");
+        while (ok && number < wanted)
+            ok = (master = ::open("/dev/pts/ptmx", O_RDWR | O_NOCTTY)) >= 0 && ::ioctl(master, TIOCGPTN, &number) == 0;
+        const int slave = ok && ::ioctl(master, TIOCSPTLCK, &unlock) == 0 ? ::open(path.constData(), O_RDWR | O_NOCTTY) : -1;
+        ::_exit(slave >= 0 && ::ioctl(slave, TIOCEXCL) == 0 && ::raise(SIGSTOP) == 0 ? 0 : 2);
     }
-    ::close(ready[1]);
-    char byte = 0;
-    const bool held = pid > 0 && ::read(ready[0], &byte, 1) == 1;
-    ::close(ready[0]);
-    if (!held && pid > 0)
-        ::waitpid(pid, nullptr, 0);
-    return held ? pid : 0;
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status) ? pid : 0;
 }
 
 } // namespace
@@ -274,8 +261,8 @@ private slots:
             QVERIFY(!holder.setPortOpen(true));
         } else if (setup == QLatin1String("node")) {
             struct stat st {};
-            QVERIFY(::stat(dev.constData(), &st) == 0 && ::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, st.st_rdev) == 0);
-            QVERIFY(::ioctl(pty.slave, TIOCEXCL) == 0);
+            QVERIFY(::stat(dev.constData(), &st) == 0 && ::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, st.st_rdev) == 0
+                    && ::ioctl(pty.slave, TIOCEXCL) == 0);
         } else if (setup == QLatin1String("other instance")) {
             if ((other = holdInOwnInstance(dev)) == 0)
                 QSKIP("the system refuses a mount namespace with a devpts instance of its own");
