@@ -5,15 +5,22 @@
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
 #include "panel/WindowRuntime.h"
+#include "serial/EndSignals.h"
 #include "serial/PortList.h"
 #include "serial/QtSerialControl.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
 #include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -114,6 +121,25 @@ bool hasDisplay()
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// Qt Gui asks for the runtime folder ($XDG_RUNTIME_DIR) as it starts, and without
+// one (root under xvfb-run, a session without a login manager) it warns on every
+// start that it falls back to a private folder of its own in the temporary
+// directory. That folder is made here as Qt would make it (mode 0700) and named,
+// so Qt has nothing to say; one that is not this user's private folder is not
+// named, and Qt tells so.
+void provideRuntimeFolder()
+{
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const passwd *user = ::getpwuid(::geteuid());
+    const QByteArray folder = QFile::encodeName(QDir::tempPath()) + "/runtime-"
+        + (user ? QByteArray(user->pw_name) : QByteArray::number(::geteuid()));
+    ::mkdir(folder.constData(), 0700);  // or it is there already
+    struct stat st {};
+    if (::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700)
+        qputenv("XDG_RUNTIME_DIR", folder);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -134,11 +160,14 @@ int main(int argc, char *argv[])
     // itself and keep its fixed size; with only a Wayland display, Qt chooses.
     if (!platform && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    provideRuntimeFolder();
 
     QApplication app(argc, argv);
     nameApplication();
     Options options;
     options.process(app);
+    // SIGTERM, SIGINT and SIGHUP end the panel as END does (the port let go), with END's status.
+    EndSignals endSignals;
 
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(wordMarkPicture())));
     registerFontSubstitutions();
@@ -160,6 +189,7 @@ int main(int argc, char *argv[])
         // its warnings, after the step of the exchange that found it; the panel goes on.
         QObject::connect(&log, &ExchangeLog::stopped, &form.engine(), &ExchangeEngine::warning, Qt::QueuedConnection);
     }
+    QObject::connect(&endSignals, &EndSignals::arrived, &form, &Form1::endProgram);
     form.start();
     form.show();
     return app.exec();

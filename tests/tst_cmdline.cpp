@@ -2,15 +2,20 @@
 // display, the devices and the platform the panel starts with, and man pages that
 // list every option --help does.
 
+#include "SimulatorProcess.h"
 #include "TestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
+
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -41,6 +46,13 @@ Run run(const QString &program, const QStringList &args, const QStringList &env 
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
+// A port nobody listens on now.
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
 } // namespace
 
 class TstCmdline : public QObject {
@@ -61,6 +73,9 @@ private slots:
                                     << "orva-panel: needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set); ";
         QTest::newRow("log that cannot be opened") << L{"--log", "/nonexistent-orva/panel.log"} << L{"QT_QPA_PLATFORM=offscreen"}
             << 1 << "orva-panel: cannot open the log file /nonexistent-orva/panel.log: No such file or directory\n";
+        // Without a runtime folder Qt has nothing to say either.
+        QTest::newRow("... nor a runtime folder") << L{"--log", "/nonexistent-orva/panel.log"}
+            << L{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR="} << 1 << "orva-panel: cannot open the log file ";
         // With both displays the panel goes through XWayland, even in a Wayland session.
         QTest::newRow("Wayland and X") << L{} << L{"WAYLAND_DISPLAY=orva-none", "DISPLAY=:orva-none", "XDG_SESSION_TYPE=wayland"}
                                        << -1 << "qt.qpa.xcb: could not connect to display :orva-none\n";
@@ -75,28 +90,6 @@ private slots:
         QCOMPARE(r.err.left(err.size()), err);
         QCOMPARE(r.status, status);
         QCOMPARE(r.out, QString());
-    }
-
-    // Start-up opens COM1's device and logs why it cannot; a given platform wins over the displays.
-    void startsOnCom1()
-    {
-        const QTemporaryDir dir;
-        const QString log = dir.filePath(QStringLiteral("panel.log")), com1 = dir.filePath(QStringLiteral("com1"));
-        QProcess panel;
-        panel.setProcessEnvironment(environment({"QT_QPA_PLATFORM=offscreen", "WAYLAND_DISPLAY=orva-none", "DISPLAY=:orva-none"}));
-        panel.start(QStringLiteral(ORVA_PANEL_PATH), {"--com1", com1, "--com2", dir.filePath(QStringLiteral("com2")), "--log", log});
-        QString text;
-        const auto logged = [&log] {
-            QFile file(log);
-            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT((text = logged()).endsWith(u'\n') || panel.state() == QProcess::NotRunning, 30000);
-        QVERIFY2(panel.state() == QProcess::Running, panel.readAllStandardError().constData());
-        const QRegularExpression line(QStringLiteral("^\\S+ ERROR .* %1\\b").arg(QRegularExpression::escape(com1)),
-                                      QRegularExpression::MultilineOption);
-        QVERIFY2(text.contains(line), qPrintable(text));
-        panel.kill();
-        panel.waitForFinished();
     }
 
     // A lost port is logged when it is lost, while its warning box is still open
@@ -138,6 +131,48 @@ private slots:
                                               "Choose COM1 or COM2 (COM button) to open it again.").arg(device));
         panel.kill();
         panel.waitForFinished();
+    }
+
+    // A signal ends each program with the line let go (its exclusive flag off, its
+    // lock file gone) while another program keeps it open: the panel as END does,
+    // orva-ctl (during --wait) with 128 + the signal's number, the bridge with 0.
+    void endsOnSignals_data()
+    {
+        QTest::addColumn<QStringList>("command");  // the device's path follows
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        for (const auto &[name, number, status] : {std::tuple{"SIGTERM", SIGTERM, 143}, {"SIGINT", SIGINT, 130}, {"SIGHUP", SIGHUP, 129}}) {
+            QTest::addRow("orva-panel, %s", name) << QStringList{ORVA_PANEL_PATH, "--com1"} << number << 0;
+            QTest::addRow("orva-ctl --wait, %s", name)
+                << QStringList{ORVA_CTL_PATH, "power-on", "--wait", "Power ON", "--timeout", "60000", "--port"} << number << status;
+        }
+        QTest::newRow("orva-bridge, SIGHUP") << QStringList{ORVA_BRIDGE_PATH, "--pjlink", QString::number(freePort()), "--device"} << SIGHUP << 0;
+    }
+    void endsOnSignals()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        SimulatorProcess sim({});
+        const int line = ::open(QFile::encodeName(sim.path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);  // as a device server holds it
+        const auto exclusive = [line] {
+            int flag = -1;
+            return ::ioctl(line, TIOCGEXCL, &flag) == 0 ? flag : -1;
+        };
+        const QString lock = QStringLiteral("/var/lock/LCK..") + sim.path.mid(5).replace(u'/', u'_');
+        QProcess p;
+        // A given platform wins over the displays.
+        p.setProcessEnvironment(environment({"QT_QPA_PLATFORM=offscreen", "WAYLAND_DISPLAY=orva-none", "DISPLAY=:orva-none"}));
+        const QString program = command.takeFirst();
+        p.start(program, command << sim.path);
+        // The port open (the panel's start-up opens COM1), and orva-ctl waiting.
+        QTRY_VERIFY_WITH_TIMEOUT(exclusive() == 1 && QFile::exists(lock) && (!command.contains("--wait") || sim.heard().contains("CR0")), 30000);
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(exclusive(), 0);
+        QVERIFY(::close(line) == 0 && !QFile::exists(lock));
+        QCOMPARE(p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, status);
+        QVERIFY(!command.contains("--pjlink") || p.readAllStandardError().endsWith("orva-bridge: ended\n"));
     }
 
     // The serial ports, a line each of five tab-separated fields ("-" for none), without a display.

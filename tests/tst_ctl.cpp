@@ -125,8 +125,6 @@ private slots:
         QTest::newRow("json refused") << L{} << L{"--json", "send", "A\"B"} << 1
             << "{\"command\": \"send\", \"sent\": \"A\\\"B\\u000d\", \"reply\": \"?\\u000d\", \"status\": null, \"ok\": false}\n"
             << "" << L{"A\"B"};
-        QTest::newRow("silent") << L{"--silent"} << L{"status"} << 2 << ""
-                                << "orva-ctl: no reply from the projector within the reply window\n" << L{"CR0"};
         QTest::newRow("missing device") << L{} << L{"--port", "/dev/orva-none", "status"} << 3 << ""
                                         << "orva-ctl: No such file or directory: /dev/orva-none\n" << L{};
         QTest::newRow("wait times out") << L{} << L{"--wait", "Power ON", "--timeout", "700", "status"} << 4 << "Stand by\n"
@@ -163,9 +161,6 @@ private slots:
         QTest::newRow("silent, --timeout") << L{"--silent"} << L{"--timeout", "900", "status"} << 2 << ""
             << "orva-ctl: no reply from the projector within 900 ms\n" << L{"CR0"};
         // The status queries' values for scripts; the printed line is the status line's.
-        QTest::newRow("json power") << L{"--on"} << L{"--json", "status"} << 0
-            << "{\"command\": \"status\", \"sent\": \"CR0\\u000d\", \"reply\": \"00\\u000d\", \"status\": \"Power ON\", "
-               "\"ok\": true, \"power\": \"on\"}\n" << "" << L{"CR0"};
         QTest::newRow("json power, lamp failed") << L{"--state", "lamp-fail-standby"} << L{"--json", "status"} << 0
             << "{\"command\": \"status\", \"sent\": \"CR0\\u000d\", \"reply\": \"81\\u000d\", \"status\": "
                "\"Cooling down & sutandby (All Lamp FAIL)\", \"ok\": true, \"power\": \"fault\"}\n" << "" << L{"CR0"};

@@ -16,7 +16,9 @@
 #include <cstdarg>
 #include <grp.h>
 #include <pwd.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -47,8 +49,10 @@ speed_t speed8N1(const Pty &pty)
 
 // What opening `path` says in another process (as the user nobody when asked).
 // A failed open gives back every descriptor it took on the way. Without stdin (as a
-// service may be started) those come at 0 first.
-QString openElsewhere(const QString &path, bool asNobody, bool withoutStdin = false)
+// service may be started) those come at 0 first. In a devpts instance of its own
+// (in a mount namespace of its own, as a container has), /dev/pts/N is its own
+// line N; nothing is said when the system refuses that.
+QString openElsewhere(const QString &path, bool asNobody, bool withoutStdin = false, bool ownPtys = false)
 {
     QTemporaryFile out;
     if (out.open() && ::fork() == 0) {
@@ -57,6 +61,12 @@ QString openElsewhere(const QString &path, bool asNobody, bool withoutStdin = fa
             ::_exit(2);
         if (withoutStdin)
             ::close(0);
+        if (ownPtys && (::unshare(CLONE_NEWNS) || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)
+                        || ::mount("devpts", "/dev/pts", "devpts", 0, "newinstance")))
+            ::_exit(2);
+        for (int master = -1, number = -1; ownPtys && number < path.mid(9).toInt();)
+            if ((master = ::open("/dev/pts/ptmx", O_RDWR | O_NOCTTY)) < 0 || ::ioctl(master, TIOCGPTN, &number) || ::unlockpt(master))
+                ::_exit(2);
         QtSerialControl serial({{1, path}});
         const int before = openDescriptors();
         const SerialResult failed = serial.setPortOpen(true);
@@ -187,6 +197,9 @@ private slots:
         QTest::newRow("exclusive, opened by nobody") << "exclusive" << true << busy;
         QTest::newRow("exclusive, opened by root") << "exclusive" << false << busy;
         QTest::newRow("exclusive, opened by root without stdin") << "exclusive, no stdin" << false << busy;
+        // The device, not its number: another node of it is held too; a container's /dev/pts/N is another line.
+        QTest::newRow("exclusive, through another node") << "node" << false << busy;
+        QTest::newRow("exclusive, same number in another devpts instance") << "exclusive, own ptys" << false << "opened";
         QTest::newRow("held with a lock file, opened by nobody") << "held" << true << locked;
         QTest::newRow("held with a lock file, opened by root") << "held" << false << locked;
         QTest::newRow("lock file naming pid 0") << "pid 0" << false << busy;
@@ -210,7 +223,7 @@ private slots:
         const QString lock = QStringLiteral("/var/lock/LCK..") + pty.path.mid(5).replace(u'/', u'_');
         const QString path = setup == QLatin1String("null") ? QStringLiteral("/dev/null")
             : setup == QLatin1String("long")                 ? QStringLiteral("/dev/") + QString(300, u'x')
-            : QStringList{"missing", "file", "socket"}.contains(setup) ? dir.filePath(setup) : pty.path;
+            : QStringList{"missing", "file", "socket", "node"}.contains(setup) ? dir.filePath(setup) : pty.path;
         QFile::remove(lock);  // one left behind by an earlier run on this pty's number
         QtSerialControl holder({{1, path}});
         const bool lockSetup = setup == QLatin1String("pid 0") || setup == QLatin1String("stale");
@@ -229,12 +242,16 @@ private slots:
             QVERIFY(socket.listen(path));
         } else if (setup == QLatin1String("dialout")) {
             QVERIFY(::chown(dev.constData(), 0, ::getgrnam("dialout")->gr_gid) == 0 && ::chmod(dev.constData(), 0660) == 0);
-        } else if (setup.startsWith(QLatin1String("exclusive"))) {
-            QVERIFY(::ioctl(pty.slave, TIOCEXCL) == 0);
+        } else if (setup.startsWith(QLatin1String("exclusive")) || setup == QLatin1String("node")) {
+            struct stat st {};
+            QVERIFY(::ioctl(pty.slave, TIOCEXCL) == 0 && ::stat(dev.constData(), &st) == 0);
+            QVERIFY(setup != QLatin1String("node") || ::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, st.st_rdev) == 0);
         } else if (setup == QLatin1String("held")) {
             QVERIFY(!holder.setPortOpen(true));
         }
-        const QString out = openElsewhere(path, asNobody, setup.endsWith(QLatin1String("no stdin")));
+        const QString out = openElsewhere(path, asNobody, setup.endsWith(QLatin1String("no stdin")), setup.endsWith(QLatin1String("own ptys")));
+        if (out.isEmpty() && setup.endsWith(QLatin1String("own ptys")))
+            QSKIP("the system refuses a mount namespace with a devpts instance of its own");
         if (lockSetup)
             file.remove();
         expected.replace(QLatin1String("LOCK"), lock)

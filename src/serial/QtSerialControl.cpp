@@ -22,6 +22,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#endif
 
 namespace {
 
@@ -142,9 +146,26 @@ std::optional<bool> exclusiveFlag(pid_t pid, int fd)
     return flag != 0;
 }
 
-// The flag of the device `device` as process `pid` reads it, when one of its
-// descriptors (in /proc/PID/fd) is that device.
-std::optional<bool> exclusiveFlagOfProcess(pid_t pid, dev_t device)
+// The device a path names: its node, and whether that lies on a devpts file system.
+struct Device {
+    struct stat node;
+    bool pseudoTerminal;
+};
+
+// Whether `file` (a descriptor's) is the device itself. A pseudo-terminal is one of
+// its devpts instance: /dev/pts/3 of a container's or a chroot's own instance has
+// the device number of this /dev/pts/3 but is another line, so its node decides. Any
+// other device is its number, through whichever node it is reached.
+bool sameDevice(const Device &device, const struct stat &file)
+{
+    if (!S_ISCHR(file.st_mode) || file.st_rdev != device.node.st_rdev)
+        return false;
+    return !device.pseudoTerminal || (file.st_dev == device.node.st_dev && file.st_ino == device.node.st_ino);
+}
+
+// The flag of `device` as process `pid` reads it, when one of its descriptors (in
+// /proc/PID/fd) is that device.
+std::optional<bool> exclusiveFlagOfProcess(pid_t pid, const Device &device)
 {
     const int fds = ::open(("/proc/" + std::to_string(pid) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fds == -1)
@@ -156,7 +177,7 @@ std::optional<bool> exclusiveFlagOfProcess(pid_t pid, dev_t device)
     }
     while (const dirent *fd = ::readdir(list.get())) {
         struct stat st {};
-        if (::fstatat(fds, fd->d_name, &st, 0) != 0 || st.st_rdev != device || !S_ISCHR(st.st_mode))
+        if (::fstatat(fds, fd->d_name, &st, 0) != 0 || !sameDevice(device, st))
             continue;
         if (const std::optional<bool> flag = exclusiveFlag(pid, std::atoi(fd->d_name)))
             return flag;
@@ -164,9 +185,9 @@ std::optional<bool> exclusiveFlagOfProcess(pid_t pid, dev_t device)
     return std::nullopt;
 }
 
-// The flag of the device `device` as one of the processes that hold it open (but
-// this one) reads it: they are found as fuser finds them, in /proc/PID/fd.
-std::optional<bool> exclusiveFlagOfHolders(dev_t device)
+// The flag of `device` as one of the processes that hold it open (but this one)
+// reads it: they are found as fuser finds them, in /proc/PID/fd.
+std::optional<bool> exclusiveFlagOfHolders(const Device &device)
 {
     const Directory proc(::opendir("/proc"));
     if (!proc)
@@ -192,10 +213,13 @@ bool heldExclusively(const QString &path)
 #if defined(Q_OS_LINUX) && defined(TIOCGEXCL) && defined(SYS_pidfd_open) && defined(SYS_pidfd_getfd)
     if (::geteuid() != 0)
         return false;
-    struct stat device {};
-    if (::stat(QFile::encodeName(path).constData(), &device) != 0 || !S_ISCHR(device.st_mode))
+    const QByteArray name = QFile::encodeName(path);
+    Device device {};
+    struct statfs fs {};
+    if (::stat(name.constData(), &device.node) != 0 || !S_ISCHR(device.node.st_mode) || ::statfs(name.constData(), &fs) != 0)
         return false;
-    return exclusiveFlagOfHolders(device.st_rdev).value_or(false);
+    device.pseudoTerminal = fs.f_type == DEVPTS_SUPER_MAGIC;
+    return exclusiveFlagOfHolders(device).value_or(false);
 #else
     Q_UNUSED(path);
     return false;

@@ -5,13 +5,13 @@
 #include "Mqtt.h"
 #include "Projector.h"
 #include "exchange/ExchangeLog.h"
+#include "serial/EndSignals.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
-#include <QSocketNotifier>
 #include <QSysInfo>
 #include <cstdio>
 #include <memory>
@@ -19,20 +19,9 @@
 #include <vector>
 #include <csignal>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
 constexpr int kUsage = 64;
-
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void onEndSignal(int)
-{
-    const char c = 'q';
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-}
 
 // One line per event, as journald reads it from stderr.
 void logLine(const QString &text)
@@ -253,11 +242,10 @@ int main(int argc, char *argv[])
         if (!projector->start())
             return 1;
 
-    // SIGTERM and SIGINT: every waiting command answered with an error, the port closed.
-    if (::pipe2(g_signalPipe, O_CLOEXEC) != 0)
-        return 1;
-    QSocketNotifier ending(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&ending, &QSocketNotifier::activated, &app, [&] {
+    // SIGTERM, SIGINT and SIGHUP (no reload: the settings are read at start only):
+    // every waiting command answered with an error, the port closed, status 0.
+    EndSignals ending;
+    QObject::connect(&ending, &EndSignals::arrived, &app, [&] {
         for (auto &projector : projectors)
             projector->stop(QStringLiteral("the bridge is ending"));
         if (onBroker)
@@ -265,10 +253,6 @@ int main(int argc, char *argv[])
         logLine(QStringLiteral("ended"));
         QCoreApplication::quit();
     });
-    struct sigaction action {};
-    action.sa_handler = onEndSignal;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     return app.exec();
 }

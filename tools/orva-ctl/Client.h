@@ -49,6 +49,8 @@ public:
 
     // Opens the port and sends the command; `finished` tells the exit code.
     void start();
+    // Ends the run with this exit code (a signal's), the port closed; once.
+    void finish(int code);
     std::function<void(int exitCode)> finished;
 
 private:
@@ -65,7 +67,6 @@ private:
     void onReceived(const QString &chunk);
     void onWarning(const QString &text);
     void onOverallTimeout();
-    void finish(int code);
     void printResult(int code);
     QString decodedValues() const;
 

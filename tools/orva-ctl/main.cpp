@@ -3,6 +3,7 @@
 #include "Client.h"
 #include "Commands.h"
 #include "exchange/CommandText.h"
+#include "serial/EndSignals.h"
 #include "serial/PortList.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialText.h"
@@ -79,7 +80,8 @@ int main(int argc, char *argv[])
         "Exit status: 0 answered (ACK, or a decoded status); 1 answered with something\n"
         "else; 2 no reply in the reply window; 3 port error (or the log cannot be\n"
         "written); 4 --wait timed out; 64 usage error (also a send text that holds a\n"
-        "character the projector cannot take: nothing is sent).\n"
+        "character the projector cannot take: nothing is sent); 128 + N ended by signal\n"
+        "N (SIGTERM 143, SIGINT 130, SIGHUP 129), the port closed and let go.\n"
         "\n"
         "With --json, the status queries add what a script needs: \"power\" (status:\n"
         "on, standby, warming, cooling, fault), \"hours\" (lamp-time), \"temperatures\"\n"
@@ -160,7 +162,11 @@ int main(int argc, char *argv[])
     if (parser.isSet(log) && request.logPath.isEmpty())
         usageError(parser, QStringLiteral("--log needs a file name"));
 
+    // From here the port may be open: SIGTERM, SIGINT and SIGHUP close it and end
+    // with 128 + the signal's number, as a shell reports a program the signal ended.
+    EndSignals endSignals;
     Client client(std::move(request));
+    QObject::connect(&endSignals, &EndSignals::arrived, &client, [&client](int number) { client.finish(128 + number); });
     int exitCode = -1;
     client.finished = [&exitCode](int code) {
         exitCode = code;
