@@ -1,11 +1,15 @@
 // The exchange engine without a window: what each key puts on the wire, the TXD /
-// RXD / status lines, the timers and the state after each action, the port choice.
+// RXD / status lines, the timers and the state after each action, the port choice,
+// and the exchange log of a session (appended to a file; a disk that is full).
 
 #include "EngineHarness.h"
 #include "ExpectedOneShots.h"
 #include "ExpectedRepeatKeys.h"
+#include "exchange/ExchangeLog.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -271,6 +275,78 @@ private slots:
         p.serial.receive(QStringLiteral("ZZZ"));
         QCOMPARE(p.state().rxText, kept);
         QCOMPARE(received.size(), 33);
+    }
+
+    // The log of a short session, appended to a file that holds a line already.
+    void logSession()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("exchange.log")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier line\n") > 0);
+        file.close();
+        Engine p;
+        ExchangeLog log;
+        QString error;
+        QVERIFY2(log.open(file.fileName(), &error), qPrintable(error));
+        log.watch(p.exchange());
+        p.click("Command44");
+        p.serial.receive(QStringLiteral("0"));
+        p.serial.receive(QStringLiteral("0\r"));
+        p.click("Command17");
+        p.serial.receive(QString::fromLatin1("\x06\x14\x7f\xe9{\x01~\n"));
+        p.serial.loseDevice(QStringLiteral("Input/output error"));
+        p.click("Command17");
+        log.write(u"ERROR", u"from a front end");
+
+        // Each line: the time with milliseconds, a blank, the kind, the text.
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        static const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )"),
+                                              QRegularExpression::MultilineOption);
+        QCOMPARE(QString::fromUtf8(file.readAll()).remove(stamp).split(u'\n'), (QStringList{
+            "earlier line",
+            "TX CR0<CR>",
+            "RX 0",
+            "RX 0<CR>",
+            "STATUS Power ON",
+            "TX C00<CR>",
+            "RX <ACK><&><?><?>{<?>~<LF>",
+            "ERROR The serial port stopped working and was closed. Input/output error "
+            "Choose COM1 or COM2 (COM button) to open it again.",
+            "ERROR Not sent (port closed): C00<CR>",
+            "ERROR from a front end",
+            "",
+        }));
+    }
+
+    // A full disk: the first line that fails stops the log with one notice; the
+    // engine sends as before.
+    void fullDiskStopsWithOneNotice()
+    {
+        Engine p;
+        ExchangeLog log;
+        QString error;
+        QVERIFY2(log.open(QStringLiteral("/dev/full"), &error), qPrintable(error));
+        log.watch(p.exchange());
+        QSignalSpy stopped(&log, &ExchangeLog::stopped);
+        p.click("Command44");
+        p.serial.receive(QStringLiteral("00\r"));
+        p.click("Command17");
+        QCOMPARE(stopped.size(), 1);
+        QCOMPARE(stopped.first().first().toString(),
+                 QStringLiteral("Writing the log file /dev/full failed (No space left on device); nothing more is logged."));
+        QVERIFY(!log.isLogging());
+        QCOMPARE(p.takeWritten(), QByteArray("CR0\rC00\r"));
+
+        // Opened again on a file that takes it, the log goes on there.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("exchange.log"));
+        QVERIFY2(log.open(path, &error), qPrintable(error));
+        QVERIFY(log.isLogging());
+        p.click("Command18");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll().endsWith(" TX C01<CR>\n"), qPrintable(path));
+        QCOMPARE(stopped.size(), 1);
     }
 };
 
