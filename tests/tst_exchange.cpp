@@ -1,5 +1,6 @@
-// Every button reaches the engine under its own control name; the engine's lines
-// show on the TXD / RXD / status labels; the manual entry box.
+// Every button in the window, clicked or held with the mouse: what goes on the wire,
+// the TXD / RXD / status labels, the timers and the state after each action; the
+// manual entry box.
 
 #include "ExpectedOneShots.h"
 #include "ExpectedRepeatKeys.h"
@@ -9,38 +10,109 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 
+namespace {
+
+// An arrow after what went before: the intervals it runs with and keyMode. The
+// arrows keep the repeat interval the last setter left; keyMode 1 (menu) gives hold
+// intervals 150/190, 3 (zoom) 5/5.
+struct Held {
+    const char *steps;
+    int key, repeatMs, replyWindowMs, displayHoldMs, keyMode;
+};
+const Held kArrowContexts[] = {
+    {"click Command23", 9, 200, 150, 190, 1},
+    {"key Command48", 11, 5, 5, 5, 3},
+    {"key Command48,click Command23", 12, 200, 150, 190, 1},
+    {"click Command23,key Command49", 9, 5, 5, 5, 3},
+    {"key Command1", 10, 250, 500, 1000, 0},
+    {"click Command23,key Command1", 12, 250, 150, 190, 1},
+    {"key Command48,key Command6", 9, 500, 5, 5, 3},
+    {"click Command4", 10, 200, 2000, 2500, 0},
+    {"click Command23,click Command4", 11, 200, 150, 190, 1},
+};
+
+} // namespace
+
 class TstExchange : public QObject {
     Q_OBJECT
-    std::unique_ptr<Panel> shared;
 private slots:
-    void oneShotClicked_data()
+    // Each button clicked after start-up: its code and CR on the wire, the trace on
+    // TXD, the hold intervals, and the repeat interval and keyMode set by the menu
+    // buttons only.
+    void oneShot_data()
     {
         QTest::addColumn<int>("row");
         for (int i = 0; i < int(std::size(kExpectedOneShots)); ++i)
-            QTest::newRow(kExpectedOneShots[i].control) << i;
+            QTest::addRow("%s %s", kExpectedOneShots[i].control, kExpectedOneShots[i].code) << i;
     }
-    void oneShotClicked()
+    void oneShot()
     {
         QFETCH(int, row);
-        if (!shared)
-            shared = std::make_unique<Panel>();
-        shared->click(kExpectedOneShots[row].control);
-        QCOMPARE(shared->takeWritten(), QByteArray(kExpectedOneShots[row].code) + '\r');
+        const OneShotRow &b = kExpectedOneShots[row];
+        Panel p;
+        const ExchangeEngine &e = p.exchange();
+        p.exchange().repeatTimer.setInterval(777);
+        QVERIFY(!p.exchange().press(QString::fromLatin1(b.control)));  // no auto-repeat key
+        p.click(b.control);
+        QCOMPARE(p.takeWritten(), QByteArray(b.code) + '\r');
+        QCOMPARE(p.txd(), u' ' + QString::fromLatin1(b.code).split(QString(), Qt::SkipEmptyParts).join(u' ') + QStringLiteral(" CR "));
+        QCOMPARE(p.state().awaitingReply, quint8(1));
+        QVERIFY(e.replyTimer.isActive() && e.displayHoldTimer.isActive() && !e.repeatTimer.isActive());
+        QCOMPARE(e.replyTimer.interval(), b.replyWindowMs);
+        QCOMPARE(e.displayHoldTimer.interval(), b.displayHoldMs);
+        QCOMPARE(e.repeatTimer.interval(), b.menuContext ? 200 : 777);
+        QCOMPARE(p.state().keyMode, quint8(b.menuContext ? 1 : 0));
     }
 
-    // Down sends the key's code once, up ends the hold; no click action of its own.
-    void repeatKeyPressedAndReleased_data() { addKeyRows(); }
-    void repeatKeyPressedAndReleased()
+    // Every auto-repeat key held with the mouse after start-up, then an arrow after
+    // each context: press, repeats, a reply while held, release, ticks after it. An
+    // earlier status stays until the display hold ends; in every other row that
+    // happens while the key is held, and the release starts the hold again.
+    void repeatKey_data()
     {
-        QFETCH(int, key);
-        const KeyRow &k = kKeys[key];
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < kKeyCount; ++i)
+            QTest::addRow("%s %s", kKeys[i].control, kKeys[i].label) << i;
+        for (int i = 0; i < int(std::size(kArrowContexts)); ++i)
+            QTest::addRow("%s, %s", kArrowContexts[i].steps, kKeys[kArrowContexts[i].key].label) << kKeyCount + i;
+    }
+    void repeatKey()
+    {
+        QFETCH(int, row);
+        const KeyRow *key = row < kKeyCount ? &kKeys[row] : nullptr;
+        const Held h = key ? Held{"", row, key->repeatMs, key->replyWindowMs, key->displayHoldMs, 0} : kArrowContexts[row - kKeyCount];
+        const KeyRow &k = kKeys[h.key];
+        const bool holdEnded = row % 2;
         Panel p;
+        ExchangeEngine &e = p.exchange();
+        p.click("Command44");
+        p.serial.receive(QStringLiteral("00\r"));
+        tick(e.replyTimer);
+        for (const QString &step : QString::fromLatin1(h.steps).split(u',', Qt::SkipEmptyParts))
+            act(p, step);
+        QVERIFY(!e.click(QString::fromLatin1(k.control)));  // no one-shot button
+        p.takeWritten();
+        tick(e.repeatTimer);  // nothing held: nothing to send
+        QCOMPARE(p.takeWritten(), QByteArray());
         p.press(k.control);
-        QCOMPARE(p.takeWritten(), wire(k));
-        checkHeldExchange(p, k, k.repeat(), k.reply(), k.hold());
+        for (int i = 0; i < 3; ++i) {
+            if (i > 0)
+                tick(e.repeatTimer);
+            QCOMPARE(p.takeWritten(), wire(k));
+            checkHeldExchange(p, k, h.repeatMs, h.replyWindowMs, h.displayHoldMs);
+        }
+        QCOMPARE(int(p.state().keyMode), h.keyMode);
+        p.serial.receive(QStringLiteral("\x06"));
+        QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
+        if (holdEnded) {
+            tick(e.replyTimer);
+            tick(e.displayHoldTimer);
+        }
         p.release(k.control);
         QCOMPARE(p.takeWritten(), QByteArray());
-        checkReleasedExchange(p, k, k.repeat(), 0);
+        checkReleasedExchange(p, k, h.repeatMs, h.keyMode);
+        QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
+        checkTicksSendNothing(p);
     }
 
     void linesShowTheExchange()
