@@ -1,9 +1,11 @@
-// The panel from the keyboard: Tab visits only controls in sight (and the data
-// button, the keyboard's way to the data height); Enter clicks as Space does;
-// Space or Enter held on a repeat key holds it; the keyboard's own repeats add nothing.
+// The panel from the keyboard and the mouse: Tab visits only controls in sight (and
+// the data button, the keyboard's way to the data height); Enter clicks as Space
+// does; Space, Enter or any mouse button held on a repeat key holds it, the
+// keyboard's own repeats and a second button add nothing, and a hold whose release
+// cannot come ends as on a release.
 
+#include "ExpectedRepeatKeys.h"
 #include "PanelHarness.h"
-#include "TestSupport.h"
 
 #include <QApplication>
 
@@ -19,6 +21,8 @@ const QStringList kCompactChain = {
     "Command11", "Command39", "Command40", "Command41", "Command42", "Command12", "Command36", "Command37",
     "Command38", "Command43",
 };
+
+const KeyRow &kVolUp = kKeys[0];
 
 void focusOn(Panel &p, const char *name)
 {
@@ -62,8 +66,6 @@ private slots:
         focusOn(p, "Command17");
         QWidget *w = p.w("Command44");
         QCOMPARE(w->focusPolicy(), Qt::NoFocus);
-        QTest::keyClick(w, Qt::Key_Space);
-        QTest::keyClick(w, Qt::Key_Return);
         QTest::keyClick(w, Qt::Key_H, Qt::ControlModifier);
         QCOMPARE(p.takeWritten(), QByteArray());
         QCOMPARE(p.form->outerHeightTwips(), 5350);
@@ -75,11 +77,8 @@ private slots:
             QEvent::Type type;
             int key;
         } passedOn[] = {
-            {"Command44", QEvent::KeyPress, Qt::Key_Space},   {"Command44", QEvent::KeyRelease, Qt::Key_Space},
-            {"Command44", QEvent::KeyPress, Qt::Key_Return},  {"Command44", QEvent::KeyRelease, Qt::Key_Return},
-            {"Command44", QEvent::KeyPress, Qt::Key_Up},      {"Command44", QEvent::KeyRelease, Qt::Key_Up},
-            {"Command1", QEvent::KeyPress, Qt::Key_Up},       {"Command1", QEvent::KeyRelease, Qt::Key_Up},
-            {"Command1", QEvent::KeyRelease, Qt::Key_Space},  {"Command1", QEvent::KeyRelease, Qt::Key_Enter},
+            {"Command44", QEvent::KeyPress, Qt::Key_Return}, {"Command44", QEvent::KeyRelease, Qt::Key_Return},
+            {"Command1", QEvent::KeyPress, Qt::Key_Up},      {"Command1", QEvent::KeyRelease, Qt::Key_Space},
         };
         for (const auto &[control, type, key] : passedOn) {
             QKeyEvent event(type, key, Qt::NoModifier);
@@ -143,6 +142,76 @@ private slots:
         QVERIFY(!p.exchange().repeatTimer.isActive());
         QCOMPARE(p.takeWritten(), QByteArray());
         QCOMPARE(b->grab().toImage(), up);
+    }
+
+    // Held by the right button, then the left goes down too and the right comes up
+    // first: the key is let go only when the last button comes up. Held again, it
+    // sends as at first.
+    void secondButton()
+    {
+        Panel p;
+        p.press("Command1", Qt::RightButton);
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        p.press("Command1", Qt::LeftButton);
+        p.release("Command1", Qt::RightButton);
+        tick(p.exchange().repeatTimer);
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        p.release("Command1", Qt::LeftButton);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        checkReleasedExchange(p, kVolUp, 250, 0);
+        p.press("Command1");
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+    }
+
+    // Hidden while another window is active (no deactivation comes with it), another
+    // window activated, a warning box opening (a port that cannot be opened), or
+    // held by the space bar, the focus moving on (the key's release goes there): the
+    // hold ends. What reaches the window while it stays the active one (its
+    // activation told again, a new palette from the desktop) leaves it held.
+    void holdEndsWithoutItsRelease_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char *how : {"hidden", "deactivated", "warning box", "focus moved", "still active"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void holdEndsWithoutItsRelease()
+    {
+        QFETCH(QString, how);
+        Panel p;
+        QWidget other;
+        other.show();
+        QApplication::setActiveWindow(how == QLatin1String("hidden") ? &other : p.form.get());
+        if (how == QLatin1String("warning box"))
+            p.serial.unopenable[2] = QStringLiteral("No such file or directory: /dev/ttyS1");
+        if (how == QLatin1String("focus moved")) {
+            p.w("Command1")->setFocus();
+            QTest::keyPress(p.w("Command1"), Qt::Key_Space);
+        } else {
+            p.press("Command1");
+        }
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        if (how == QLatin1String("hidden")) {
+            p.form->hide();
+        } else if (how == QLatin1String("deactivated")) {
+            QApplication::setActiveWindow(&other);
+        } else if (how == QLatin1String("warning box")) {
+            p.w<QRadioButton>("Option2")->setChecked(true);
+        } else if (how == QLatin1String("focus moved")) {
+            p.w("Command18")->setFocus();
+        } else {
+            QVERIFY(p.form->isActiveWindow());
+            QEvent activation(QEvent::ActivationChange);
+            QCoreApplication::sendEvent(p.form.get(), &activation);
+            p.form->setPalette(QPalette(Qt::darkGray));
+            tick(p.exchange().repeatTimer);
+            QCOMPARE(p.takeWritten(), wire(kVolUp));
+            p.release("Command1");
+        }
+        QCOMPARE(p.runtime.warnings.size(), how == QLatin1String("warning box") ? 1 : 0);
+        checkReleasedExchange(p, kVolUp, 250, 0);
+        checkTicksSendNothing(p);
+        p.release("Command1");
+        QCOMPARE(p.takeWritten(), QByteArray());
     }
 };
 
