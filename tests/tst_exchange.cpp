@@ -1,11 +1,15 @@
 // Every button in the window, clicked or held with the mouse: what goes on the wire,
 // the TXD / RXD / status labels, the timers and the state after each action; the
-// manual entry box.
+// manual entry box; the port frame. From the keyboard: keys reach only controls in
+// sight; Enter clicks as Space does. Space, Enter or any mouse button held on a
+// repeat key holds it, the keyboard's own repeats and a second button add nothing,
+// and a hold whose release cannot come ends as on a release.
 
 #include "ExpectedOneShots.h"
 #include "ExpectedRepeatKeys.h"
 #include "PanelHarness.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -30,6 +34,38 @@ const Held kArrowContexts[] = {
     {"click Command4", 10, 200, 2000, 2500, 0},
     {"click Command23,click Command4", 11, 200, 150, 190, 1},
 };
+
+const KeyRow &kVolUp = kKeys[0];
+
+void focusOn(Panel &p, const char *name)
+{
+    QApplication::setActiveWindow(p.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
+    p.w(name)->setFocus(Qt::TabFocusReason);
+    QCOMPARE(QApplication::focusWidget(), p.w(name));
+}
+
+void sendKey(QWidget *w, QEvent::Type type, int key, bool autoRepeat = false)
+{
+    QKeyEvent e(type, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r"), autoRepeat);
+    QApplication::sendEvent(w, &e);
+}
+
+// The port frame's options.
+QList<QRadioButton *> options(const Panel &p)
+{
+    return p.w("Frame8")->findChildren<QRadioButton *>();
+}
+
+// The captions of the options shown selected.
+QString shown(const Panel &p)
+{
+    QStringList on;
+    for (QRadioButton *o : options(p))
+        if (o->isChecked())
+            on << o->text();
+    return on.join(u' ');
+}
 
 } // namespace
 
@@ -164,6 +200,220 @@ private slots:
         QCOMPARE(p.takeWritten(), after.toLatin1() + '\r');
         p.click("Command96");
         QCOMPARE(box->text(), QString());
+        QCOMPARE(p.takeWritten(), QByteArray());
+    }
+
+    // The port frame: the COM button shows it, and a click on an option, found by its
+    // caption, chooses the port (COM1/COM2) or the speed.
+    void portFrame_data()
+    {
+        QTest::addColumn<bool>("lost");      // the port goes away first
+        QTest::addColumn<int>("unopenable");
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QString>("log");    // the serial control's operations
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("frame");     // still shown
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("COM2, then COM1") << false << 0 << QStringList{"COM2", "COM1"}
+            << "PortOpen=0 CommPort=2 PortOpen=1 PortOpen=0 CommPort=1 PortOpen=1" << "COM1 19200" << false << 0;
+        QTest::newRow("COM2 absent: COM1 still in use") << false << 2 << QStringList{"COM2"}
+            << "PortOpen=0 CommPort=2 PortOpen=1 CommPort=1 PortOpen=1" << "COM1 19200" << true << 1;
+        QTest::newRow("COM1 absent: COM2 still in use") << false << 1 << QStringList{"COM2", "COM1"}
+            << "PortOpen=0 CommPort=2 PortOpen=1 PortOpen=0 CommPort=1 PortOpen=1 CommPort=2 PortOpen=1" << "COM2 19200" << true << 1;
+        QTest::newRow("lost, then COM1") << true << 0 << QStringList{"COM1"} << "Lost CommPort=1 PortOpen=1" << "COM1 19200" << false << 1;
+        QTest::newRow("lost, then COM2 absent: none in use") << true << 2 << QStringList{"COM2"}
+            << "Lost CommPort=2 PortOpen=1 CommPort=1" << "19200" << true << 2;
+        QTest::newRow("COM1 selected already") << false << 0 << QStringList{"COM1"} << "" << "COM1 19200" << true << 0;
+        QTest::newRow("9600, then 19200") << false << 0 << QStringList{"9600", "19200"}
+            << "Settings=9600,N,8,1 Settings=19200,N,8,1" << "COM1 19200" << false << 0;
+        QTest::newRow("lost, 9600 kept for COM1") << true << 0 << QStringList{"9600", "COM1"}
+            << "Lost Settings=9600,N,8,1 CommPort=1 PortOpen=1" << "COM1 9600" << false << 1;
+    }
+    void portFrame()
+    {
+        QFETCH(bool, lost);
+        QFETCH(int, unopenable);
+        QFETCH(QStringList, clicks);
+        QFETCH(QString, log);
+        QFETCH(QString, shown);
+        QFETCH(bool, frame);
+        QFETCH(int, warnings);
+        Panel p;
+        p.serial.log.clear();
+        bool openAtWarning = false;
+        p.runtime.onWarning = [&] { openAtWarning |= p.serial.portOpen(); };
+        if (lost)
+            p.serial.loseDevice();
+        if (unopenable)
+            p.serial.unopenable[unopenable] = QStringLiteral("No such file or directory: /dev/ttyS%1").arg(unopenable - 1);
+        for (const QString &caption : clicks) {
+            p.click("Command33");
+            QVERIFY(p.w("Frame8")->isVisible());
+            const QList<QRadioButton *> all = options(p);
+            const auto it = std::find_if(all.begin(), all.end(), [&](auto *o) { return o->text() == caption; });
+            QVERIFY2(it != all.end(), qPrintable(caption));
+            QTest::mouseClick(*it, Qt::LeftButton, {}, QPoint(6, (*it)->height() / 2));
+        }
+        QCOMPARE(p.serial.log.join(u' '), log);
+        QCOMPARE(::shown(p), shown);
+        QCOMPARE(p.w("Frame8")->isVisible(), frame);
+        QCOMPARE(p.runtime.warnings.size(), warnings);
+        QVERIFY(!openAtWarning);
+    }
+
+    // A button below the compact window's edge takes no focus; keys sent to it all
+    // the same do nothing, Ctrl+H included (it is not the focused control's key).
+    void keysOutOfSightDoNothing()
+    {
+        Panel p;
+        focusOn(p, "Command17");
+        QWidget *w = p.w("Command44");
+        QCOMPARE(w->focusPolicy(), Qt::NoFocus);
+        QTest::keyClick(w, Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(p.form->outerHeightTwips(), 5350);
+        // Nor does the button keep them: they go on to the window. So do the keys a
+        // held key (in focus) has no use for: a key it does not take, a release
+        // of a key that holds nothing.
+        const struct {
+            const char *control;
+            QEvent::Type type;
+            int key;
+        } passedOn[] = {
+            {"Command44", QEvent::KeyPress, Qt::Key_Return}, {"Command44", QEvent::KeyRelease, Qt::Key_Return},
+            {"Command1", QEvent::KeyPress, Qt::Key_Up},      {"Command1", QEvent::KeyRelease, Qt::Key_Space},
+        };
+        for (const auto &[control, type, key] : passedOn) {
+            QKeyEvent event(type, key, Qt::NoModifier);
+            static_cast<QObject *>(p.w(control))->event(&event);
+            QVERIFY2(!event.isAccepted(), qPrintable(QStringLiteral("%1, key %2, event %3").arg(control).arg(key).arg(int(type))));
+        }
+        QCOMPARE(p.takeWritten(), QByteArray());
+    }
+
+    // A one-shot button goes off as Enter goes down or as Space comes up; a repeat
+    // key is held from the press to the release. Auto-repeats in between add nothing.
+    void enterAndSpace_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("key");
+        QTest::newRow("ON, Space") << "Command17" << int(Qt::Key_Space);
+        QTest::newRow("ON, Return") << "Command17" << int(Qt::Key_Return);
+        QTest::newRow("ON, keypad Enter") << "Command17" << int(Qt::Key_Enter);
+        QTest::newRow("VOL +, Space") << "Command1" << int(Qt::Key_Space);
+        QTest::newRow("VOL +, keypad Enter") << "Command1" << int(Qt::Key_Enter);
+    }
+    void enterAndSpace()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, key);
+        const bool repeats = control == QLatin1String("Command1");
+        const QByteArray wire = repeats ? "C09\r" : "C00\r";
+        const bool atPress = repeats || key != Qt::Key_Space;
+        Panel p;
+        focusOn(p, qPrintable(control));
+        QWidget *b = p.w(qPrintable(control));
+        sendKey(b, QEvent::KeyPress, key);
+        QCOMPARE(p.takeWritten(), atPress ? wire : QByteArray());
+        sendKey(b, QEvent::KeyRelease, key, true);
+        sendKey(b, QEvent::KeyPress, key, true);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        tick(p.exchange().repeatTimer);
+        QCOMPARE(p.takeWritten(), repeats ? wire : QByteArray());
+        sendKey(b, QEvent::KeyRelease, key);
+        QCOMPARE(p.takeWritten(), atPress ? QByteArray() : wire);
+        QVERIFY(!p.exchange().repeatTimer.isActive());
+    }
+
+    // A second activation key while the first holds a repeat key adds no press; the
+    // first key's release ends the hold.
+    void secondKeyWhileHeld()
+    {
+        Panel p;
+        focusOn(p, "Command1");
+        QWidget *b = p.w("Command1");
+        const QImage up = b->grab().toImage();
+        sendKey(b, QEvent::KeyPress, Qt::Key_Space);
+        QCOMPARE(p.takeWritten(), QByteArray("C09\r"));
+        QVERIFY(b->grab().toImage() != up);  // drawn pressed while the key holds it
+        sendKey(b, QEvent::KeyPress, Qt::Key_Return);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(p.exchange().repeatTimer.interval(), 250);
+        sendKey(b, QEvent::KeyRelease, Qt::Key_Return);
+        QVERIFY(p.exchange().repeatTimer.isActive());
+        sendKey(b, QEvent::KeyRelease, Qt::Key_Space);
+        QVERIFY(!p.exchange().repeatTimer.isActive());
+        QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(b->grab().toImage(), up);
+    }
+
+    // Held by the right button, then the left goes down too and the right comes up
+    // first: the key is let go only when the last button comes up. Held again, it
+    // sends as at first.
+    void secondButton()
+    {
+        Panel p;
+        p.press("Command1", Qt::RightButton);
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        p.press("Command1", Qt::LeftButton);
+        p.release("Command1", Qt::RightButton);
+        tick(p.exchange().repeatTimer);
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        p.release("Command1", Qt::LeftButton);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        checkReleasedExchange(p, kVolUp, 250, 0);
+        p.press("Command1");
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+    }
+
+    // Hidden while another window is active (no deactivation comes with it), another
+    // window activated, a warning box opening (a port that cannot be opened), or
+    // held by the space bar, the focus moving on (the key's release goes there): the
+    // hold ends. What reaches the window while it stays the active one (its
+    // activation told again, a new palette from the desktop) leaves it held.
+    void holdEndsWithoutItsRelease_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char *how : {"hidden", "deactivated", "warning box", "focus moved", "still active"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void holdEndsWithoutItsRelease()
+    {
+        QFETCH(QString, how);
+        Panel p;
+        QWidget other;
+        other.show();
+        QApplication::setActiveWindow(how == QLatin1String("hidden") ? &other : p.form.get());
+        if (how == QLatin1String("warning box"))
+            p.serial.unopenable[2] = QStringLiteral("No such file or directory: /dev/ttyS1");
+        if (how == QLatin1String("focus moved")) {
+            p.w("Command1")->setFocus();
+            QTest::keyPress(p.w("Command1"), Qt::Key_Space);
+        } else {
+            p.press("Command1");
+        }
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        if (how == QLatin1String("hidden")) {
+            p.form->hide();
+        } else if (how == QLatin1String("deactivated")) {
+            QApplication::setActiveWindow(&other);
+        } else if (how == QLatin1String("warning box")) {
+            p.w<QRadioButton>("Option2")->setChecked(true);
+        } else if (how == QLatin1String("focus moved")) {
+            p.w("Command18")->setFocus();
+        } else {
+            QVERIFY(p.form->isActiveWindow());
+            QEvent activation(QEvent::ActivationChange);
+            QCoreApplication::sendEvent(p.form.get(), &activation);
+            p.form->setPalette(QPalette(Qt::darkGray));
+            tick(p.exchange().repeatTimer);
+            QCOMPARE(p.takeWritten(), wire(kVolUp));
+            p.release("Command1");
+        }
+        QCOMPARE(p.runtime.warnings.size(), how == QLatin1String("warning box") ? 1 : 0);
+        checkReleasedExchange(p, kVolUp, 250, 0);
+        checkTicksSendNothing(p);
+        p.release("Command1");
         QCOMPARE(p.takeWritten(), QByteArray());
     }
 };
