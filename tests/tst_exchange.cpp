@@ -1,76 +1,160 @@
-// Every button reaches the engine under its own control name; the engine's lines
-// show on the TXD / RXD / status labels; the manual entry box.
+// Every button in the window, clicked or held with the mouse: what goes on the wire,
+// the TXD / RXD / status labels, the timers and the state after each action; the
+// manual entry box; the port frame. From the keyboard: keys reach only controls in
+// sight; Enter clicks as Space does. Space, Enter or any mouse button held on a
+// repeat key holds it, the keyboard's own repeats and a second button add nothing,
+// and a hold whose release cannot come ends as on a release.
 
 #include "ExpectedOneShots.h"
 #include "ExpectedRepeatKeys.h"
 #include "PanelHarness.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
 
+namespace {
+
+// An arrow after what went before: the intervals it runs with and keyMode. The
+// arrows keep the repeat interval the last setter left; keyMode 1 (menu) gives hold
+// intervals 150/190, 3 (zoom) 5/5.
+struct Held {
+    const char *steps;
+    int key, repeatMs, replyWindowMs, displayHoldMs, keyMode;
+};
+const Held kArrowContexts[] = {
+    {"click Command23", 9, 200, 150, 190, 1},
+    {"key Command48", 11, 5, 5, 5, 3},
+    {"key Command48,click Command23", 12, 200, 150, 190, 1},
+    {"click Command23,key Command49", 9, 5, 5, 5, 3},
+    {"key Command1", 10, 250, 500, 1000, 0},
+    {"click Command23,key Command1", 12, 250, 150, 190, 1},
+    {"key Command48,key Command6", 9, 500, 5, 5, 3},
+    {"click Command4", 10, 200, 2000, 2500, 0},
+    {"click Command23,click Command4", 11, 200, 150, 190, 1},
+};
+
+const KeyRow &kVolUp = kKeys[0];
+
+void focusOn(Panel &p, const char *name)
+{
+    QApplication::setActiveWindow(p.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
+    p.w(name)->setFocus(Qt::TabFocusReason);
+    QCOMPARE(QApplication::focusWidget(), p.w(name));
+}
+
+void sendKey(QWidget *w, QEvent::Type type, int key, bool autoRepeat = false)
+{
+    QKeyEvent e(type, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r"), autoRepeat);
+    QApplication::sendEvent(w, &e);
+}
+
+// The port frame's options.
+QList<QRadioButton *> options(const Panel &p)
+{
+    return p.w("Frame8")->findChildren<QRadioButton *>();
+}
+
+// The captions of the options shown selected.
+QString shown(const Panel &p)
+{
+    QStringList on;
+    for (QRadioButton *o : options(p))
+        if (o->isChecked())
+            on << o->text();
+    return on.join(u' ');
+}
+
+} // namespace
+
 class TstExchange : public QObject {
     Q_OBJECT
-    std::unique_ptr<Panel> shared;
 private slots:
-    void oneShotClicked_data()
+    // Each button clicked after start-up: its code and CR on the wire, the trace on
+    // TXD, the hold intervals, and the repeat interval and keyMode set by the menu
+    // buttons only.
+    void oneShot_data()
     {
         QTest::addColumn<int>("row");
         for (int i = 0; i < int(std::size(kExpectedOneShots)); ++i)
-            QTest::newRow(kExpectedOneShots[i].control) << i;
+            QTest::addRow("%s %s", kExpectedOneShots[i].control, kExpectedOneShots[i].code) << i;
     }
-    void oneShotClicked()
+    void oneShot()
     {
         QFETCH(int, row);
-        if (!shared)
-            shared = std::make_unique<Panel>();
-        shared->click(kExpectedOneShots[row].control);
-        QCOMPARE(shared->takeWritten(), QByteArray(kExpectedOneShots[row].code) + '\r');
+        const OneShotRow &b = kExpectedOneShots[row];
+        Panel p;
+        const ExchangeEngine &e = p.exchange();
+        p.exchange().repeatTimer.setInterval(777);
+        QVERIFY(!p.exchange().press(QString::fromLatin1(b.control)));  // no auto-repeat key
+        p.click(b.control);
+        QCOMPARE(p.takeWritten(), QByteArray(b.code) + '\r');
+        QCOMPARE(p.txd(), u' ' + QString::fromLatin1(b.code).split(QString(), Qt::SkipEmptyParts).join(u' ') + QStringLiteral(" CR "));
+        QCOMPARE(p.state().awaitingReply, quint8(1));
+        QVERIFY(e.replyTimer.isActive() && e.displayHoldTimer.isActive() && !e.repeatTimer.isActive());
+        QCOMPARE(e.replyTimer.interval(), b.replyWindowMs);
+        QCOMPARE(e.displayHoldTimer.interval(), b.displayHoldMs);
+        QCOMPARE(e.repeatTimer.interval(), b.menuContext ? 200 : 777);
+        QCOMPARE(p.state().keyMode, quint8(b.menuContext ? 1 : 0));
     }
 
-    // Down sends the key's code once, up ends the hold; no click action of its own.
-    void repeatKeyPressedAndReleased_data() { addKeyRows(); }
-    void repeatKeyPressedAndReleased()
+    // Every auto-repeat key held with the mouse after start-up, then an arrow after
+    // each context: press, repeats, a reply while held, release, ticks after it. An
+    // earlier status stays until the display hold ends; in every other row that
+    // happens while the key is held, and the release starts the hold again.
+    void repeatKey_data()
     {
-        QFETCH(int, key);
-        const KeyRow &k = kKeys[key];
-        Panel p;
-        p.press(k.control);
-        QCOMPARE(p.takeWritten(), wire(k));
-        checkHeldExchange(p, k, k.repeat(), k.reply(), k.hold());
-        p.release(k.control);
-        QCOMPARE(p.takeWritten(), QByteArray());
-        checkReleasedExchange(p, k, k.repeat(), 0);
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < kKeyCount; ++i)
+            QTest::addRow("%s %s", kKeys[i].control, kKeys[i].label) << i;
+        for (int i = 0; i < int(std::size(kArrowContexts)); ++i)
+            QTest::addRow("%s, %s", kArrowContexts[i].steps, kKeys[kArrowContexts[i].key].label) << kKeyCount + i;
     }
-
-    void linesShowTheExchange()
+    void repeatKey()
     {
+        QFETCH(int, row);
+        const KeyRow *key = row < kKeyCount ? &kKeys[row] : nullptr;
+        const Held h = key ? Held{"", row, key->repeatMs, key->replyWindowMs, key->displayHoldMs, 0} : kArrowContexts[row - kKeyCount];
+        const KeyRow &k = kKeys[h.key];
+        const bool holdEnded = row % 2;
         Panel p;
+        ExchangeEngine &e = p.exchange();
         p.click("Command44");
         p.serial.receive(QStringLiteral("00\r"));
-        QCOMPARE(p.txd(), QStringLiteral(" C R 0 CR "));
-        QCOMPARE(p.rxd(), QStringLiteral(" 0 0 CR "));
-        QCOMPARE(p.status(), QStringLiteral(" Power ON"));
-    }
-
-    // Enter in the box sends nothing; SEND sends the text as typed; CLS empties the box.
-    void manualEntryBox()
-    {
-        Panel p;
-        QLineEdit *box = p.w<QLineEdit>("Text1");
-        box->setText(QStringLiteral(" cr0"));
-        QTest::keyClick(box, Qt::Key_Return);
+        tick(e.replyTimer);
+        for (const QString &step : QString::fromLatin1(h.steps).split(u',', Qt::SkipEmptyParts))
+            act(p, step);
+        QVERIFY(!e.click(QString::fromLatin1(k.control)));  // no one-shot button
+        p.takeWritten();
+        tick(e.repeatTimer);  // nothing held: nothing to send
         QCOMPARE(p.takeWritten(), QByteArray());
-        p.click("Command95");
-        QCOMPARE(p.takeWritten(), QByteArray(" cr0\r"));
-        p.click("Command96");
-        QCOMPARE(box->text(), QString());
+        p.press(k.control);
+        for (int i = 0; i < 3; ++i) {
+            if (i > 0)
+                tick(e.repeatTimer);
+            QCOMPARE(p.takeWritten(), wire(k));
+            checkHeldExchange(p, k, h.repeatMs, h.replyWindowMs, h.displayHoldMs);
+        }
+        QCOMPARE(int(p.state().keyMode), h.keyMode);
+        p.serial.receive(QStringLiteral("\x06"));
+        QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
+        if (holdEnded) {
+            tick(e.replyTimer);
+            tick(e.displayHoldTimer);
+        }
+        p.release(k.control);
         QCOMPARE(p.takeWritten(), QByteArray());
+        checkReleasedExchange(p, k, h.repeatMs, h.keyMode);
+        QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
+        checkTicksSendNothing(p);
     }
 
     // What the box takes: one line of printable ASCII. Of a paste only its first line
     // goes in (where the cursor is); a paste or a key with any other character the
-    // projector cannot take is refused whole. SEND then sends what the box shows.
+    // projector cannot take is refused whole. Enter sends nothing, SEND sends what the
+    // box shows, CLS empties it.
     void boxTakesOneLineOfAscii_data()
     {
         QTest::addColumn<QString>("before");
@@ -82,10 +166,8 @@ private slots:
         QTest::newRow("a paragraph separator") << "C" << 1 << QStringView(u"R0\u2029C00").toString() << "CR0";
         QTest::newRow("a line separator") << "" << 0 << QStringView(u"CR0\u2028C00").toString() << "CR0";
         QTest::newRow("a next line") << "" << 0 << QStringView(u"CR0\u0085C00").toString() << "CR0";
-        QTest::newRow("printable ASCII") << "C" << 1 << "F KEYDIS NONE ~" << "CF KEYDIS NONE ~";
-        QTest::newRow("a tab") << "CR0" << 3 << "\tC00" << "CR0";
+        QTest::newRow("printable ASCII, lower case") << " c" << 2 << "f keydis none ~" << " cf keydis none ~";
         QTest::newRow("Latin-1") << "C" << 1 << QStringView(u"\u00e9").toString() << "C";
-        QTest::newRow("Japanese") << "" << 0 << QStringView(u"\u65e5\u672c").toString() << "";
         QTest::newRow("full-width, typed") << "C" << 1 << QStringView(u"type:\uff32").toString() << "C";
         QTest::newRow("ASCII, typed") << "C" << 1 << "type:r0" << "Cr0";
     }
@@ -112,8 +194,227 @@ private slots:
             QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
         }
         QCOMPARE(box->text(), after);
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(p.takeWritten(), QByteArray());
         p.click("Command95");
         QCOMPARE(p.takeWritten(), after.toLatin1() + '\r');
+        p.click("Command96");
+        QCOMPARE(box->text(), QString());
+        QCOMPARE(p.takeWritten(), QByteArray());
+    }
+
+    // The port frame: the COM button shows it, and a click on an option, found by its
+    // caption, chooses the port (COM1/COM2) or the speed.
+    void portFrame_data()
+    {
+        QTest::addColumn<bool>("lost");      // the port goes away first
+        QTest::addColumn<int>("unopenable");
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QString>("log");    // the serial control's operations
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("frame");     // still shown
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("COM2, then COM1") << false << 0 << QStringList{"COM2", "COM1"}
+            << "PortOpen=0 CommPort=2 PortOpen=1 PortOpen=0 CommPort=1 PortOpen=1" << "COM1 19200" << false << 0;
+        QTest::newRow("COM2 absent: COM1 still in use") << false << 2 << QStringList{"COM2"}
+            << "PortOpen=0 CommPort=2 PortOpen=1 CommPort=1 PortOpen=1" << "COM1 19200" << true << 1;
+        QTest::newRow("COM1 absent: COM2 still in use") << false << 1 << QStringList{"COM2", "COM1"}
+            << "PortOpen=0 CommPort=2 PortOpen=1 PortOpen=0 CommPort=1 PortOpen=1 CommPort=2 PortOpen=1" << "COM2 19200" << true << 1;
+        QTest::newRow("lost, then COM1") << true << 0 << QStringList{"COM1"} << "Lost CommPort=1 PortOpen=1" << "COM1 19200" << false << 1;
+        QTest::newRow("lost, then COM2 absent: none in use") << true << 2 << QStringList{"COM2"}
+            << "Lost CommPort=2 PortOpen=1 CommPort=1" << "19200" << true << 2;
+        QTest::newRow("COM1 selected already") << false << 0 << QStringList{"COM1"} << "" << "COM1 19200" << true << 0;
+        QTest::newRow("9600, then 19200") << false << 0 << QStringList{"9600", "19200"}
+            << "Settings=9600,N,8,1 Settings=19200,N,8,1" << "COM1 19200" << false << 0;
+        QTest::newRow("lost, 9600 kept for COM1") << true << 0 << QStringList{"9600", "COM1"}
+            << "Lost Settings=9600,N,8,1 CommPort=1 PortOpen=1" << "COM1 9600" << false << 1;
+    }
+    void portFrame()
+    {
+        QFETCH(bool, lost);
+        QFETCH(int, unopenable);
+        QFETCH(QStringList, clicks);
+        QFETCH(QString, log);
+        QFETCH(QString, shown);
+        QFETCH(bool, frame);
+        QFETCH(int, warnings);
+        Panel p;
+        p.serial.log.clear();
+        bool openAtWarning = false;
+        p.runtime.onWarning = [&] { openAtWarning |= p.serial.portOpen(); };
+        if (lost)
+            p.serial.loseDevice();
+        if (unopenable)
+            p.serial.unopenable[unopenable] = QStringLiteral("No such file or directory: /dev/ttyS%1").arg(unopenable - 1);
+        for (const QString &caption : clicks) {
+            p.click("Command33");
+            QVERIFY(p.w("Frame8")->isVisible());
+            const QList<QRadioButton *> all = options(p);
+            const auto it = std::find_if(all.begin(), all.end(), [&](auto *o) { return o->text() == caption; });
+            QVERIFY2(it != all.end(), qPrintable(caption));
+            QTest::mouseClick(*it, Qt::LeftButton, {}, QPoint(6, (*it)->height() / 2));
+        }
+        QCOMPARE(p.serial.log.join(u' '), log);
+        QCOMPARE(::shown(p), shown);
+        QCOMPARE(p.w("Frame8")->isVisible(), frame);
+        QCOMPARE(p.runtime.warnings.size(), warnings);
+        QVERIFY(!openAtWarning);
+    }
+
+    // A button below the compact window's edge takes no focus; keys sent to it all
+    // the same do nothing, Ctrl+H included (it is not the focused control's key).
+    void keysOutOfSightDoNothing()
+    {
+        Panel p;
+        focusOn(p, "Command17");
+        QWidget *w = p.w("Command44");
+        QCOMPARE(w->focusPolicy(), Qt::NoFocus);
+        QTest::keyClick(w, Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(p.form->outerHeightTwips(), 5350);
+        // Nor does the button keep them: they go on to the window. So do the keys a
+        // held key (in focus) has no use for: a key it does not take, a release
+        // of a key that holds nothing.
+        const struct {
+            const char *control;
+            QEvent::Type type;
+            int key;
+        } passedOn[] = {
+            {"Command44", QEvent::KeyPress, Qt::Key_Return}, {"Command44", QEvent::KeyRelease, Qt::Key_Return},
+            {"Command1", QEvent::KeyPress, Qt::Key_Up},      {"Command1", QEvent::KeyRelease, Qt::Key_Space},
+        };
+        for (const auto &[control, type, key] : passedOn) {
+            QKeyEvent event(type, key, Qt::NoModifier);
+            static_cast<QObject *>(p.w(control))->event(&event);
+            QVERIFY2(!event.isAccepted(), qPrintable(QStringLiteral("%1, key %2, event %3").arg(control).arg(key).arg(int(type))));
+        }
+        QCOMPARE(p.takeWritten(), QByteArray());
+    }
+
+    // A one-shot button goes off as Enter goes down or as Space comes up; a repeat
+    // key is held from the press to the release. Auto-repeats in between add nothing.
+    void enterAndSpace_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("key");
+        QTest::newRow("ON, Space") << "Command17" << int(Qt::Key_Space);
+        QTest::newRow("ON, Return") << "Command17" << int(Qt::Key_Return);
+        QTest::newRow("ON, keypad Enter") << "Command17" << int(Qt::Key_Enter);
+        QTest::newRow("VOL +, Space") << "Command1" << int(Qt::Key_Space);
+        QTest::newRow("VOL +, keypad Enter") << "Command1" << int(Qt::Key_Enter);
+    }
+    void enterAndSpace()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, key);
+        const bool repeats = control == QLatin1String("Command1");
+        const QByteArray wire = repeats ? "C09\r" : "C00\r";
+        const bool atPress = repeats || key != Qt::Key_Space;
+        Panel p;
+        focusOn(p, qPrintable(control));
+        QWidget *b = p.w(qPrintable(control));
+        sendKey(b, QEvent::KeyPress, key);
+        QCOMPARE(p.takeWritten(), atPress ? wire : QByteArray());
+        sendKey(b, QEvent::KeyRelease, key, true);
+        sendKey(b, QEvent::KeyPress, key, true);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        tick(p.exchange().repeatTimer);
+        QCOMPARE(p.takeWritten(), repeats ? wire : QByteArray());
+        sendKey(b, QEvent::KeyRelease, key);
+        QCOMPARE(p.takeWritten(), atPress ? QByteArray() : wire);
+        QVERIFY(!p.exchange().repeatTimer.isActive());
+    }
+
+    // A second activation key while the first holds a repeat key adds no press; the
+    // first key's release ends the hold.
+    void secondKeyWhileHeld()
+    {
+        Panel p;
+        focusOn(p, "Command1");
+        QWidget *b = p.w("Command1");
+        const QImage up = b->grab().toImage();
+        sendKey(b, QEvent::KeyPress, Qt::Key_Space);
+        QCOMPARE(p.takeWritten(), QByteArray("C09\r"));
+        QVERIFY(b->grab().toImage() != up);  // drawn pressed while the key holds it
+        sendKey(b, QEvent::KeyPress, Qt::Key_Return);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(p.exchange().repeatTimer.interval(), 250);
+        sendKey(b, QEvent::KeyRelease, Qt::Key_Return);
+        QVERIFY(p.exchange().repeatTimer.isActive());
+        sendKey(b, QEvent::KeyRelease, Qt::Key_Space);
+        QVERIFY(!p.exchange().repeatTimer.isActive());
+        QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(b->grab().toImage(), up);
+    }
+
+    // Held by the right button, then the left goes down too and the right comes up
+    // first: the key is let go only when the last button comes up. Held again, it
+    // sends as at first.
+    void secondButton()
+    {
+        Panel p;
+        p.press("Command1", Qt::RightButton);
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        p.press("Command1", Qt::LeftButton);
+        p.release("Command1", Qt::RightButton);
+        tick(p.exchange().repeatTimer);
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        p.release("Command1", Qt::LeftButton);
+        QCOMPARE(p.takeWritten(), QByteArray());
+        checkReleasedExchange(p, kVolUp, 250, 0);
+        p.press("Command1");
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+    }
+
+    // Hidden while another window is active (no deactivation comes with it), another
+    // window activated, a warning box opening (a port that cannot be opened), or
+    // held by the space bar, the focus moving on (the key's release goes there): the
+    // hold ends. What reaches the window while it stays the active one (its
+    // activation told again, a new palette from the desktop) leaves it held.
+    void holdEndsWithoutItsRelease_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char *how : {"hidden", "deactivated", "warning box", "focus moved", "still active"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void holdEndsWithoutItsRelease()
+    {
+        QFETCH(QString, how);
+        Panel p;
+        QWidget other;
+        other.show();
+        QApplication::setActiveWindow(how == QLatin1String("hidden") ? &other : p.form.get());
+        if (how == QLatin1String("warning box"))
+            p.serial.unopenable[2] = QStringLiteral("No such file or directory: /dev/ttyS1");
+        if (how == QLatin1String("focus moved")) {
+            p.w("Command1")->setFocus();
+            QTest::keyPress(p.w("Command1"), Qt::Key_Space);
+        } else {
+            p.press("Command1");
+        }
+        QCOMPARE(p.takeWritten(), wire(kVolUp));
+        if (how == QLatin1String("hidden")) {
+            p.form->hide();
+        } else if (how == QLatin1String("deactivated")) {
+            QApplication::setActiveWindow(&other);
+        } else if (how == QLatin1String("warning box")) {
+            p.w<QRadioButton>("Option2")->setChecked(true);
+        } else if (how == QLatin1String("focus moved")) {
+            p.w("Command18")->setFocus();
+        } else {
+            QVERIFY(p.form->isActiveWindow());
+            QEvent activation(QEvent::ActivationChange);
+            QCoreApplication::sendEvent(p.form.get(), &activation);
+            p.form->setPalette(QPalette(Qt::darkGray));
+            tick(p.exchange().repeatTimer);
+            QCOMPARE(p.takeWritten(), wire(kVolUp));
+            p.release("Command1");
+        }
+        QCOMPARE(p.runtime.warnings.size(), how == QLatin1String("warning box") ? 1 : 0);
+        checkReleasedExchange(p, kVolUp, 250, 0);
+        checkTicksSendNothing(p);
+        p.release("Command1");
+        QCOMPARE(p.takeWritten(), QByteArray());
     }
 };
 

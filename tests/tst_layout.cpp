@@ -1,5 +1,8 @@
 // The window as the operator sees it: two reviewed pictures (tests/reference; set
-// ORVA_UPDATE_REFERENCE=1 to write them anew), the tab order and what screen readers hear.
+// ORVA_UPDATE_REFERENCE=1 to write them anew), the focus and what screen readers hear;
+// its place and size: centred at start-up and made compact, Ctrl+H opens the trace
+// and status lines, a double-click on the word mark then the whole window, the data
+// button (Command34) closes and opens the data area; a warning at start-up, and END.
 
 #include "PanelHarness.h"
 
@@ -14,14 +17,43 @@ namespace {
 std::vector<std::pair<QObject *, QAccessible::Event>> g_events;
 void recordEvent(QAccessibleEvent *event) { g_events.emplace_back(event->object(), event->type()); }
 
-// Shown with no window manager's frame (the design's is assumed), in front.
-void showActive(Panel &p)
+const QString kShow = QString::fromUtf8("データを表示する");
+const QString kHide = QString::fromUtf8("データを表示しない");
+const QString kClose = QStringLiteral("CLOSE");
+
+// Shown with no window manager's frame (the design's is assumed) or under a title
+// bar of `titleBar` px and 1 px borders, made the active window, then the steps
+// done: H = Ctrl+H (S, A: with Shift, with Alt; h: H alone; G: Ctrl+G), D =
+// double-click on the word mark, B = the data button, C = the COM button, 6 / 5 =
+// the outer height set to 6000 / 5999 twips.
+void showAndRun(Panel &p, const QString &steps, int titleBar = 0)
 {
-    p.runtime.frame = QMargins();
+    p.runtime.frame = titleBar ? QMargins(1, titleBar, 1, 1) : QMargins();
     p.form->show();
     QApplication::setActiveWindow(p.form.get());
     QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, mods[] = {ctrl, ctrl | Qt::ShiftModifier, ctrl | Qt::AltModifier, {}, ctrl};
+    for (const QChar s : steps) {
+        if (const qsizetype key = QStringView(u"HSAhG").indexOf(s); key >= 0)
+            QTest::keyClick(QApplication::focusWidget(), s == u'G' ? Qt::Key_G : Qt::Key_H, mods[key]);
+        else if (s == u'D')
+            QTest::mouseDClick(p.w("Image1"), Qt::LeftButton);
+        else if (s == u'B' || s == u'C')
+            p.click(s == u'B' ? "Command34" : "Command33");
+        else
+            p.form->setOuterHeightTwips(s == u'6' ? 6000 : 5999);
+    }
 }
+// Every tab stop in tab order, as the full window has them.
+const QStringList kTabOrder = QString::fromLatin1(
+    "Command17 Command1 Command2 Command3 Command5 Command6 Command7 Command8 Command9 Command13 Command14 "
+    "Command16 Command18 Command19 Command20 Command21 Command22 Command23 Command24 Command25 Command26 "
+    "Command27 Command28 Command29 Command31 Command32 Command33 Command34 Command15 Command35 Command44 "
+    "Command45 Command46 Command47 Command48 Command49 Command50 Command51 Command54 Command56 Command57 "
+    "Command58 Command30 Command4 Command10 Command11 Command39 Command40 Command41 Command42 Command64 "
+    "Command65 Command66 Command69 Command72 Command73 Command74 Command76 Command81 Command82 Text1 "
+    "Command95 Command96 Command97 Command98 Command53 Command60 Command61 Command63 Command67 Command12 "
+    "Command36 Command37 Command38 Command43").split(u' ');
 } // namespace
 
 class TstLayout : public QObject {
@@ -44,15 +76,11 @@ private slots:
         if (dark)
             QApplication::setPalette(QPalette(QColor(0x2A, 0x2A, 0x2A)));
         Panel p(true, false);
-        showActive(p);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier);
-        if (!dark)
-            QTest::mouseDClick(p.w("Image1"), Qt::LeftButton);  // the full window
+        showAndRun(p, dark ? "H" : "HD");  // the full window
         p.click("Command44");
         p.serial.receive(QStringLiteral("00\r"));  // text on the three display lines
         if (dark)  // the port frame; the data height, its button focused
-            for (const char *button : {"Command33", "Command34", "Command34"})
-                p.click(button);
+            showAndRun(p, "CBB");
         const QImage got = p.form->grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QString name = QString::fromLatin1(QTest::currentDataTag());
         const QString ref = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/reference/window-%1.png").arg(name);
@@ -79,7 +107,6 @@ private slots:
         QCOMPARE(differing, 0);
     }
 
-    // Tab from the first stop round to it again, in the full window.
     // A caption too long for its face is drawn smaller, a quarter point at a time,
     // down to 6 points and no smaller; one that fits keeps the button's font.
     void captionFontShrinksTo6Points()
@@ -92,30 +119,6 @@ private slots:
         roomy.setFont(QFont(QStringLiteral("IPAPGothic"), 9));
         roomy.resize(60, 20);
         QCOMPARE(roomy.captionFont().pointSizeF(), 9.0);
-    }
-
-    void tabOrder()
-    {
-        Panel p(true, false);
-        showActive(p);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier);
-        QTest::mouseDClick(p.w("Image1"), Qt::LeftButton);
-        QStringList order{QApplication::focusWidget()->objectName()};
-        for (int i = 0; i < 100; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            if (QApplication::focusWidget()->objectName() == order.first())
-                break;
-            order << QApplication::focusWidget()->objectName();
-        }
-        QCOMPARE(order, QString::fromLatin1(
-            "Command17 Command1 Command2 Command3 Command5 Command6 Command7 Command8 Command9 Command13 Command14 "
-            "Command16 Command18 Command19 Command20 Command21 Command22 Command23 Command24 Command25 Command26 "
-            "Command27 Command28 Command29 Command31 Command32 Command33 Command34 Command15 Command35 Command44 "
-            "Command45 Command46 Command47 Command48 Command49 Command50 Command51 Command54 Command56 Command57 "
-            "Command58 Command30 Command4 Command10 Command11 Command39 Command40 Command41 Command42 Command64 "
-            "Command65 Command66 Command69 Command72 Command73 Command74 Command76 Command81 Command82 Text1 "
-            "Command95 Command96 Command97 Command98 Command53 Command60 Command61 Command63 Command67 Command12 "
-            "Command36 Command37 Command38 Command43").split(u' '));
     }
 
     // Buttons are told apart by what they do (the tooltip says it too); a label
@@ -152,11 +155,41 @@ private slots:
         QApplication::setStyle(new TabOnlyStyle);
         {
             Panel p(true, false);
-            showActive(p);
+            showAndRun(p, "");
             QTest::mouseClick(p.button("Command18"), Qt::LeftButton);
             QCOMPARE(QApplication::focusWidget(), p.w("Command18"));
         }
         QApplication::setStyle(before);
+    }
+
+    // Tab from the first stop round to it again: in the full window (Ctrl+H, then the
+    // word mark) every stop, in the compact one (the data button) those in sight and
+    // the data button, the keyboard's way to the data height.
+    void tabChain_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<QString>("outOfSight");
+        QTest::newRow("full") << true << "";
+        QTest::newRow("compact") << false << "Command44 Command45 Command46 Command47 Command54 Command64 Command65 Command66 "
+            "Command69 Command72 Command73 Command74 Command76 Command81 Command82 Text1 Command95 Command96 Command97 "
+            "Command98 Command53 Command60 Command61 Command63 Command67";
+    }
+    void tabChain()
+    {
+        QFETCH(bool, full);
+        QFETCH(QString, outOfSight);
+        Panel p(true, false);
+        showAndRun(p, full ? "HD" : "HB");
+        p.w("Command17")->setFocus(Qt::TabFocusReason);
+        QStringList chain;
+        do {
+            chain << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        } while (QApplication::focusWidget() != p.w("Command17") && chain.size() < 200);
+        QStringList expected = kTabOrder;
+        for (const QString &name : outOfSight.split(u' ', Qt::SkipEmptyParts))
+            expected.removeOne(name);
+        QCOMPARE(chain, expected);
     }
 
     // The display lines give their text beside their names, and a new status is
@@ -185,6 +218,121 @@ private slots:
         if (!bridged)
             QSKIP("no accessibility bridge on this platform: the change event cannot be seen");
         QVERIFY(std::count(g_events.begin(), g_events.end(), std::make_pair(static_cast<QObject *>(p.w("Label22")), QAccessible::DescriptionChanged)));
+    }
+
+    // Client heights in pixels: with no frame known (the design's title bar, 370 twips
+    // assumed) or a taller one, (outer - 370) / 15; under a 20 px one (+1 px border),
+    // (outer - 315) / 15. Ctrl+H with Shift or Alt, H alone, Ctrl+G leave the window as it is.
+    void heights_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("titleBar");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<int>("twips");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("Ctrl+Shift+H, Ctrl+Alt+H, H, Ctrl+G, word mark") << "SAhGD" << 0 << 332 << 5350 << kShow;
+        QTest::newRow("Ctrl+H") << "H" << 0 << 455 << 7200 << kClose;
+        QTest::newRow("Ctrl+H, word mark") << "HD" << 0 << 582 << 9100 << kClose;
+        QTest::newRow("word mark after the data button") << "HBD" << 0 << 332 << 5350 << kShow;
+        QTest::newRow("compact -> data") << "HBB" << 0 << 418 << 6645 << kHide;
+        QTest::newRow("6000 -> compact") << "H6B" << 0 << 332 << 5350 << kShow;
+        QTest::newRow("5999 -> data") << "H5B" << 0 << 418 << 6645 << kHide;
+        QTest::newRow("20 px title bar, whole window") << "HD" << 20 << 586 << 9100 << kClose;
+        QTest::newRow("37 px title bar, whole window") << "HD" << 37 << 582 << 9100 << kClose;
+    }
+    void heights()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, titleBar);
+        QFETCH(int, pixels);
+        QFETCH(int, twips);
+        QFETCH(QString, caption);
+        Panel p(true, false);
+        showAndRun(p, steps, titleBar);
+        QCOMPARE(p.form->height(), pixels);
+        QCOMPARE(p.form->outerHeightTwips(), twips);
+        QCOMPARE(p.button("Command34")->text(), caption);
+        QCOMPARE(p.button("Command34")->isVisible(), steps.contains(u'H'));
+        QCOMPARE(p.form->portFrameTimer.isActive(), steps.contains(u'B'));
+    }
+
+    // The text box takes its own keys; Ctrl+H typed in it still reaches the window,
+    // and the focus leaves the box, now out of sight, for the first key.
+    void ctrlHInTheTextBox()
+    {
+        Panel p(true, false);
+        showAndRun(p, "HD");
+        QWidget *box = p.w("Text1");
+        box->setFocus(Qt::TabFocusReason);
+        QTest::keyClicks(box, QStringLiteral("ab"));
+        QTest::keyClick(box, Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(p.w<QLineEdit>("Text1")->text(), QStringLiteral("ab"));
+        QCOMPARE(p.form->outerHeightTwips(), 7200);
+        QCOMPARE(QApplication::focusWidget(), p.w("Command17"));
+    }
+
+    // Centred by the full design height, in twips: Left = (screen - 9495 - frame) / 2,
+    // Top = (screen - 9100) / 2, rounded to pixels; then made compact.
+    void placement_data()
+    {
+        QTest::addColumn<QSize>("screen");
+        QTest::addColumn<bool>("shownFirst");  // in the platform's frame (offscreen: 2 px all round)
+        QTest::addColumn<QPoint>("topLeft");
+        QTest::addColumn<int>("height");  // 5350 twips outer, less the frame
+        QTest::newRow("1920x1080") << QSize(1920, 1080) << false << QPoint(644, 237) << 332;
+        QTest::newRow("smaller than the window") << QSize(600, 400) << false << QPoint(-17, -103) << 332;
+        QTest::newRow("shown before start-up") << QSize(1920, 1080) << true << QPoint(642, 237) << 353;
+    }
+    void placement()
+    {
+        QFETCH(QSize, screen);
+        QFETCH(bool, shownFirst);
+        QFETCH(QPoint, topLeft);
+        QFETCH(int, height);
+        Panel p(false, false);
+        p.runtime.screen = screen;
+        if (shownFirst)
+            p.form->show();
+        else
+            p.runtime.frame = QMargins();  // no window manager: the design's frame is assumed
+        p.form->start();
+        p.form->show();
+        QCoreApplication::processEvents();
+        QCOMPARE(p.form->pos(), topLeft);
+        QCOMPARE(p.form->size(), QSize(633, height));
+        QCOMPARE(p.form->minimumSize(), p.form->maximumSize());
+        QVERIFY(!(p.form->windowFlags() & Qt::WindowMaximizeButtonHint));
+    }
+
+    // A port that cannot be opened at start-up is told once the window is on
+    // screen, over it, and only once.
+    void startUpWarningWaitsForTheWindow()
+    {
+        Panel p(false, false);
+        p.serial.unopenable[1] = QStringLiteral("No such file or directory: /dev/ttyS0");
+        QList<bool> visibleAtWarning;
+        p.runtime.onWarning = [&] { visibleAtWarning << p.form->isVisible(); };
+        p.form->start();
+        QCoreApplication::processEvents();
+        QCOMPARE(p.runtime.warnings.size(), 0);
+        p.form->show();
+        QTRY_COMPARE(p.runtime.warnings.size(), 1);
+        QVERIFY(p.runtime.warnings.first().startsWith(QLatin1String("No such file or directory: /dev/ttyS0")));
+        QCOMPARE(visibleAtWarning, QList<bool>{true});
+        p.form->hide();
+        p.form->show();
+        QCoreApplication::processEvents();
+        QCOMPARE(p.runtime.warnings.size(), 1);
+    }
+
+    void endClosesThePortAndEnds()
+    {
+        Panel p;
+        p.serial.log.clear();
+        p.click("Command16");
+        QCOMPARE(p.serial.log, QStringList{"PortOpen=0"});
+        QVERIFY(!p.form->isVisible());
+        QCOMPARE(p.runtime.ends, 1);
     }
 };
 
