@@ -110,7 +110,7 @@ class Bridge:
 
     def refusals(self):
         """Lines of the bridge's log on connections closed at once because the limit was
-        reached (one a minute at most, however many were closed)."""
+        reached (one per burst, however many were closed)."""
         return len(re.findall(r"PJLink: a connection from \S+ closed: \d+ are open already", self.log_text()))
 
     def cpu_s(self):

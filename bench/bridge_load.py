@@ -280,11 +280,11 @@ def run(mode, args):
     if mode.startswith("persistent"):
         refused = c["refused"] + c["connect failed"] + c["closed after greeting"]
         print(f"| connections asked for / admitted / refused | {clients} / {c['admitted']} / {refused} "
-              f"(the bridge logged {refusals} refusal lines: at most one a minute) |")
+              f"(the bridge logged {refusals} refusal lines: one per burst) |")
     else:
         print(f"| connections opened / refused (closed before the greeting) / failed to connect | "
               f"{c['connections opened']} / {c['refused']} / {c['connect failed']} "
-              f"(the bridge logged {refusals} refusal lines: at most one a minute) |")
+              f"(the bridge logged {refusals} refusal lines: one per burst) |")
         print(f"| polls not made (no connection) | {c['polls not made (no connection)']} |")
     print(f"| requests sent | {c['sent']} ({c['sent'] / args.seconds:.1f}/s) |")
     print(f"| replies received | {c['replies']} |")

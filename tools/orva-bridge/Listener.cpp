@@ -55,7 +55,6 @@ void Listener::takeConnections()
                 pauseAccepting(QStringLiteral("cannot take a connection (%1): trying again").arg(QString::fromLocal8Bit(strerror(errno))));
             return;
         }
-        m_pauseLogged = false;
         auto *socket = new QTcpSocket(this);
         if (socket->setSocketDescriptor(descriptor))
             admit(socket);
@@ -70,8 +69,14 @@ void Listener::pauseAccepting(const QString &why)
 {
     m_waiting->setEnabled(false);
     m_retry.start();
-    if (!std::exchange(m_pauseLogged, true))
-        log(why);
+    logBurst(m_lastPause, why);
+}
+
+void Listener::logBurst(QElapsedTimer &last, const QString &text)
+{
+    if (!last.isValid() || last.hasExpired(kQuietMs))
+        log(text);
+    last.start();
 }
 
 void Listener::resumeAccepting()
@@ -91,9 +96,8 @@ void Listener::admit(QTcpSocket *socket)
         if (mine >= kMaxPerAddress) {
             if (!std::exchange(m_sources[from].refusalLogged, true))
                 log(QStringLiteral("connections from %1 closed: %2 from it are open already").arg(from.toString()).arg(mine));
-        } else if (!m_fullLogged.isValid() || m_fullLogged.hasExpired(kQuietMs)) {
-            m_fullLogged.start();
-            log(QStringLiteral("a connection from %1 closed: %2 are open already").arg(from.toString()).arg(m_open.size()));
+        } else {
+            logBurst(m_lastFull, QStringLiteral("a connection from %1 closed: %2 are open already").arg(from.toString()).arg(m_open.size()));
         }
         socket->abort();
         socket->deleteLater();

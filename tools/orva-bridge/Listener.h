@@ -29,7 +29,8 @@ inline constexpr int kDrainTimeoutMs = 5000;
 // Accepting, paused for want of descriptors, is tried again after this long (and
 // whenever a connection closes).
 inline constexpr int kRetryAcceptMs = 1000;
-// A listener's refusals for being full are logged once in this long.
+// A listener's trouble (full, out of descriptors) is logged once per burst: a burst
+// ends after this long without it.
 inline constexpr int kQuietMs = 60000;
 
 class Listener final : public QObject {
@@ -74,14 +75,15 @@ private:
     void onDestroyed(QObject *socket);
     void drop(QTcpSocket *socket, Open &open);
     void log(const QString &text) { emit logLine(m_name + QStringLiteral(": ") + text); }
+    // `text` logged unless `last` was less than kQuietMs ago; `last` now.
+    void logBurst(QElapsedTimer &last, const QString &text);
 
     QString m_name;
     int m_maxConnections = kDefaultMaxConnections;
     QHash<const QObject *, Open> m_open;
     QHash<QHostAddress, Source> m_sources;
-    QElapsedTimer m_fullLogged;
+    QElapsedTimer m_lastFull, m_lastPause;  // the last refusal for being full, the last failed accept
     QTimer m_retry;
-    bool m_pauseLogged = false;  // accepting failed; cleared by the next connection taken
     // Binds and listens; the connections are taken here (m_waiting), not by Qt 6.4's
     // QTcpServer, which tries an accept that failed for want of descriptors again at
     // once, without a signal: a spin.
