@@ -17,7 +17,6 @@ constexpr int kTakenAtOnce = 16;
 
 Listener::Listener(const char *name, QObject *parent) : QObject(parent), m_name(QLatin1String(name))
 {
-    m_retry.setSingleShot(true);
     m_retry.setTimerType(Qt::PreciseTimer);
     m_retry.setInterval(kRetryAcceptMs);
     connect(&m_retry, &QTimer::timeout, this, &Listener::resumeAccepting);
@@ -110,7 +109,7 @@ void Listener::admit(QTcpSocket *socket)
     drain->setInterval(kDrainTimeoutMs);
     m_open.insert(socket, Open{from, drain});
     connect(drain, &QTimer::timeout, this, [this, socket] {
-        if (const auto open = m_open.find(socket); open != m_open.end())
+        if (const auto open = m_open.find(socket); open != m_open.end() && socket->bytesToWrite() > 0)
             drop(socket, *open);
     });
     connect(socket, &QTcpSocket::bytesWritten, drain, [socket, drain] {

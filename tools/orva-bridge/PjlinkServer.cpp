@@ -85,7 +85,6 @@ public:
 PjlinkServer::PjlinkServer(ProjectorQueue &queue, PjlinkIdentity identity, QObject *parent)
     : QObject(parent), m_queue(queue), m_identity(std::move(identity))
 {
-    m_clock.start();
     connect(&m_listener, &Listener::admitted, this, &PjlinkServer::onAdmitted);
     connect(&m_listener, &Listener::logLine, this, &PjlinkServer::logLine);
 }
@@ -173,7 +172,7 @@ PjlinkServer::Guesser *PjlinkServer::guesser(const QHostAddress &from)
     const auto found = m_guessers.find(from);
     if (found == m_guessers.end())
         return nullptr;
-    if (m_clock.elapsed() - found->lastMs > kForgetMs) {
+    if (found->quiet.hasExpired(kForgetMs)) {
         m_guessers.erase(found);
         return nullptr;
     }
@@ -191,10 +190,11 @@ int PjlinkServer::waitMs(const QHostAddress &from)
 void PjlinkServer::wrongDigest(const QHostAddress &from)
 {
     if (!guesser(from) && m_guessers.size() >= kMaxGuessers)
-        m_guessers.erase(std::min_element(m_guessers.begin(), m_guessers.end(),
-                                          [](const Guesser &a, const Guesser &b) { return a.lastMs < b.lastMs; }));
+        m_guessers.erase(std::max_element(m_guessers.begin(), m_guessers.end(), [](const Guesser &a, const Guesser &b) {
+            return a.quiet.elapsed() < b.quiet.elapsed();
+        }));
     Guesser &g = m_guessers[from];
-    g.lastMs = m_clock.elapsed();
+    g.quiet.start();
     if (++g.wrong == kFreeAttempts)
         emit logLine(QStringLiteral("PJLink: wrong passwords from %1: its further attempts are delayed").arg(from.toString()));
 }

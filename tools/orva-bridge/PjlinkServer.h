@@ -57,7 +57,7 @@ private:
     class Session;
     struct Guesser {
         int wrong = 0;
-        qint64 lastMs = 0;
+        QElapsedTimer quiet;  // since its last wrong digest
     };
     void onAdmitted(QTcpSocket *socket);
     void work(Session *session);
@@ -72,7 +72,6 @@ private:
     Listener m_listener{"PJLink"};
     int m_idleMs = pjlink::kIdleTimeoutMs;
     QHash<QHostAddress, Guesser> m_guessers;
-    QElapsedTimer m_clock;
 };
 
 } // namespace bridge
