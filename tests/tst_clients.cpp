@@ -128,8 +128,9 @@ private slots:
         QCOMPARE(c.next(), QByteArray("<closed>"));
     }
 
-    // Out of descriptors the listener waits, with one line, rather than spin, and
-    // takes connections again once descriptors are free.
+    // Out of descriptors a listener waits, with one line, rather than spin, and takes
+    // connections again once descriptors are free: when one of its own closes, or (the
+    // raw port, none of whose closes) a second later.
     void outOfDescriptors()
     {
         Running bridge({"--max-connections", "256"}, {}, 64);
@@ -139,11 +140,14 @@ private slots:
         Sockets sockets = connections(100, bridge.pjlink, from);
         const QByteArray paused = "PJLink: out of descriptors: no connection is taken until one is free";
         QTRY_COMPARE_WITH_TIMEOUT(bridge.logged(paused), 1, kWait);
+        const Sockets rawWaiting = connections(1, bridge.raw, {QStringLiteral("127.0.0.4")});
+        QTRY_COMPARE_WITH_TIMEOUT(bridge.logged("raw port" + paused.mid(6)), 1, kWait);
         const qint64 ticks = bridge.cpuTicks();
         QTest::qWait(3000);
         QCOMPARE_LT(bridge.cpuTicks() - ticks, 3 * sysconf(_SC_CLK_TCK) / 2);
         sockets.clear();
         QCOMPARE(Client(bridge.pjlink, QStringLiteral("127.0.0.3")).greeting, QByteArray("PJLINK 0"));
+        QCOMPARE(Client(bridge.raw, QStringLiteral("127.0.0.3"), false).ask("CR3"), QByteArray("01234"));
         QCOMPARE(bridge.logged(paused), 1);
     }
 
