@@ -38,7 +38,15 @@ void RawServer::onAdmitted(QTcpSocket *socket)
         bool fullLogged = false;  // in this burst: until the queue takes one of its commands again
     };
     auto input = std::make_shared<Input>();
-    connect(socket, &QTcpSocket::readyRead, socket, [this, client, id, from, input, idle] {
+    // A text with no CR in kLongestCommandText characters is no command: dropped up to
+    // its CR, however the bytes came.
+    const auto tooLong = [this, from, input] {
+        if (!std::exchange(input->longLogged, true))
+            emit logLine(QStringLiteral("raw port: text from %1 with no CR in %2 characters dropped, up to its CR")
+                             .arg(from)
+                             .arg(kLongestCommandText));
+    };
+    connect(socket, &QTcpSocket::readyRead, socket, [this, client, id, input, idle, from, tooLong] {
         idle->start();
         input->pending += client->readAll();
         for (qsizetype cr; (cr = input->pending.indexOf('\r')) >= 0;) {
@@ -46,6 +54,10 @@ void RawServer::onAdmitted(QTcpSocket *socket)
             input->pending.remove(0, cr + 1);
             if (std::exchange(input->discarding, false))
                 continue;
+            if (text.size() > kLongestCommandText) {
+                tooLong();
+                continue;
+            }
             const bool queued = m_queue.enqueue(id, QString(), text, [this, client](const Reply &reply) {
                 if (client && reply.answered)
                     m_listener.send(client, textToLineBytes(reply.text));
@@ -58,9 +70,7 @@ void RawServer::onAdmitted(QTcpSocket *socket)
         if (input->pending.size() > kLongestCommandText) {
             input->pending.clear();
             input->discarding = true;
-            if (!std::exchange(input->longLogged, true))
-                emit logLine(QStringLiteral("raw port: text from %1 with no CR in %2 characters dropped, up to its CR")
-                                 .arg(from).arg(kLongestCommandText));
+            tooLong();
         }
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket, id] {
