@@ -114,18 +114,25 @@ private slots:
             QCOMPARE(bridge.logged(listener + QByteArray(": connections from 127.0.0.2 closed: 8 from it are open already")), 1);
     }
 
-    // The raw port closes a client silent for its idle time.
-    void rawIdleTimeout()
+    // The raw port drops a text too long for a command up to its CR, with one line,
+    // and closes a client silent for its idle time.
+    void rawPort()
     {
         SimulatorProcess sim({});
         bridge::ProjectorQueue queue(sim.path, QStringLiteral("19200,N,8,1"));
         bridge::RawServer raw(queue);
+        QStringList logged;
+        connect(&raw, &bridge::RawServer::logLine, this, [&](const QString &line) { logged << line; });
         raw.setIdleTimeout(300);
         raw.listen(QHostAddress::LocalHost, 0);
         queue.start();
         Client c(raw.port(), QStringLiteral("127.0.0.1"), false);
-        QCOMPARE(c.ask("CR3"), QByteArray("01234"));
+        c.socket.write(QByteArray(100, 'x') + 'y');
+        c.socket.write(QByteArray(100, 'x') + "\rCR3\r" + QByteArray(200, 'x') + '\r');
+        QCOMPARE(c.next(), QByteArray("01234"));
         QCOMPARE(c.next(), QByteArray("<closed>"));
+        QCOMPARE(sim.heard(), QStringList{"CR3"});
+        QCOMPARE(logged, QStringList{"raw port: text from 127.0.0.1 with no CR in 128 characters dropped, up to its CR"});
     }
 
     // Out of descriptors a listener waits, with one line, rather than spin, and takes
