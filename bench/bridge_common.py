@@ -109,7 +109,8 @@ class Bridge:
             return f.read()
 
     def refusals(self):
-        """Connections the bridge closed at once because the limit was reached (from its log)."""
+        """Lines of the bridge's log on connections closed at once because the limit was
+        reached (one per burst, however many were closed)."""
         return len(re.findall(r"PJLink: a connection from \S+ closed: \d+ are open already", self.log_text()))
 
     def cpu_s(self):

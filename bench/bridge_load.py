@@ -14,6 +14,9 @@ orva-sim --state on, in three modes, each against a fresh bridge and simulator:
                   the same, but every client polls at the same moment, as
                   control systems that poll on the second do.
 
+Each client connects from an address of its own in 127.0.0.0/8 (127.0.0.2,
+127.0.0.3 ...: Linux takes any of them on the loopback), as the control systems
+of a building would: the bridge takes at most 8 connections from one address.
 Elsewhere the clients' polls are spread evenly over their period. They keep
 to a fixed schedule; a client asks again only once its last question is answered (a
 late reply shifts its next poll). A reply must be exactly "%1POWR=1" and
@@ -131,11 +134,17 @@ class Connection:
         self.writer.close()
 
 
-async def open_pjlink(port, tally):
-    """A connection whose greeting has come; None when the bridge refused it
-    (closed or reset before its greeting)."""
+def source_address(client):
+    """The address client number `client` (from 0) connects from: 127.0.0.2, 127.0.0.3 ..."""
+    return f"127.0.{(client + 2) // 256}.{(client + 2) % 256}"
+
+
+async def open_pjlink(port, tally, client):
+    """A connection from client number `client`'s address whose greeting has come;
+    None when the bridge refused it (closed or reset before its greeting)."""
     try:
-        reader, writer = await asyncio.wait_for(asyncio.open_connection("127.0.0.1", port), CONNECT_TIMEOUT_S)
+        reader, writer = await asyncio.wait_for(
+            asyncio.open_connection("127.0.0.1", port, local_addr=(source_address(client), 0)), CONNECT_TIMEOUT_S)
     except (OSError, asyncio.TimeoutError) as e:
         tally.count["connect failed"] += 1
         tally.odd[f"connect failed: {type(e).__name__}"] += 1
@@ -172,10 +181,10 @@ async def persistent_client(conn, start, phase, period, end):
             return
 
 
-async def short_client(port, tally, start, phase, period, end):
+async def short_client(port, tally, client, start, phase, period, end):
     async for _ in poll_schedule(start, phase, period, end):
         tally.count["connections opened"] += 1
-        conn = await open_pjlink(port, tally)
+        conn = await open_pjlink(port, tally, client)
         if conn is None:
             tally.count["polls not made (no connection)"] += 1
             continue
@@ -189,7 +198,7 @@ async def run_mode(mode, port, seconds, tally, on_started):
     period = clients / CLIENTS  # 200 requests a second in every mode (of the admitted clients, in persistent-200)
     conns = []
     if mode.startswith("persistent"):
-        opened = await asyncio.gather(*(open_pjlink(port, tally) for _ in range(clients)))
+        opened = await asyncio.gather(*(open_pjlink(port, tally, i) for i in range(clients)))
         conns = [c for c in opened if c is not None]
         tally.count["admitted"] = len(conns)
         # Give the bridge its moment to close any refused connection it accepted late.
@@ -207,7 +216,7 @@ async def run_mode(mode, port, seconds, tally, on_started):
         await asyncio.gather(*(persistent_client(c, start, spread * i * period / max(n, 1), period, end)
                                for i, c in enumerate(conns)))
     else:
-        await asyncio.gather(*(short_client(port, tally, start, spread * i * period / clients, period, end)
+        await asyncio.gather(*(short_client(port, tally, i, start, spread * i * period / clients, period, end)
                                for i in range(clients)))
     # Lines after the last answer would be unasked ones: a moment for them to come.
     await asyncio.sleep(0.3)
@@ -271,11 +280,11 @@ def run(mode, args):
     if mode.startswith("persistent"):
         refused = c["refused"] + c["connect failed"] + c["closed after greeting"]
         print(f"| connections asked for / admitted / refused | {clients} / {c['admitted']} / {refused} "
-              f"(the bridge logged {refusals} refusals) |")
+              f"(the bridge logged {refusals} refusal lines: one per burst) |")
     else:
         print(f"| connections opened / refused (closed before the greeting) / failed to connect | "
               f"{c['connections opened']} / {c['refused']} / {c['connect failed']} "
-              f"(the bridge logged {refusals} refusals) |")
+              f"(the bridge logged {refusals} refusal lines: one per burst) |")
         print(f"| polls not made (no connection) | {c['polls not made (no connection)']} |")
     print(f"| requests sent | {c['sent']} ({c['sent'] / args.seconds:.1f}/s) |")
     print(f"| replies received | {c['replies']} |")

@@ -1,6 +1,7 @@
 // The bridge's PJLink class 1 listener and its queue, against orva-sim on a
 // pseudo-terminal: each request's answer and the codes it put on the line.
 
+#include "BridgeSupport.h"
 #include "Config.h"
 #include "PjlinkServer.h"
 #include "ProjectorQueue.h"
@@ -25,8 +26,6 @@
 
 namespace {
 
-constexpr int kWait = 8000;
-
 using Simulator = SimulatorProcess;
 
 // The bridge of one projector, in this process.
@@ -43,67 +42,6 @@ struct Bridge {
         raw.listen(QHostAddress::LocalHost, 0);
     }
     QString rawPath() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(raw.port()); }
-};
-
-// A control system's connection.
-struct Client {
-    QTcpSocket socket;
-    QByteArray greeting;
-    QByteArray buffer;
-
-    explicit Client(quint16 port)
-    {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        greeting = next();
-    }
-    // The next CR-ended line from the bridge; "<closed>" when it closed instead.
-    QByteArray next()
-    {
-        QObject guard;
-        const auto complete = [&] {
-            buffer += socket.readAll();
-            return buffer.contains('\r') || socket.state() == QAbstractSocket::UnconnectedState;
-        };
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(complete(), kWait); }();
-        const qsizetype cr = buffer.indexOf('\r');
-        if (cr < 0)
-            return std::exchange(buffer, {}) + "<closed>";
-        const QByteArray line = buffer.left(cr);
-        buffer.remove(0, cr + 1);
-        return line;
-    }
-    QByteArray ask(const QByteArray &request)
-    {
-        socket.write(request + '\r');
-        return next();
-    }
-};
-
-// A port nobody listens on now (the bridge's listeners take numbers, not 0).
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
-// The orva-bridge program, up once it has logged `ready` lines "... on 127.0.0.1 port".
-struct Service {
-    QProcess process;
-    QByteArray log;
-
-    Service(const QStringList &arguments, int ready)
-    {
-        process.start(QStringLiteral(ORVA_BRIDGE_PATH), arguments);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT((log += process.readAllStandardError()).count(" on 127.0.0.1 port ") == ready, kWait); }();
-    }
-    ~Service()
-    {
-        process.terminate();
-        if (!process.waitForFinished(kWait))
-            process.kill();
-    }
 };
 
 } // namespace

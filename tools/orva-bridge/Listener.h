@@ -1,30 +1,94 @@
 #pragma once
-// What the bridge's listeners share: a limit on the connections open at once.
+// What the bridge's listeners share: a TCP listener whose connections are bounded
+// in number (in all, and from one address), in what each may leave buffered, and
+// which waits rather than spins while the process has no descriptor free.
 
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
 #include <QString>
 #include <QTcpServer>
-#include <QTcpSocket>
+#include <QTimer>
+#include <memory>
+
+class QSocketNotifier;
+class QTcpSocket;
 
 namespace bridge {
 
 inline constexpr int kDefaultMaxConnections = 32;
+// Connections one address may hold open at once on one listener.
+inline constexpr int kMaxPerAddress = 8;
+// What one connection may leave buffered: input not yet parsed (beyond it Qt reads
+// no more from the kernel), and output the client has not taken (beyond it the
+// connection is closed).
+inline constexpr qint64 kMaxBuffered = 64 * 1024;
+// Output the client has taken none of for this long: it does not read; closed.
+inline constexpr int kDrainTimeoutMs = 5000;
+// Accepting, paused for want of descriptors, is tried again after this long (and
+// whenever a connection closes).
+inline constexpr int kRetryAcceptMs = 1000;
+// A listener's trouble (full, out of descriptors) is logged once per burst: a burst
+// ends after this long without it.
+inline constexpr int kQuietMs = 60000;
 
-// The next connection waiting at `server` that may stay, with `open` connections
-// open already and `limit` allowed; one beyond the limit is closed, and `log`
-// hears of it.
-template <typename Log>
-QTcpSocket *nextAdmitted(QTcpServer &server, int open, int limit, const char *listener, Log &&log)
-{
-    while (QTcpSocket *socket = server.nextPendingConnection()) {
-        if (open < limit)
-            return socket;
-        log(QStringLiteral("%1: a connection from %2 closed: %3 are open already")
-                .arg(QLatin1String(listener), socket->peerAddress().toString())
-                .arg(open));
-        socket->abort();
-        socket->deleteLater();
-    }
-    return nullptr;
-}
+class Listener final : public QObject {
+    Q_OBJECT
+public:
+    // `name` starts its log lines: "PJLink", "raw port".
+    explicit Listener(const char *name, QObject *parent = nullptr);
+    ~Listener() override;
+
+    bool listen(const QHostAddress &address, quint16 port);
+    quint16 port() const { return m_server.serverPort(); }
+    QString errorString() const { return m_server.errorString(); }
+    // No more connections are taken (those open stay).
+    void close();
+    // How many connections may be open at once; the next is closed.
+    void setMaxConnections(int n) { m_maxConnections = n; }
+    int connections() const { return int(m_open.size()); }
+    // `bytes` to a connection admitted here; one that leaves more than kMaxBuffered
+    // untaken, or takes nothing for kDrainTimeoutMs, is closed with a log line.
+    void send(QTcpSocket *socket, const QByteArray &bytes);
+
+signals:
+    // A connection taken: it reads at most kMaxBuffered ahead, and counts until it
+    // is destroyed.
+    void admitted(QTcpSocket *socket);
+    void logLine(const QString &text);
+
+private:
+    struct Open {
+        QHostAddress from;
+        QTimer *drain;
+        bool dropped = false;
+    };
+    struct Source {
+        int open = 0;
+        bool refusalLogged = false;  // in this burst: until its connections are all gone
+    };
+    void takeConnections();
+    void admit(QTcpSocket *socket);
+    void pauseAccepting(const QString &why);
+    void resumeAccepting();
+    void onDestroyed(QObject *socket);
+    void drop(QTcpSocket *socket, Open &open);
+    void log(const QString &text) { emit logLine(m_name + QStringLiteral(": ") + text); }
+    // `text` logged unless `last` was less than kQuietMs ago; `last` now.
+    void logBurst(QElapsedTimer &last, const QString &text);
+
+    QString m_name;
+    int m_maxConnections = kDefaultMaxConnections;
+    QHash<const QObject *, Open> m_open;
+    QHash<QHostAddress, Source> m_sources;
+    QElapsedTimer m_lastFull, m_lastPause;  // the last refusal for being full, the last failed accept
+    QTimer m_retry;
+    // Binds and listens; the connections are taken here (m_waiting), not by Qt 6.4's
+    // QTcpServer, which tries an accept that failed for want of descriptors again at
+    // once, without a signal: a spin.
+    QTcpServer m_server;
+    std::unique_ptr<QSocketNotifier> m_waiting;
+};
 
 } // namespace bridge

@@ -1,13 +1,12 @@
 #include "PjlinkServer.h"
 
-#include "Listener.h"
 #include "ProjectorQueue.h"
 
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
-#include <deque>
+#include <algorithm>
 #include <memory>
 
 namespace bridge {
@@ -16,157 +15,188 @@ namespace {
 
 constexpr qsizetype kDigestLength = 32;
 
+// 8 hex digits, any of 2^32 values.
 QByteArray randomChallenge()
 {
-    return QByteArray::number(QRandomGenerator::system()->generate() | 0x10000000u, 16);
+    return QByteArray::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, '0');
 }
 
 } // namespace
 
-// One control system's connection.
+// One control system's connection. It takes one line at a time: the line's CR
+// stays in the socket's buffer, which Qt then holds full, until the answer has
+// gone out, so that Qt reads nothing meanwhile, not even the end of a client that
+// has shut its side after its request: that client still gets its answer.
 class PjlinkServer::Session final : public QObject {
 public:
-    Session(QTcpSocket *socket, const QByteArray &password, int idleMs, QObject *parent)
-        : QObject(parent), socket(socket), m_password(password)
+    Session(QTcpSocket *socket, const QByteArray &random, int idleMs, QObject *parent)
+        : QObject(parent), socket(socket), peer(socket->peerAddress()), random(random), authenticated(random.isEmpty())
     {
         socket->setParent(this);
-        m_idle.setSingleShot(true);
-        m_idle.setInterval(idleMs);
-        connect(&m_idle, &QTimer::timeout, this, [this] { close(); });
-        if (!password.isEmpty())
-            m_random = randomChallenge();
-        socket->write(pjlink::greeting(m_random));
-        m_idle.start();
+        idle.setSingleShot(true);
+        idle.setTimerType(Qt::PreciseTimer);
+        idle.setInterval(idleMs);
+        connect(&idle, &QTimer::timeout, this, [this] { close(); });
+        idle.start();
     }
 
     ClientId id() const { return ClientId(this); }
-    // The next complete request line, its CR and any authentication taken off;
-    // nothing while none is complete. Sets `refused` on a wrong password and
-    // `malformed` on a line too long to be PJLink.
-    std::optional<QByteArray> nextLine()
+    // The next line, its CR left in the buffer; nothing while none is complete, and
+    // `tooLong` set when no PJLink line can be that long.
+    std::optional<QByteArray> nextLine(bool &tooLong)
     {
-        m_buffer += socket->readAll();
-        const qsizetype cr = m_buffer.indexOf('\r');
-        const qsizetype limit = pjlink::kMaxLine + (m_authenticated ? 0 : kDigestLength);
-        if (cr < 0) {
-            if (m_buffer.size() >= limit)
-                malformed = true;
+        const qsizetype limit = pjlink::kMaxLine + (authenticated ? 0 : kDigestLength);
+        const QByteArray head = socket->peek(limit);
+        const qsizetype cr = head.indexOf('\r');
+        tooLong = cr < 0 && head.size() >= limit;
+        if (cr < 0)
             return std::nullopt;
-        }
-        QByteArray line = m_buffer.left(cr);
-        m_buffer.remove(0, cr + 1);
-        m_idle.start();
-        if (!m_authenticated && !m_random.isEmpty()) {
-            const QByteArray expected = pjlink::digest(m_random, m_password);
-            if (line.left(kDigestLength).toLower() != expected) {
-                refused = true;
-                return std::nullopt;
-            }
-            line.remove(0, kDigestLength);
-        }
-        m_authenticated = true;
+        QByteArray line = socket->read(cr);
+        holding = true;
+        socket->setReadBufferSize(socket->bytesAvailable());
+        idle.stop();
         return line;
     }
-
-    void send(const QByteArray &bytes)
+    // The answer has gone out: the CR taken, reading goes on.
+    void release()
     {
-        socket->write(bytes);
+        holding = false;
+        socket->skip(1);
+        socket->setReadBufferSize(kMaxBuffered);
+        idle.start();
     }
     void close()
     {
-        m_idle.stop();
+        closing = true;
+        idle.stop();
         socket->disconnectFromHost();
     }
 
     QTcpSocket *socket;
-    std::function<void()> work;  // reads and answers what has come, one request at a time
-    std::deque<pjlink::Request> pending;
-    bool busy = false;
-    bool refused = false;
-    bool malformed = false;
-
-private:
-    QByteArray m_password;
-    QByteArray m_random;
-    QByteArray m_buffer;
-    bool m_authenticated = false;
-    QTimer m_idle;
+    const QHostAddress peer;
+    const QByteArray random;  // empty: no authentication asked
+    bool authenticated;
+    bool holding = false;  // a line taken, its answer not yet out
+    bool busy = false;     // a line taken, its answer not yet written
+    bool closing = false;
+    QTimer idle;
 };
 
 PjlinkServer::PjlinkServer(ProjectorQueue &queue, PjlinkIdentity identity, QObject *parent)
     : QObject(parent), m_queue(queue), m_identity(std::move(identity))
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &PjlinkServer::onNewConnection);
+    connect(&m_listener, &Listener::admitted, this, &PjlinkServer::onAdmitted);
+    connect(&m_listener, &Listener::logLine, this, &PjlinkServer::logLine);
 }
 
 PjlinkServer::~PjlinkServer() = default;
 
-bool PjlinkServer::listen(const QHostAddress &address, quint16 port)
-{
-    return m_server.listen(address, port);
-}
-
 void PjlinkServer::closeAll()
 {
-    m_server.close();
+    m_listener.close();
     for (QObject *child : children())
         if (auto *session = dynamic_cast<Session *>(child)) {
+            session->closing = true;
             session->socket->flush();
             session->close();
         }
 }
 
-void PjlinkServer::onNewConnection()
+void PjlinkServer::onAdmitted(QTcpSocket *socket)
 {
-    const auto log = [this](const QString &text) { emit logLine(text); };
-    while (QTcpSocket *socket = nextAdmitted(m_server, m_sessions, m_maxConnections, "PJLink", log)) {
-        ++m_sessions;
-        auto *session = new Session(socket, m_identity.password, m_idleMs, this);
-        session->work = [this, session] { work(session); };
-        connect(socket, &QTcpSocket::readyRead, session, [session] { session->work(); });
-        connect(session, &QObject::destroyed, this, [this] { --m_sessions; });
-        connect(socket, &QTcpSocket::disconnected, session, [this, session] {
-            m_queue.dropClient(session->id());
-            session->deleteLater();
-        });
-    }
+    auto *session = new Session(socket, m_identity.password.isEmpty() ? QByteArray() : randomChallenge(), m_idleMs, this);
+    m_listener.send(socket, pjlink::greeting(session->random));
+    connect(socket, &QTcpSocket::readyRead, session, [this, session] { work(session); });
+    connect(socket, &QTcpSocket::bytesWritten, session, [this, session] { work(session); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, session] {
+        session->closing = true;
+        m_queue.dropClient(session->id());
+        session->deleteLater();
+    });
 }
 
 void PjlinkServer::work(Session *session)
 {
-    for (;;) {
-        if (session->busy || session->refused || session->malformed)
-            return;
-        if (!session->pending.empty()) {
-            const pjlink::Request request = session->pending.front();
-            session->pending.pop_front();
-            session->busy = true;
-            handle(session, request);
-            continue;
+    while (!session->closing && !session->busy) {
+        if (session->holding) {
+            if (session->socket->bytesToWrite() > 0)
+                return;  // bytesWritten comes back here
+            session->release();
         }
-        const std::optional<QByteArray> line = session->nextLine();
-        if (session->refused) {
-            session->send("PJLINK ERRA\r");
+        bool tooLong = false;
+        const std::optional<QByteArray> line = session->nextLine(tooLong);
+        if (tooLong)
             session->close();
-            return;
-        }
-        if (session->malformed) {
-            session->close();
-            return;
-        }
         if (!line)
             return;
-        const pjlink::Parsed parsed = pjlink::parseLine(*line);
-        if (parsed.kind == pjlink::Parsed::Kind::Close) {
-            session->malformed = true;
+        take(session, *line, false);
+    }
+}
+
+void PjlinkServer::take(Session *session, QByteArray line, bool waited)
+{
+    if (!session->authenticated) {
+        // An address that has sent wrong digests waits before its next is checked,
+        // right or wrong.
+        if (const int ms = waited ? 0 : waitMs(session->peer)) {
+            session->busy = true;
+            QTimer::singleShot(ms, Qt::PreciseTimer, session, [this, session, line] {
+                session->busy = false;
+                take(session, line, true);
+                work(session);
+            });
+            return;
+        }
+        if (line.left(kDigestLength).toLower() != pjlink::digest(session->random, m_identity.password)) {
+            wrongDigest(session->peer);
+            m_listener.send(session->socket, "PJLINK ERRA\r");
             session->close();
             return;
         }
-        if (parsed.kind == pjlink::Parsed::Kind::Answer)
-            session->send(parsed.answer);
-        else
-            session->pending.push_back(parsed.request);
+        line.remove(0, kDigestLength);
+        session->authenticated = true;
     }
+    const pjlink::Parsed parsed = pjlink::parseLine(line);
+    if (parsed.kind == pjlink::Parsed::Kind::Close) {
+        session->close();
+    } else if (parsed.kind == pjlink::Parsed::Kind::Answer) {
+        m_listener.send(session->socket, parsed.answer);
+    } else {
+        session->busy = true;
+        handle(session, parsed.request);
+    }
+}
+
+PjlinkServer::Guesser *PjlinkServer::guesser(const QHostAddress &from)
+{
+    const auto found = m_guessers.find(from);
+    if (found == m_guessers.end())
+        return nullptr;
+    if (found->quiet.hasExpired(kForgetMs)) {
+        m_guessers.erase(found);
+        return nullptr;
+    }
+    return &*found;
+}
+
+int PjlinkServer::waitMs(const QHostAddress &from)
+{
+    const Guesser *g = guesser(from);
+    if (!g || g->wrong < kFreeAttempts)
+        return 0;
+    return std::min(kLongestWaitMs, kFirstWaitMs << std::min(g->wrong - kFreeAttempts, 5));
+}
+
+void PjlinkServer::wrongDigest(const QHostAddress &from)
+{
+    if (!guesser(from) && m_guessers.size() >= kMaxGuessers)
+        m_guessers.erase(std::max_element(m_guessers.begin(), m_guessers.end(), [](const Guesser &a, const Guesser &b) {
+            return a.quiet.elapsed() < b.quiet.elapsed();
+        }));
+    Guesser &g = m_guessers[from];
+    g.quiet.start();
+    if (++g.wrong == kFreeAttempts)
+        emit logLine(QStringLiteral("PJLink: wrong passwords from %1: its further attempts are delayed").arg(from.toString()));
 }
 
 // --- the requests ---
@@ -197,12 +227,12 @@ void pressInTurn(const Ask &ask, const Answer &done, std::vector<const char *> c
 void PjlinkServer::handle(Session *session, const pjlink::Request &request)
 {
     const QPointer<Session> alive(session);
-    const auto done = [alive, request](const QByteArray &value) {
+    // The answer written; the next line is taken once it has gone out (bytesWritten).
+    const auto done = [this, alive, request](const QByteArray &value) {
         if (!alive)
             return;
-        alive->send(pjlink::answer(request, value));
+        m_listener.send(alive->socket, pjlink::answer(request, value));
         alive->busy = false;
-        QMetaObject::invokeMethod(alive, [alive] { alive->work(); }, Qt::QueuedConnection);
     };
     // A button's command, or a command text (with no control); `then` hears the
     // reply. A full queue: ERR3.

@@ -7,11 +7,11 @@
 #include "Pjlink.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
-#include <QTcpServer>
-#include <functional>
 
 class QTcpSocket;
 
@@ -27,35 +27,51 @@ struct PjlinkIdentity {
 class PjlinkServer final : public QObject {
     Q_OBJECT
 public:
+    // Wrong digests from one address before its further attempts wait, the first
+    // wait (doubled with each wrong one after it, up to the longest), and the quiet
+    // time after which its wrong ones are forgotten; how many addresses are kept.
+    static constexpr int kFreeAttempts = 3;
+    static constexpr int kFirstWaitMs = 1000;
+    static constexpr int kLongestWaitMs = 30000;
+    static constexpr qint64 kForgetMs = 10 * 60 * 1000;
+    static constexpr int kMaxGuessers = 1024;
+
     PjlinkServer(ProjectorQueue &queue, PjlinkIdentity identity, QObject *parent = nullptr);
     ~PjlinkServer() override;
 
-    bool listen(const QHostAddress &address, quint16 port);
-    quint16 port() const { return m_server.serverPort(); }
-    QString errorString() const { return m_server.errorString(); }
-    int connections() const { return m_sessions; }
+    bool listen(const QHostAddress &address, quint16 port) { return m_listener.listen(address, port); }
+    quint16 port() const { return m_listener.port(); }
+    QString errorString() const { return m_listener.errorString(); }
+    int connections() const { return m_listener.connections(); }
     // Sends what every connection has waiting and closes it (the service ends).
     void closeAll();
     // The idle time after which a silent connection is closed (PJLink's 30 s).
     void setIdleTimeout(int ms) { m_idleMs = ms; }
     // How many connections may be open at once; the next is closed.
-    void setMaxConnections(int n) { m_maxConnections = n; }
+    void setMaxConnections(int n) { m_listener.setMaxConnections(n); }
 
 signals:
     void logLine(const QString &text);
 
 private:
     class Session;
-    void onNewConnection();
+    struct Guesser {
+        int wrong = 0;
+        QElapsedTimer quiet;  // since its last wrong digest
+    };
+    void onAdmitted(QTcpSocket *socket);
     void work(Session *session);
+    void take(Session *session, QByteArray line, bool waited);
     void handle(Session *session, const pjlink::Request &request);
+    Guesser *guesser(const QHostAddress &from);
+    int waitMs(const QHostAddress &from);
+    void wrongDigest(const QHostAddress &from);
 
     ProjectorQueue &m_queue;
     PjlinkIdentity m_identity;
-    QTcpServer m_server;
-    int m_sessions = 0;
+    Listener m_listener{"PJLink"};
     int m_idleMs = pjlink::kIdleTimeoutMs;
-    int m_maxConnections = kDefaultMaxConnections;
+    QHash<QHostAddress, Guesser> m_guessers;
 };
 
 } // namespace bridge

@@ -1,57 +1,82 @@
 #include "RawServer.h"
 
-#include "Listener.h"
 #include "ProjectorQueue.h"
+#include "exchange/CommandText.h"
 #include "serial/SerialText.h"
 
 #include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
+#include <memory>
 
 namespace bridge {
 
 RawServer::RawServer(ProjectorQueue &queue, QObject *parent) : QObject(parent), m_queue(queue)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &RawServer::onNewConnection);
+    connect(&m_listener, &Listener::admitted, this, &RawServer::onAdmitted);
+    connect(&m_listener, &Listener::logLine, this, &RawServer::logLine);
 }
 
-bool RawServer::listen(const QHostAddress &address, quint16 port)
+void RawServer::onAdmitted(QTcpSocket *socket)
 {
-    return m_server.listen(address, port);
-}
-
-void RawServer::onNewConnection()
-{
-    const auto log = [this](const QString &text) { emit logLine(text); };
-    while (QTcpSocket *socket = nextAdmitted(m_server, m_connections, m_maxConnections, "raw port", log)) {
-        ++m_connections;
-        connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
-        const QPointer<QTcpSocket> client(socket);
-        const ClientId id = ClientId(socket);
-        connect(&m_queue, &ProjectorQueue::unsolicited, socket, [client](const QString &chunk) {
-            client->write(textToLineBytes(chunk));
-        });
-        auto pending = std::make_shared<QByteArray>();
-        connect(socket, &QTcpSocket::readyRead, socket, [this, client, id, pending] {
-            *pending += client->readAll();
-            for (qsizetype cr; (cr = pending->indexOf('\r')) >= 0;) {
-                const QString text = lineBytesToText(pending->left(cr));
-                pending->remove(0, cr + 1);
-                const bool queued = m_queue.enqueue(id, QString(), text, [client](const Reply &reply) {
-                    if (client && reply.answered)
-                        client->write(textToLineBytes(reply.text));
-                });
-                if (!queued)
-                    emit logLine(QStringLiteral("raw port: the queue is full, a command from %1 dropped")
-                                     .arg(client->peerAddress().toString()));
+    const QPointer<QTcpSocket> client(socket);
+    const ClientId id = ClientId(socket);
+    const QString from = socket->peerAddress().toString();
+    auto *idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    idle->setTimerType(Qt::PreciseTimer);
+    idle->setInterval(m_idleMs);
+    connect(idle, &QTimer::timeout, socket, &QTcpSocket::disconnectFromHost);
+    idle->start();
+    connect(&m_queue, &ProjectorQueue::unsolicited, socket, [this, socket](const QString &chunk) {
+        m_listener.send(socket, textToLineBytes(chunk));
+    });
+    struct Input {
+        QByteArray pending;       // text not yet ended by a CR
+        bool discarding = false;  // a text too long for a command, until its CR
+        bool longLogged = false;
+        bool fullLogged = false;  // in this burst: until the queue takes one of its commands again
+    };
+    auto input = std::make_shared<Input>();
+    // A text with no CR in kLongestCommandText characters is no command: dropped up to
+    // its CR, however the bytes came.
+    const auto tooLong = [this, from, input] {
+        if (!std::exchange(input->longLogged, true))
+            emit logLine(QStringLiteral("raw port: text from %1 with no CR in %2 characters dropped, up to its CR")
+                             .arg(from)
+                             .arg(kLongestCommandText));
+    };
+    connect(socket, &QTcpSocket::readyRead, socket, [this, client, id, input, idle, from, tooLong] {
+        idle->start();
+        input->pending += client->readAll();
+        for (qsizetype cr; (cr = input->pending.indexOf('\r')) >= 0;) {
+            const QString text = lineBytesToText(input->pending.left(cr));
+            input->pending.remove(0, cr + 1);
+            if (std::exchange(input->discarding, false))
+                continue;
+            if (text.size() > kLongestCommandText) {
+                tooLong();
+                continue;
             }
-            if (pending->size() > kMaxCommand)
-                pending->clear();
-        });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket, id] {
-            m_queue.dropClient(id);
-            socket->deleteLater();
-        });
-    }
+            const bool queued = m_queue.enqueue(id, QString(), text, [this, client](const Reply &reply) {
+                if (client && reply.answered)
+                    m_listener.send(client, textToLineBytes(reply.text));
+            });
+            if (queued)
+                input->fullLogged = false;
+            else if (!std::exchange(input->fullLogged, true))
+                emit logLine(QStringLiteral("raw port: the queue is full: commands from %1 are dropped until it takes one again").arg(from));
+        }
+        if (input->pending.size() > kLongestCommandText) {
+            input->pending.clear();
+            input->discarding = true;
+            tooLong();
+        }
+    });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket, id] {
+        m_queue.dropClient(id);
+        socket->deleteLater();
+    });
 }
 
 } // namespace bridge

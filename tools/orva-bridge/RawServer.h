@@ -9,7 +9,6 @@
 
 #include <QHostAddress>
 #include <QObject>
-#include <QTcpServer>
 
 namespace bridge {
 
@@ -18,27 +17,30 @@ class ProjectorQueue;
 class RawServer final : public QObject {
     Q_OBJECT
 public:
-    // A client's text with no CR in this many bytes is dropped (no command is that long).
-    static constexpr qsizetype kMaxCommand = 256;
+    // A client silent this long is closed (the panel sits connected while an
+    // operator works; it connects again when its port is chosen again).
+    static constexpr int kIdleTimeoutMs = 5 * 60 * 1000;
 
     explicit RawServer(ProjectorQueue &queue, QObject *parent = nullptr);
 
-    bool listen(const QHostAddress &address, quint16 port);
-    quint16 port() const { return m_server.serverPort(); }
-    QString errorString() const { return m_server.errorString(); }
+    bool listen(const QHostAddress &address, quint16 port) { return m_listener.listen(address, port); }
+    quint16 port() const { return m_listener.port(); }
+    QString errorString() const { return m_listener.errorString(); }
+    int connections() const { return m_listener.connections(); }
     // How many connections may be open at once; the next is closed.
-    void setMaxConnections(int n) { m_maxConnections = n; }
+    void setMaxConnections(int n) { m_listener.setMaxConnections(n); }
+    // The idle time after which a silent client is closed.
+    void setIdleTimeout(int ms) { m_idleMs = ms; }
 
 signals:
     void logLine(const QString &text);
 
 private:
-    void onNewConnection();
+    void onAdmitted(QTcpSocket *socket);
 
     ProjectorQueue &m_queue;
-    QTcpServer m_server;
-    int m_connections = 0;
-    int m_maxConnections = kDefaultMaxConnections;
+    Listener m_listener{"raw port"};
+    int m_idleMs = kIdleTimeoutMs;
 };
 
 } // namespace bridge
