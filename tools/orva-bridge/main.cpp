@@ -97,7 +97,7 @@ int main(int argc, char *argv[])
                                                    "--no-password and --max-connections stand over its [bridge] settings."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption maxConnections(QStringLiteral("max-connections"),
-                                            QStringLiteral("Connections each listener takes at once (default 32; at most 256)."),
+                                            QStringLiteral("Connections each listener takes at once (default 32; at most 256), at most 8 of them from one address."),
                                             QStringLiteral("N"));
     const QCommandLineOption id(QStringLiteral("id"),
                                 QStringLiteral("The projector's id in its MQTT topics (default from the device: ttyUSB0 ...)."),
