@@ -209,6 +209,17 @@ private slots:
         QCOMPARE(log.contains(logged), !logged.isEmpty());
     }
 
+    // A projector that never stops talking: the line never settles, yet each request
+    // is answered in bounded time.
+    void chatteringProjector()
+    {
+        Simulator sim({QStringLiteral("--flood")});
+        Bridge b(sim.path);
+        Client c(b.server.port());
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(c.ask("%1POWR ?").startsWith("%1POWR="));
+    }
+
     // Raw clients: a late reply to one client's query is discarded, not passed to
     // the next client's.
     void lateReplyReachesNoOtherRawClient()

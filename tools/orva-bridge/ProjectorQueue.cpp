@@ -44,7 +44,6 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
         // window to come in (and be discarded) before the next command goes out;
         // unless nothing at all has come for some commands (a projector that is not
         // there makes no late replies, and its clients need not wait twice).
-        m_settleMs = m_engine->replyTimer.interval();
         if (m_reply.isEmpty()) {
             ++m_silentInARow;
             return finishCurrent({false, QString(), QStringLiteral("no reply from the projector"), true},
@@ -205,6 +204,7 @@ void ProjectorQueue::sendNext()
         m_engine->send(m_current->text);
     else if (!m_engine->click(m_current->control))
         finishCurrent({false, QString(), QStringLiteral("no such command")});
+    m_settleMs = m_engine->replyTimer.interval();  // the window the command went out with
 }
 
 void ProjectorQueue::onReceived(const QString &chunk)
@@ -214,8 +214,11 @@ void ProjectorQueue::onReceived(const QString &chunk)
     // never the next command's, never anyone's. Once it has ended (an ACK or a CR),
     // a short quiet settles the line; a reply still trickling in gets another reply
     // window to end in.
+    // A projector that never stops talking is not waited for longer than two
+    // reply windows.
     if (m_quiet.isActive()) {
-        m_quiet.start(ExchangeEngine::replyComplete(chunk) ? kQuietMs : m_settleMs);
+        if (m_settling.elapsed() < 2 * m_settleMs)
+            m_quiet.start(ExchangeEngine::replyComplete(chunk) ? kQuietMs : m_settleMs);
         tell(QStringLiteral("The projector answered after the reply window: the late reply was discarded."));
         return;
     }
@@ -251,8 +254,10 @@ void ProjectorQueue::finishCurrent(const Reply &reply, int quietMs)
     const Job job = std::move(*m_current);
     m_current.reset();
     m_reply.clear();
-    if (quietMs > 0)
+    if (quietMs > 0) {
+        m_settling.start();
         m_quiet.start(quietMs);
+    }
     m_finishing = true;
     for (const auto &[client, done] : job.askers)
         done(reply);

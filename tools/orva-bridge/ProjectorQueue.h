@@ -10,6 +10,7 @@
 // discarded, and the next command waits until the line has been quiet; a reply to
 // a status query whose form does not fit the query is no answer.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -111,6 +112,7 @@ private:
     QTimer m_reopen;
     QTimer m_quiet;                 // runs while the line settles
     int m_settleMs = 0;             // the reply window of the command that left it unsettled
+    QElapsedTimer m_settling;       // since the line began to settle
     int m_silentInARow = 0;         // commands unanswered since the last character came
     bool m_stopped = false;
     bool m_finishing = false;  // the askers of a finished command are hearing its reply
