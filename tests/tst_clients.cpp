@@ -77,7 +77,7 @@ private slots:
     void clientThatNeverReads()
     {
         Running bridge;
-        const qint64 before = bridge.residentKb();
+        [[maybe_unused]] const qint64 before = bridge.residentKb();
         QTcpSocket flood;
         flood.setReadBufferSize(64);  // nor does this side read further
         flood.bind(QHostAddress(QStringLiteral("127.0.0.2")));
@@ -91,7 +91,9 @@ private slots:
             QTest::qWait(5);
         }
         QCOMPARE(Client(bridge.pjlink, QStringLiteral("127.0.0.3")).ask("%1CLSS ?"), QByteArray("%1CLSS=1"));
+#ifndef ORVA_SANITIZED  // AddressSanitizer keeps what is freed in quarantine
         QCOMPARE_LT(bridge.residentKb() - before, 30 * 1024);
+#endif
         const QByteArray closed = "PJLink: a connection from 127.0.0.2 closed: it does not read what it is sent";
         QTRY_COMPARE_WITH_TIMEOUT(bridge.logged(closed), 1, 4 * kWait);
         QVERIFY2(!bridge.service.said().contains("device not open"), bridge.service.log.right(300).constData());
@@ -157,6 +159,9 @@ private slots:
     // raw port, none of whose closes) a second later.
     void outOfDescriptors()
     {
+#ifdef ORVA_SANITIZED
+        QSKIP("the sanitizers' checks open pipes: with no descriptor free they report false faults");
+#endif
         Running bridge({"--max-connections", "256"}, {}, 64);
         QStringList from;
         for (int i = 2; i < 22; ++i)
