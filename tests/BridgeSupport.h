@@ -2,6 +2,8 @@
 // What the tests of orva-bridge share: a control system's connection, a free
 // port, and the orva-bridge program as a process. Needs ORVA_BRIDGE_PATH.
 
+#include "FreePort.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QProcess>
@@ -47,15 +49,6 @@ struct Client {
         return next();
     }
 };
-
-// A port nobody listens on now (the bridge's listeners take numbers, not 0).
-inline quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
 
 // The orva-bridge program, up once it has logged `ready` lines "... on 127.0.0.1 port";
 // with `descriptors`, it may open no more than so many (ulimit -n).

@@ -3,6 +3,8 @@
 // test's own on the loopback, an MQTT client (libmosquitto, its own thread) that
 // records everything it is sent.
 
+#include "FreePort.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
@@ -33,15 +35,6 @@ inline QString brokerProgram()
     if (found.isEmpty())
         found = QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
     return found;
-}
-
-// A port nobody listens on now.
-inline quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
 }
 
 // mosquitto on 127.0.0.1 at a free port, anonymous, nothing kept across a restart.

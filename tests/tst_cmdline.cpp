@@ -2,6 +2,7 @@
 // display, the devices and the platform the panel starts with, and man pages that
 // list every option --help does.
 
+#include "FreePort.h"
 #include "SimulatorProcess.h"
 #include "TestSupport.h"
 
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -44,13 +44,6 @@ Run run(const QString &program, const QStringList &args, const QStringList &env 
         p.kill();
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
             QString::fromLocal8Bit(p.readAllStandardError())};
-}
-
-// A port nobody listens on now.
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 } // namespace

@@ -73,9 +73,8 @@ void Listener::pauseAccepting(const QString &why)
 
 void Listener::logBurst(QElapsedTimer &last, const QString &text)
 {
-    if (!last.isValid() || last.hasExpired(kQuietMs))
+    if (startsBurst(last))
         log(text);
-    last.start();
 }
 
 void Listener::resumeAccepting()

@@ -33,6 +33,15 @@ inline constexpr int kRetryAcceptMs = 1000;
 // ends after this long without it.
 inline constexpr int kQuietMs = 60000;
 
+// Whether a trouble that happens now starts a burst (none for kQuietMs before it):
+// then it is logged. `last` is when it last happened, now.
+inline bool startsBurst(QElapsedTimer &last)
+{
+    const bool starts = !last.isValid() || last.hasExpired(kQuietMs);
+    last.start();
+    return starts;
+}
+
 class Listener final : public QObject {
     Q_OBJECT
 public:

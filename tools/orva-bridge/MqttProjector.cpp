@@ -1,5 +1,6 @@
 #include "MqttProjector.h"
 
+#include "Listener.h"
 #include "ProjectorQueue.h"
 #include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
@@ -211,11 +212,9 @@ void MqttProjector::runStep(Command command)
         return;
     fail(command, QStringLiteral("too many commands wait for the projector"));
     // A flood is told once, not each command of it: it ends when none was refused for a while.
-    constexpr qint64 kQuietMs = 60000;
-    if (!m_refused.isValid() || m_refused.hasExpired(kQuietMs))
+    if (startsBurst(m_refused))
         emit logLine(QStringLiteral("MQTT: too many commands wait for the projector: those that come are refused "
                                     "(with an error on orva/%1/error)").arg(m_settings.id));
-    m_refused.start();
 }
 
 // --- the bridge ---
