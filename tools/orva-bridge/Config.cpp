@@ -4,6 +4,7 @@
 #include "Config.h"
 
 #include "Mqtt.h"
+#include "exchange/CommandText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -85,11 +86,10 @@ QString projectorName(const ProjectorSettings &projector)
 // answer and make the rest a second one.
 QString nameProblem(const QString &name)
 {
-    for (qsizetype i = 0; i < name.size(); ++i)
-        if (name[i] < u' ' || name[i] > u'~')
-            return QStringLiteral("name is printable ASCII only (a blank to \"~\"), not U+%1 at %2")
-                .arg(QString::number(name[i].unicode(), 16).toUpper().rightJustified(4, u'0'))
-                .arg(i + 1);
+    if (const std::optional<Unsendable> bad = firstUnsendable(name))
+        return QStringLiteral("name is printable ASCII only (a blank to \"~\"), not U+%1 at %2")
+            .arg(QString::number(uint(bad->code), 16).toUpper().rightJustified(4, u'0'))
+            .arg(bad->position);
     if (name.size() > kLongestName)
         return QStringLiteral("name is at most %1 characters, not %2").arg(kLongestName).arg(name.size());
     return {};
