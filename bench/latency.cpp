@@ -238,7 +238,7 @@ int main(int argc, char *argv[])
     const QString pty = QString::fromLocal8Bit(name);
 
     registerFontSubstitutions();
-    QtSerialControl serial({{1, pty}, {2, pty}});
+    QtSerialControl serial({{1, pty}, {2, pty}}, panelWording());
     RecordingRuntime runtime;
     bench::printWarnings(runtime);
     auto form = std::make_unique<Form1>(serial, runtime);

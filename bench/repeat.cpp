@@ -23,6 +23,7 @@
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
+#include "serial/DeviceLink.h"
 #include "serial/QtSerialControl.h"
 
 #include <QApplication>
@@ -218,7 +219,7 @@ Figures referenceTimer(int nominalMs, int heldMs)
 class Panel {
 public:
     explicit Panel(const std::string &pty, int baud)
-        : serial({{1, QString::fromStdString(pty)}, {2, QString::fromStdString(pty)}})
+        : serial({{1, QString::fromStdString(pty)}, {2, QString::fromStdString(pty)}}, panelWording())
     {
         registerFontSubstitutions();
         bench::printWarnings(runtime);
@@ -368,7 +369,7 @@ int main(int argc, char *argv[])
             return 1;
         }
         Panel panel(sim.pty(), baud);
-        if (!panel.serial.portOpen() || panel.serial.deviceBaudRate() != baud) {
+        if (!panel.serial.portOpen() || qobject_cast<DeviceLink *>(panel.serial.link())->baudRate() != baud) {
             std::fprintf(stderr, "bench_repeat: the port on %s is not open at %d\n", sim.pty().c_str(), baud);
             return 1;
         }

@@ -127,7 +127,7 @@ int main(int argc, char *argv[])
     devices[1] = QString::fromLocal8Bit(com1);
     devices[2] = QString::fromLocal8Bit(com1);  // never /dev/ttyS1
     registerFontSubstitutions();
-    QtSerialControl serial(devices);
+    QtSerialControl serial(devices, panelWording());
     QtWindowRuntime runtime;
     Form1 form(serial, runtime);
     const double formMs = clock.sinceStart();

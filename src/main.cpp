@@ -181,7 +181,7 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
-    QtSerialControl serial(options.devices);
+    QtSerialControl serial(options.devices, panelWording());
     QtWindowRuntime runtime;
     Form1 form(serial, runtime, log.isLogging() ? &log : nullptr);
     if (log.isLogging()) {

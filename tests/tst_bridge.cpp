@@ -522,7 +522,7 @@ private slots:
     {
         Simulator sim({});
         Bridge b(sim.path);
-        QtSerialControl serial({{1, b.rawPath()}, {2, b.rawPath()}});
+        QtSerialControl serial({{1, b.rawPath()}, {2, b.rawPath()}}, panelWording());
         ExchangeEngine engine(serial);
         engine.start();
         engine.click(u"Command44");

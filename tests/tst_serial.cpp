@@ -3,7 +3,6 @@
 
 #include "exchange/ExchangeEngine.h"
 #include "serial/QtSerialControl.h"
-#include "serial/SerialText.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -67,7 +66,7 @@ QString openElsewhere(const QString &path, bool asNobody, bool withoutStdin = fa
         for (int master = -1, number = -1; ownPtys && number < path.mid(9).toInt();)
             if ((master = ::open("/dev/pts/ptmx", O_RDWR | O_NOCTTY)) < 0 || ::ioctl(master, TIOCGPTN, &number) || ::unlockpt(master))
                 ::_exit(2);
-        QtSerialControl serial({{1, path}});
+        QtSerialControl serial({{1, path}}, panelWording());
         const int before = openDescriptors();
         const SerialResult failed = serial.setPortOpen(true);
         out.write(failed ? failed->description.toLocal8Bit() : "opened");
@@ -94,7 +93,7 @@ private slots:
         cfmakeraw(&raw);
         tcsetattr(pty.slave, TCSANOW, &raw);
         pty.write("80\r");
-        QtSerialControl c({{1, pty.path}});
+        QtSerialControl c({{1, pty.path}}, panelWording());
         QVERIFY(!c.setSettings(QStringLiteral("19200,N,8,1")));
         QVERIFY(!c.setPortOpen(true));
         QCOMPARE(g_dtr, 1);
@@ -167,7 +166,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, valid);
-        QtSerialControl c({{1, QStringLiteral("/dev/null")}});
+        QtSerialControl c({{1, QStringLiteral("/dev/null")}}, panelWording());
         const SerialResult r = c.setSettings(text);
         QCOMPARE(r ? r->description : c.settings(), valid ? text : QStringLiteral("Invalid settings: \"%1\"").arg(text));
         QCOMPARE(c.settings(), valid ? text : QStringLiteral("9600,N,8,1"));
@@ -225,7 +224,7 @@ private slots:
             : setup == QLatin1String("long")                 ? QStringLiteral("/dev/") + QString(300, u'x')
             : QStringList{"missing", "file", "socket", "node"}.contains(setup) ? dir.filePath(setup) : pty.path;
         QFile::remove(lock);  // one left behind by an earlier run on this pty's number
-        QtSerialControl holder({{1, path}});
+        QtSerialControl holder({{1, path}}, panelWording());
         const bool lockSetup = setup == QLatin1String("pid 0") || setup == QLatin1String("stale");
         QFile file(lockSetup ? lock : path);
         pid_t dead = 0;
@@ -289,7 +288,7 @@ private slots:
             const passwd *nobody = ::getpwnam("nobody");
             if (asNobody && (::setgroups(0, nullptr) || ::setgid(nobody->pw_gid) || ::setuid(nobody->pw_uid)))
                 ::_exit(2);
-            QtSerialControl serial({{1, pty.path}, {2, pty.path}});
+            QtSerialControl serial({{1, pty.path}, {2, pty.path}}, panelWording());
             ExchangeEngine engine(serial);
             engine.start();
             if (choice)
@@ -305,11 +304,13 @@ private slots:
 
     void missingDeviceNamesThePortsThere()
     {
-        const QString what = QStringLiteral("No such file or directory"), path = QStringLiteral("/dev/ttyS0");
-        QCOMPARE(missingDeviceText(what, path, 1, {}),
+        PortFailure f{.kind = PortFailure::Kind::MissingDevice, .device = "/dev/ttyS0", .systemText = "No such file or directory"};
+        QCOMPARE(panelWording().describe(f),
                  "No such file or directory: /dev/ttyS0\nThere is no device /dev/ttyS0. No serial port was found on this "
                  "computer: connect the serial adapter, or start the panel with --com1 DEVICE naming its device.");
-        QCOMPARE(missingDeviceText(what, path, 2, {{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyACM0", ""}}),
+        f.port = 2;
+        f.adapters = {{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyACM0", ""}};
+        QCOMPARE(panelWording().describe(f),
                  "No such file or directory: /dev/ttyS0\nThere is no device /dev/ttyS0. Serial ports on this computer:\n"
                  "  /dev/ttyUSB0 (FT232R USB UART)\n  /dev/ttyACM0\n"
                  "To use one, start the panel with --com2 DEVICE, e.g. orva-panel --com2 /dev/ttyUSB0");

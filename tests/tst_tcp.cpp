@@ -79,7 +79,7 @@ private slots:
         QFETCH(QString, warning);
         QFETCH(int, inUse);
         Listener device;
-        Panel p(true, Devices{{1, device.path()}, {2, path}});
+        Panel p(true, Devices{{1, device.path()}, {2, path}}, panelWording());
         QCOMPARE(p.engine.choosePort(2), inUse == 0);
         QCOMPARE(p.warnings.size(), inUse);
         QTRY_COMPARE_WITH_TIMEOUT(p.warnings.size(), 1, 15000);
@@ -94,7 +94,7 @@ private slots:
     void session()
     {
         Listener device;
-        Panel p(true, Devices{{1, device.path()}});
+        Panel p(true, Devices{{1, device.path()}}, panelWording());
         p.engine.chooseSpeed(QStringLiteral("9600,N,8,1"));
         QCOMPARE(p.status(), " Speed is set by the device server (" + device.path() + ')');
         QCOMPARE(p.serial.settings(), QStringLiteral("9600,N,8,1"));
@@ -120,7 +120,7 @@ private slots:
     {
         QFETCH(QString, address);
         Listener device;
-        Panel p(true, Devices{{1, address.arg(device.server.serverPort())}});
+        Panel p(true, Devices{{1, address.arg(device.server.serverPort())}}, panelWording());
         p.engine.send(QStringLiteral("CR0"));
         QCOMPARE(device.take(4), QByteArray("CR0\r"));
         QCOMPARE(device.connections, 1);
@@ -139,9 +139,9 @@ private slots:
         Listener device;
         const int small = 4096;
         QVERIFY(::setsockopt(int(device.server.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &small, sizeof small) == 0);
-        TcpLink link;
-        QVERIFY(!link.open(device.path(), 1));
-        QVERIFY(!link.write("head"));
+        TcpLink link(device.path());
+        QVERIFY(!link.setPortOpen(true));
+        QVERIFY(!link.output("head"));
         QTRY_VERIFY_WITH_TIMEOUT(device.client, kWait);
         device.client->setReadBufferSize(small);
         QByteArray received;
@@ -149,11 +149,11 @@ private slots:
         QByteArray block(4 << 20, Qt::Uninitialized);
         for (int i = 0; i < block.size(); ++i)
             block[i] = char(i % 251);
-        QVERIFY(!link.write(block));
-        QVERIFY(!link.write("tail"));
+        QVERIFY(!link.output(QString::fromLatin1(block)));
+        QVERIFY(!link.output("tail"));
         QTRY_COMPARE_WITH_TIMEOUT(received.size(), 4 + (4 << 20) + 4, 30000);
         QVERIFY(received == "head" + block + "tail");
-        QVERIFY(link.isOpen());
+        QVERIFY(link.portOpen());
     }
 
     // Writes after the device server closed: the first meets a closed socket (the
@@ -166,21 +166,21 @@ private slots:
         std::signal(SIGPIPE, SIG_DFL);
         Listener device;
         const int before = openDescriptors();
-        TcpLink link;
-        QSignalSpy lost(&link, &TcpLink::lost);
-        QVERIFY(!link.open(device.path(), 1));
-        QVERIFY(!link.write("CR0\r"));
+        TcpLink link(device.path());
+        QSignalSpy lost(&link, &SerialControl::portLost);
+        QVERIFY(!link.setPortOpen(true));
+        QVERIFY(!link.output("CR0\r"));
         QCOMPARE(device.take(4), QByteArray("CR0\r"));
         device.client->close();
-        QVERIFY(!link.write("CR1\r"));
-        QVERIFY(!link.write("CR2\r"));
+        QVERIFY(!link.output("CR1\r"));
+        QVERIFY(!link.output("CR2\r"));
         QVERIFY(lost.wait(kWait));
         QVERIFY(!lost.wait(200));
         const QString first = lost.first().first().value<SerialError>().description.section(u'\n', 0, 0);
         const QStringList reasons{QStringLiteral("Broken pipe"), QStringLiteral("Connection reset by peer"),
                                   QStringLiteral("The device server closed the connection")};
         QVERIFY2(reasons.contains(first.section(QStringLiteral(": "), 0, 0)) && first.endsWith(": " + device.path()), qPrintable(first));
-        QVERIFY(!link.isOpen());
+        QVERIFY(!link.portOpen());
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, kWait);
     }
 
@@ -191,12 +191,12 @@ private slots:
         const int savedStdin = ::dup(0);
         ::close(0);
         {
-            TcpLink link;
-            QVERIFY(!link.open(device.path(), 1));
-            QVERIFY(!link.write("CR0\r"));
+            TcpLink link(device.path());
+            QVERIFY(!link.setPortOpen(true));
+            QVERIFY(!link.output("CR0\r"));
             QCOMPARE(device.take(4), QByteArray("CR0\r"));
             QVERIFY(::fcntl(0, F_GETFD) != -1);
-            QVERIFY(link.isOpen());
+            QVERIFY(link.portOpen());
         }
         QVERIFY(::fcntl(0, F_GETFD) == -1);  // closed with the link
         ::dup2(savedStdin, 0);
@@ -213,15 +213,26 @@ private slots:
         const QString path = QStringLiteral("tcp://localhost:%1").arg(closed.serverPort());
         closed.close();
         const int before = openDescriptors();
-        auto *gone = new TcpLink;
-        QVERIFY(!gone->open(path, 1));
+        auto *gone = new TcpLink(path);
+        QVERIFY(!gone->setPortOpen(true));
         delete gone;
-        TcpLink link;
-        QSignalSpy failed(&link, &TcpLink::openFailed);
-        QVERIFY(!link.open(path, 1));
+        TcpLink link(path);
+        QSignalSpy failed(&link, &SerialControl::openFailed);
+        QVERIFY(!link.setPortOpen(true));
         QVERIFY(failed.wait(kWait));
         QCOMPARE(failed.first().first().value<SerialError>().description.section(u'\n', 0, 0), "Connection refused: " + path);
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, kWait);  // the refused connection's socket is closed
+    }
+
+    // Two controls in one program word the same failure each its own way.
+    void wordingPerControl()
+    {
+        PortWording other = panelWording();
+        other.option = QStringLiteral("--other");
+        const Devices bad{{1, QStringLiteral("tcp://host")}};
+        const QString advice = QStringLiteral("\nWrite a serial device server's address as tcp://HOST:PORT, e.g. %1 tcp://192.168.1.50:4001.");
+        QCOMPARE(QtSerialControl(bad, panelWording()).setPortOpen(true)->description, "Not a network address: tcp://host" + advice.arg("--com1"));
+        QCOMPARE(QtSerialControl(bad, other).setPortOpen(true)->description, "Not a network address: tcp://host" + advice.arg("--other"));
     }
 
 private:

@@ -2,7 +2,6 @@
 
 #include "exchange/ExchangeEngine.h"
 #include "serial/SerialControl.h"
-#include "serial/SerialText.h"
 
 // Closes the port and opens it on `port`. A choice ends with the chosen port open
 // (a network link: connecting, see onOpenFailed), or with the warning; after a
@@ -61,7 +60,7 @@ void ExchangeEngine::onPortLost(const SerialError &error)
 {
     emit portInUse(0);
     emit warning(QStringLiteral("The serial port stopped working and was closed.\n%1\n\n%2")
-                     .arg(error.description, portAdvice().afterLoss));
+                     .arg(error.description, error.advice));
 }
 
 // A network link could not be connected after the choice had opened it: the port

@@ -1,5 +1,6 @@
 #include "FakeSerialControl.h"
 
+#include "PortWording.h"
 #include "SerialText.h"
 
 SerialResult FakeSerialControl::setCommPort(int port)
@@ -71,5 +72,5 @@ void FakeSerialControl::loseDevice(const QString &description)
         return;
     m_open = false;
     log << QStringLiteral("Lost");
-    emit portLost(SerialError{ErrPortLost, description});
+    emit portLost(SerialError{ErrPortLost, description, panelWording().afterLoss});
 }

@@ -29,7 +29,8 @@ public:
     void receive(const QString &text);
     // Raises onComm with another event code (nothing to read).
     void raiseEvent(int code);
-    // The device goes away: the port closes and portLost is raised.
+    // The device goes away: the port closes and portLost is raised, with the
+    // panel's advice.
     void loseDevice(const QString &description = QStringLiteral("Input/output error"));
 
     // Port numbers whose device cannot be opened, with the description to report.

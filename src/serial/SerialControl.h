@@ -1,7 +1,9 @@
 #pragma once
 // The serial control: the handful of operations the panel performs on its port,
 // behind one small interface so it can be mocked (FakeSerialControl) or backed by a
-// real device (QtSerialControl).
+// real device (QtSerialControl over a DeviceLink or a TcpLink).
+
+#include "PortFailure.h"
 
 #include <QObject>
 #include <QString>
@@ -10,10 +12,21 @@
 struct SerialError {
     int number = 0;
     QString description;
+    // After a loss: what the program's user does to open the port again.
+    QString advice = {};
+    // What the system refused, when it did: the program words the description from it.
+    std::optional<PortFailure> failure = {};
 };
 // Every operation that can fail answers with this: nothing on success, otherwise
 // the error's number and a readable description.
 using SerialResult = std::optional<SerialError>;
+
+// The error of `failure`, described by its short form until a program words it.
+inline SerialError portError(int number, PortFailure failure)
+{
+    QString summary = failure.summary();
+    return {number, std::move(summary), {}, std::move(failure)};
+}
 
 // Error numbers of the serial layer.
 enum SerialErrorNumber : int {

@@ -61,15 +61,15 @@ QString systemText(int error)
 
 } // namespace
 
-TcpLink::TcpLink(QObject *parent) : QObject(parent), m_guard(std::make_shared<LookupGuard>(this))
+TcpLink::TcpLink(QString path, QObject *parent)
+    : SerialControl(parent), m_guard(std::make_shared<LookupGuard>(this)), m_path(std::move(path))
 {
     m_connectTimer.setSingleShot(true);
     m_connectTimer.setTimerType(Qt::PreciseTimer);
     m_connectTimer.setInterval(kConnectTimeoutMs);
     connect(&m_connectTimer, &QTimer::timeout, this, [this] {
         if (m_state == State::LookingUp || m_state == State::Connecting)
-            fail({ErrPortOpenFailed, networkUnreachableText(QStringLiteral("No answer within %1 s").arg(kConnectTimeoutMs / 1000),
-                                                            m_path, m_comPort)});
+            fail(unreachable(QStringLiteral("No answer within %1 s").arg(kConnectTimeoutMs / 1000)));
     });
     connect(&m_readNotifier, &QSocketNotifier::activated, this, &TcpLink::onReadable);
     connect(&m_writeNotifier, &QSocketNotifier::activated, this, &TcpLink::onWritable);
@@ -89,19 +89,61 @@ bool TcpLink::isNetworkPath(const QString &path)
     return path.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive);
 }
 
-SerialResult TcpLink::open(const QString &path, int port)
+SerialResult TcpLink::setCommPort(int port)
 {
-    const QUrl url(path, QUrl::StrictMode);
+    if (portOpen())
+        return SerialError{ErrPortAlreadyOpen, QStringLiteral("Port already open")};
+    m_comPort = port;
+    return std::nullopt;
+}
+
+SerialResult TcpLink::setSettings(const QString &settings)
+{
+    if (!parseLineSettings(settings))
+        return SerialError{ErrBadSettings, QStringLiteral("Invalid settings: \"%1\"").arg(settings)};
+    m_settings = settings;
+    return SerialError{ErrSpeedSetByServer, QStringLiteral("Speed is set by the device server (%1)").arg(m_path)};
+}
+
+SerialResult TcpLink::setPortOpen(bool open)
+{
+    if (!open) {
+        close();
+        return std::nullopt;
+    }
+    if (portOpen())
+        return SerialError{ErrPortAlreadyOpen, QStringLiteral("Port already open")};
+    return this->open();
+}
+
+SerialResult TcpLink::output(const QString &text)
+{
+    if (m_state == State::Closed)
+        return SerialError{ErrPortNotOpen, QStringLiteral("Port is not open")};
+    // While connecting the bytes wait here and go out, in order, once connected.
+    m_writeBuffer += textToLineBytes(text);
+    if (m_state == State::Connected)
+        flush();
+    return std::nullopt;
+}
+
+QString TcpLink::input()
+{
+    m_commEvent = 0;
+    return lineBytesToText(std::exchange(m_readBuffer, QByteArray()));
+}
+
+SerialResult TcpLink::open()
+{
+    const QUrl url(m_path, QUrl::StrictMode);
     const bool valid = url.isValid() && url.scheme().compare(QLatin1String("tcp"), Qt::CaseInsensitive) == 0
         && !url.host().isEmpty() && url.port() > 0 && (url.path().isEmpty() || url.path() == QLatin1String("/"))
         && !url.hasQuery() && !url.hasFragment() && url.userInfo().isEmpty();
     if (!valid)
-        return SerialError{ErrNoSuchPort, badNetworkAddressText(path, port)};
+        return portError(ErrNoSuchPort, {.kind = PortFailure::Kind::BadAddress, .device = m_path, .port = m_comPort});
     close();
-    m_path = path;
     m_host = url.host();
     m_port = url.port();
-    m_comPort = port;
     m_state = State::LookingUp;
     m_connectTimer.start();
     lookUp();
@@ -117,22 +159,6 @@ void TcpLink::close()
     m_addresses.clear();
     m_readBuffer.clear();
     m_writeBuffer.clear();
-}
-
-SerialResult TcpLink::write(const QByteArray &bytes)
-{
-    if (m_state == State::Closed)
-        return SerialError{ErrPortNotOpen, QStringLiteral("Port is not open")};
-    // While connecting the bytes wait here and go out, in order, once connected.
-    m_writeBuffer += bytes;
-    if (m_state == State::Connected)
-        flush();
-    return std::nullopt;
-}
-
-QByteArray TcpLink::readAll()
-{
-    return std::exchange(m_readBuffer, QByteArray());
 }
 
 // Both ways answer on a later turn of the event loop (see the header): an address
@@ -158,7 +184,7 @@ void TcpLink::lookUp()
             }
         }).detach();
     } catch (const std::system_error &e) {
-        fail({ErrPortOpenFailed, networkUnreachableText(QString::fromLocal8Bit(e.what()), m_path, m_comPort)});
+        fail(unreachable(QString::fromLocal8Bit(e.what())));
     }
 }
 
@@ -167,7 +193,8 @@ void TcpLink::onLookedUp(quint64 generation, const QList<QByteArray> &addresses)
     if (generation != m_generation || m_state != State::LookingUp)
         return;
     if (addresses.isEmpty()) {
-        fail({ErrPortOpenFailed, hostNotFoundText(m_path, m_host, m_comPort)});
+        fail(portError(ErrPortOpenFailed, {.kind = PortFailure::Kind::HostNotFound, .device = m_path, .port = m_comPort,
+                                           .host = m_host}));
         return;
     }
     m_state = State::Connecting;
@@ -231,7 +258,7 @@ void TcpLink::onWritable()
     ::setsockopt(m_socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     m_readNotifier.setEnabled(true);
     flush();
-    emit connected();
+    emit opened();
 }
 
 void TcpLink::onReadable()
@@ -242,7 +269,8 @@ void TcpLink::onReadable()
     const ssize_t n = ::recv(m_socket, chunk, sizeof chunk, 0);
     if (n > 0) {
         m_readBuffer.append(chunk, n);
-        emit readyRead();
+        m_commEvent = kCommEvReceive;
+        emit onComm();
     } else if (n == 0) {
         fail(lostError(QStringLiteral("The device server closed the connection")));
     } else if (errno != EAGAIN && errno != EINTR) {
@@ -297,7 +325,7 @@ void TcpLink::fail(const SerialError &error)
         this,
         [this, error, connecting, generation = m_generation] {
             if (generation == m_generation)
-                connecting ? emit openFailed(error) : emit lost(error);
+                connecting ? emit openFailed(error) : emit portLost(error);
         },
         Qt::QueuedConnection);
 }
@@ -305,11 +333,21 @@ void TcpLink::fail(const SerialError &error)
 SerialError TcpLink::connectError(int error) const
 {
     if (error == ECONNREFUSED)
-        return {ErrPortOpenFailed, connectionRefusedText(m_path, m_host, m_port, m_comPort)};
-    return {ErrPortOpenFailed, networkUnreachableText(systemText(error), m_path, m_comPort)};
+        return portError(ErrPortOpenFailed, {.kind = PortFailure::Kind::Refused, .device = m_path, .port = m_comPort,
+                                             .systemError = error, .systemText = systemText(error), .host = m_host,
+                                             .tcpPort = m_port});
+    SerialError e = unreachable(systemText(error));
+    e.failure->systemError = error;
+    return e;
+}
+
+SerialError TcpLink::unreachable(const QString &what) const
+{
+    return portError(ErrPortOpenFailed,
+                     {.kind = PortFailure::Kind::Unreachable, .device = m_path, .port = m_comPort, .systemText = what});
 }
 
 SerialError TcpLink::lostError(const QString &what) const
 {
-    return {ErrPortLost, networkLostText(what, m_path)};
+    return portError(ErrPortLost, {.kind = PortFailure::Kind::Lost, .device = m_path, .port = m_comPort, .systemText = what});
 }

@@ -17,49 +17,50 @@
 #include "SerialControl.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QList>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <memory>
 
-class TcpLink final : public QObject {
+class TcpLink final : public SerialControl {
     Q_OBJECT
 public:
     // The longest a connection may take before the server counts as unreachable.
     static constexpr int kConnectTimeoutMs = 3000;
 
-    explicit TcpLink(QObject *parent = nullptr);
+    // A link to `path`, tcp://HOST:PORT.
+    explicit TcpLink(QString path, QObject *parent = nullptr);
     ~TcpLink() override;
 
     // Whether `path` names a network link rather than a device.
     static bool isNetworkPath(const QString &path);
 
-    // Starts connecting to `path`; an address that is no tcp://HOST:PORT fails at
-    // once, everything else later through openFailed. `port` is the port number
-    // (COM1, COM2) whose device option names the address.
-    SerialResult open(const QString &path, int port);
-    // Closes the link (connected or still connecting); nothing is reported.
-    void close();
+    // The port number only names the address's option in the texts.
+    SerialResult setCommPort(int port) override;
+    int commPort() const override { return m_comPort; }
+    // Kept, but the device server sets the line's speed: answered with ErrSpeedSetByServer.
+    SerialResult setSettings(const QString &settings) override;
+    QString settings() const override { return m_settings; }
     // Connecting or connected.
-    bool isOpen() const { return m_state != State::Closed; }
-    SerialResult write(const QByteArray &bytes);
-    QByteArray readAll();
-
-signals:
-    void readyRead();
-    // The connection could not be made; the link is closed.
-    void openFailed(const SerialError &error);
-    // The connection is made.
-    void connected();
-    // The connection went down after it was made; the link is closed. Once per loss.
-    void lost(const SerialError &error);
+    bool portOpen() const override { return m_state != State::Closed; }
+    // Opening starts connecting; an address that is no tcp://HOST:PORT fails at once,
+    // everything else later through openFailed. Closing closes the link (connected
+    // or still connecting); nothing is reported.
+    SerialResult setPortOpen(bool open) override;
+    // While connecting the bytes wait and go out, in order, once connected.
+    SerialResult output(const QString &text) override;
+    QString input() override;
+    int commEvent() const override { return m_commEvent; }
 
 private:
     enum class State { Closed, LookingUp, Connecting, Connected };
     // What a lookup worker may still reach: the link, until it is destroyed.
     struct LookupGuard;
 
+    SerialResult open();
+    void close();
     void lookUp();
     void onLookedUp(quint64 generation, const QList<QByteArray> &addresses);
     void connectNext();
@@ -69,6 +70,7 @@ private:
     void dropSocket();
     void fail(const SerialError &error);
     SerialError connectError(int error) const;
+    SerialError unreachable(const QString &what) const;
     SerialError lostError(const QString &what) const;
 
     std::shared_ptr<LookupGuard> m_guard;
@@ -81,6 +83,8 @@ private:
     QString m_host;
     int m_port = 0;
     int m_comPort = 1;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    int m_commEvent = 0;
     // The server's addresses not tried yet (each a sockaddr), and why the last
     // one tried failed (an errno value).
     QList<QByteArray> m_addresses;

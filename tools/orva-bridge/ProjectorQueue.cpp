@@ -4,6 +4,7 @@
 #include "exchange/ExchangeEngine.h"
 #include "exchange/StatusDecoding.h"
 #include "keys/CommandTable.h"
+#include "Wording.h"
 #include "serial/QtSerialControl.h"
 
 #include <QMap>
@@ -21,7 +22,7 @@ QString ProjectorQueue::codeOf(const QString &control, const QString &text)
 
 ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, QObject *parent)
     : QObject(parent)
-    , m_serial(std::make_unique<QtSerialControl>(QMap<int, QString>{{1, device}, {2, device}}))
+    , m_serial(std::make_unique<QtSerialControl>(QMap<int, QString>{{1, device}, {2, device}}, portWording()))
     , m_engine(std::make_unique<ExchangeEngine>(*m_serial))
     , m_settings(settings)
 {

@@ -7,7 +7,6 @@
 #include "exchange/ExchangeLog.h"
 #include "serial/EndSignals.h"
 #include "serial/QtSerialControl.h"
-#include "serial/SerialText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -48,13 +47,6 @@ void readPassword(const QString &path, QByteArray &password)
     }
 }
 
-PortAdvice bridgeAdvice()
-{
-    return {QStringLiteral("run orva-bridge with --device {device}"), QStringLiteral("--device"),
-            QStringLiteral("orva-bridge --device {device}"), QStringLiteral("the bridge tries again every few seconds."),
-            QStringLiteral("The bridge tries again every few seconds.")};
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -62,7 +54,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orva-bridge"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
-    setPortAdvice(bridgeAdvice());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

@@ -4,6 +4,7 @@
 #include "exchange/ExchangeLog.h"
 #include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
+#include "Wording.h"
 #include "serial/QtSerialControl.h"
 
 #include <QMetaObject>
@@ -70,7 +71,7 @@ void Client::start()
             m_logFailed = true;
         });
     }
-    m_serial = std::make_unique<QtSerialControl>(QMap<int, QString>{{1, m_request.device}, {2, m_request.device}});
+    m_serial = std::make_unique<QtSerialControl>(QMap<int, QString>{{1, m_request.device}, {2, m_request.device}}, portWording());
     m_engine = std::make_unique<ExchangeEngine>(*m_serial);
     if (m_log)
         m_log->watch(*m_engine);

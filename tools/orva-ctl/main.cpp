@@ -6,7 +6,6 @@
 #include "serial/EndSignals.h"
 #include "serial/PortList.h"
 #include "serial/QtSerialControl.h"
-#include "serial/SerialText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -20,14 +19,6 @@ using namespace ctl;
 {
     std::fprintf(stderr, "orva-ctl: %s\n\n%s", qPrintable(why), qPrintable(parser.helpText()));
     std::exit(kUsage);
-}
-
-// What orva-ctl's failure texts tell its user to do.
-PortAdvice commandLineAdvice()
-{
-    return {QStringLiteral("run orva-ctl with --port {device} (or set ORVA_PORT={device})"), QStringLiteral("--port"),
-            QStringLiteral("orva-ctl --port {device} status"), QStringLiteral("then run the command again."),
-            QStringLiteral("Run the command again once the device is back.")};
 }
 
 // The text of `send`: one line end at its end (as a here-string or a file read
@@ -60,7 +51,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orva-ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
-    setPortAdvice(commandLineAdvice());
 
     const QString defaultDevice = defaultComDevices().value(1);
     QCommandLineParser parser;

@@ -110,7 +110,7 @@ int runPanel(const QString &simPath, double minutes, quint32 seed)
     startSim(kModes[0]);
 
     registerFontSubstitutions();
-    QtSerialControl port({{1, link}, {2, link}});
+    QtSerialControl port({{1, link}, {2, link}}, panelWording());
     CountingSerial serial(port);
     RecordingRuntime runtime;
     runtime.screen = {1280, 1024};
