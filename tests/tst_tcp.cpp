@@ -184,6 +184,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, kWait);
     }
 
+    // The device server closes an idle connection: the link is lost, once, in its words.
+    void serverClosesIdle()
+    {
+        Listener device;
+        TcpLink link(device.path());
+        QSignalSpy lost(&link, &SerialControl::portLost);
+        QVERIFY(!link.setPortOpen(true));
+        QTRY_VERIFY_WITH_TIMEOUT(device.client, kWait);
+        device.client->close();
+        QVERIFY(lost.wait(kWait));
+        QCOMPARE(lost.first().first().value<SerialError>().description, "The device server closed the connection: " + device.path());
+        QVERIFY(!lost.wait(200));
+    }
+
     // Started without stdin, as a service may be, the link's socket is descriptor 0.
     void worksWithoutStdin()
     {
