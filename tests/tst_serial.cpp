@@ -172,6 +172,16 @@ private slots:
         QCOMPARE(c.settings(), valid ? text : QStringLiteral("9600,N,8,1"));
     }
 
+    // Port numbers 1 to 16; one without a device fails at the open.
+    void portNumbers()
+    {
+        QtSerialControl c({{1, QStringLiteral("/dev/null")}}, panelWording());
+        QCOMPARE(c.setCommPort(0)->description, QStringLiteral("Invalid port number 0"));
+        QCOMPARE(c.setCommPort(17)->description, QStringLiteral("Invalid port number 17"));
+        QVERIFY(!c.setCommPort(16));
+        QCOMPARE(c.setPortOpen(true)->description, QStringLiteral("No device for COM16"));
+    }
+
     // Each kind of failed open as another program meets it, run by root or by nobody.
     // PATH, LOCK and PID stand for the device, its lock file and this program's pid.
     void openFailureTexts_data()

@@ -243,10 +243,10 @@ private slots:
     {
         PortWording other = panelWording();
         other.option = QStringLiteral("--other");
-        const Devices bad{{1, QStringLiteral("tcp://host")}};
-        const QString advice = QStringLiteral("\nWrite a serial device server's address as tcp://HOST:PORT, e.g. %1 tcp://192.168.1.50:4001.");
-        QCOMPARE(QtSerialControl(bad, panelWording()).setPortOpen(true)->description, "Not a network address: tcp://host" + advice.arg("--com1"));
-        QCOMPARE(QtSerialControl(bad, other).setPortOpen(true)->description, "Not a network address: tcp://host" + advice.arg("--other"));
+        const QString text = QStringLiteral("Not a network address: tcp://h\nWrite a serial device server's address as "
+                                            "tcp://HOST:PORT, e.g. %1 tcp://192.168.1.50:4001.");
+        for (const auto &[wording, option] : {std::pair(panelWording(), "--com1"), std::pair(other, "--other")})
+            QCOMPARE(QtSerialControl({{1, "tcp://h"}}, wording).setPortOpen(true)->description, text.arg(option));
     }
 
 private:
