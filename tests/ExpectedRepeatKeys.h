@@ -96,13 +96,3 @@ template <typename P> void checkReleasedExchange(const P &p, const KeyRow &k, in
     QCOMPARE(p.rxd(), QString());
     QCOMPARE(p.state().rxText, QString());
 }
-
-// Repeat ticks after the hold ended put nothing on the (open) line.
-template <typename P> void checkTicksSendNothing(P &p)
-{
-    QVERIFY(p.serial.portOpen());
-    for (int i = 0; i < 3; ++i) {
-        fire(p.exchange(), "repeat");
-        QCOMPARE(p.takeWritten(), QByteArray());
-    }
-}

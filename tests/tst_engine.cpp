@@ -113,6 +113,16 @@ private slots:
         }
     }
 
+    // A tap: the key's code once, with the hold intervals of a press, and no repeat.
+    void tap()
+    {
+        Engine p;
+        QVERIFY(p.use(&ExchangeEngine::tap, "brightness-up") && !p.use(&ExchangeEngine::tap, "status"));
+        QCOMPARE(p.takeWritten(), QByteArray("C20\r"));
+        const ExchangeEngine::Timing t = p.engine.timing();
+        QVERIFY(!t.repeating && t.replyWindowOpen && t.displayHeld && t.replyWindowMs == 25 && t.displayHoldMs == 25);
+    }
+
     // A program without port options opens COM1 once, at the speed it asks for.
     void startOnce()
     {
