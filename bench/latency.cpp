@@ -19,6 +19,7 @@
 
 #include "BenchCommon.h"
 
+#include "keys/CommandLookup.h"
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
@@ -253,8 +254,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    auto *command17 = qobject_cast<PanelButton *>(form->control(QStringLiteral("Command17")));
-    auto *command44 = qobject_cast<PanelButton *>(form->control(QStringLiteral("Command44")));
+    auto *command17 = qobject_cast<PanelButton *>(form->control(keys::qText(keys::findCommand("power-on")->control)));
+    auto *command44 = qobject_cast<PanelButton *>(form->control(keys::qText(keys::findCommand("status")->control)));
     auto *label22 = qobject_cast<PanelLabel *>(form->control(QStringLiteral("Label22")));
     if (!command17 || !command44 || !label22) {
         std::fprintf(stderr, "bench_latency: controls not found\n");
@@ -303,8 +304,8 @@ int main(int argc, char *argv[])
     auto endWindows = [&] {
         // What the reply window and the display hold do when they run out: RXD
         // and the status line empty. Let the emptied status line paint.
-        QMetaObject::invokeMethod(&form->engine().replyTimer, "timeout");
-        QMetaObject::invokeMethod(&form->engine().displayHoldTimer, "timeout");
+        QMetaObject::invokeMethod(form->engine().findChild<QTimer *>(QStringLiteral("replyWindow")), "timeout");
+        QMetaObject::invokeMethod(form->engine().findChild<QTimer *>(QStringLiteral("displayHold")), "timeout");
         QEventLoop idle;
         watch.onPaint = [&idle] { idle.quit(); };
         QTimer::singleShot(100, &idle, &QEventLoop::quit);

@@ -3,7 +3,7 @@
 // command it receives as "<ms> RX <code>" on stderr; the panel runs in this
 // process (offscreen) on that pseudo-terminal.
 //
-//   bench_repeat [--seconds S] [--holds H] [--sim PATH] [--only CommandN] [--dump]
+//   bench_repeat [--seconds S] [--holds H] [--sim PATH] [--only COMMAND] [--dump]
 //
 // Each key is held H times (default 3, the keys taking turns) for max(S, 24
 // intervals) (S defaults to 3) by mousePress / mouseRelease on its button while
@@ -20,6 +20,7 @@
 
 #include "BenchCommon.h"
 
+#include "keys/CommandLookup.h"
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
@@ -180,7 +181,7 @@ Figures figures(const std::vector<double> &stampsMs, double nominal)
 
 struct Case {
     const char *label;
-    const char *button;
+    const char *command;  // its name: the button is its row's control
     const char *code;
     int nominalMs;
     int baud;
@@ -230,11 +231,12 @@ public:
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()))
             std::fprintf(stderr, "bench_repeat: the window was not exposed\n");
-        QObject::connect(&form->engine().repeatTimer, &QTimer::timeout, [this] { ticks.push_back(double(monoNs()) / 1e6); });
+        QObject::connect(form->engine().findChild<QTimer *>(QStringLiteral("repeat")), &QTimer::timeout,
+                         [this] { ticks.push_back(double(monoNs()) / 1e6); });
     }
-    PanelButton *button(const char *name) const
+    PanelButton *button(const char *command) const
     {
-        return qobject_cast<PanelButton *>(form->control(QString::fromLatin1(name)));
+        return qobject_cast<PanelButton *>(form->control(keys::qText(keys::findCommand(command)->control)));
     }
 
     QtSerialControl serial;
@@ -267,17 +269,17 @@ void hold(Panel &panel, Sim &sim, Result &r)
 {
     const Case &c = *r.c;
     if (c.zoomFirst) {
-        QTest::mousePress(panel.button("Command48"), Qt::LeftButton);
+        QTest::mousePress(panel.button("digital-zoom-up"), Qt::LeftButton);
         runLoopFor(20);
-        QTest::mouseRelease(panel.button("Command48"), Qt::LeftButton);
+        QTest::mouseRelease(panel.button("digital-zoom-up"), Qt::LeftButton);
     }
     runLoopFor(300);
     sim.take();
     panel.ticks.clear();
     const double cpu0 = threadCpuMs();
-    QTest::mousePress(panel.button(c.button), Qt::LeftButton);
+    QTest::mousePress(panel.button(c.command), Qt::LeftButton);
     runLoopFor(r.heldMs);
-    QTest::mouseRelease(panel.button(c.button), Qt::LeftButton);
+    QTest::mouseRelease(panel.button(c.command), Qt::LeftButton);
     const double cpuMs = threadCpuMs() - cpu0;
     const std::vector<double> ticks = std::exchange(panel.ticks, {});
     runLoopFor(300);  // the last commands reach the log
@@ -334,7 +336,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     int seconds = 3, holds = 3;
-    std::string only;  // run only the cases whose button is this
+    std::string only;  // run only the cases of this command
     std::string simPath = ORVA_SIM_PATH;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--dump") == 0)
@@ -354,11 +356,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
 
     static const Case cases[] = {
-        {"VOL + (Command1)", "Command1", "C09", 250, 19200, false},
-        {"Brightness + (Command15)", "Command15", "C20", 50, 19200, false},
-        {"SELECT (Command6)", "Command6", "C3F", 500, 19200, false},
-        {"up arrow after D.Zoom + (Command5)", "Command5", "C3C", 5, 19200, true},
-        {"up arrow after D.Zoom + (Command5)", "Command5", "C3C", 5, 9600, true},
+        {"VOL + (Command1)", "volume-up", "C09", 250, 19200, false},
+        {"Brightness + (Command15)", "brightness-up", "C20", 50, 19200, false},
+        {"SELECT (Command6)", "select", "C3F", 500, 19200, false},
+        {"up arrow after D.Zoom + (Command5)", "cursor-up", "C3C", 5, 19200, true},
+        {"up arrow after D.Zoom + (Command5)", "cursor-up", "C3C", 5, 9600, true},
     };
     std::vector<Result> results;
     const std::string loadBefore = bench::loadAverage();
@@ -375,7 +377,7 @@ int main(int argc, char *argv[])
         }
         const std::size_t first = results.size();
         for (const Case &c : cases)
-            if (c.baud == baud && (only.empty() || only == c.button))
+            if (c.baud == baud && (only.empty() || only == c.command))
                 results.push_back({&c, std::max(seconds * 1000, 24 * c.nominalMs), {}, {}, {}, {}, {}, {}});
         // The cases take turns, so that a noisy spell spreads over all of them.
         for (int h = 0; h < holds; ++h)

@@ -1,13 +1,24 @@
 #pragma once
 // An exchange engine on a serial control (the fake one unless told), started the
-// way the program starts it, with what it reports recorded. No window, no Qt Widgets.
+// way the program starts it, with what it reports recorded, and given commands by
+// name as a front end gives them. No window, no Qt Widgets.
 
+#include "TestSupport.h"
 #include "exchange/ExchangeEngine.h"
+#include "keys/CommandLookup.h"
 #include "serial/FakeSerialControl.h"
 
 #include <QList>
 #include <QStringList>
 #include <QTest>
+
+// One interval of an engine's timer ("repeat", "replyWindow", "displayHold") ended at once.
+inline void fire(ExchangeEngine &engine, const char *timer)
+{
+    QTimer *t = engine.findChild<QTimer *>(QLatin1String(timer));
+    QVERIFY2(t, timer);
+    tick(*t);
+}
 
 template <typename Serial> struct EngineOn {
     Serial serial;
@@ -33,9 +44,14 @@ template <typename Serial> struct EngineOn {
     ExchangeEngine &exchange() { return engine; }
     const ExchangeEngine &exchange() const { return engine; }
 
-    void click(const char *name) { QVERIFY2(engine.click(QString::fromLatin1(name)), name); }
-    void press(const char *name) { QVERIFY2(engine.press(QString::fromLatin1(name)), name); }
-    void release(const char *name) { QVERIFY2(engine.release(QString::fromLatin1(name)), name); }
+    void click(const char *name) { QVERIFY2(use(&ExchangeEngine::click, name), name); }
+    void press(const char *name) { QVERIFY2(use(&ExchangeEngine::press, name), name); }
+    void release(const char *name) { QVERIFY2(use(&ExchangeEngine::release, name), name); }
+    bool use(bool (ExchangeEngine::*action)(const keys::Command &), const char *name)
+    {
+        const keys::Command *c = keys::findCommand(name);
+        return c && (engine.*action)(*c);
+    }
     // Bytes written since the last call.
     QByteArray takeWritten() { return std::exchange(serial.written, QByteArray()); }
 };

@@ -2,6 +2,7 @@
 // A panel window on a fake serial control and a recording window runtime, started
 // the way the program starts it.
 
+#include "EngineHarness.h"
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"

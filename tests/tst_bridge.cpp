@@ -8,6 +8,7 @@
 #include "RawServer.h"
 #include "SimulatorProcess.h"
 #include "exchange/ExchangeEngine.h"
+#include "keys/CommandTable.h"
 #include "serial/QtSerialControl.h"
 
 #include <QCryptographicHash>
@@ -346,9 +347,9 @@ private slots:
         int leftHeard = 0;
         QList<bridge::Reply> stayed;
         const auto left = [&](const bridge::Reply &) { ++leftHeard; };
-        QVERIFY(queue.enqueue(1, QStringLiteral("Command44"), QString(), left));
-        QVERIFY(queue.enqueue(1, QStringLiteral("Command45"), QString(), left));
-        QVERIFY(queue.enqueue(2, QStringLiteral("Command46"), QString(), [&](const bridge::Reply &r) { stayed << r; }));
+        QVERIFY(queue.enqueue(1, QStringLiteral("status"), QString(), left));
+        QVERIFY(queue.enqueue(1, QStringLiteral("mode"), QString(), left));
+        QVERIFY(queue.enqueue(2, QStringLiteral("lamp-time"), QString(), [&](const bridge::Reply &r) { stayed << r; }));
         queue.dropClient(1);
         QTRY_COMPARE_WITH_TIMEOUT(stayed.size(), 1, kWait);
         QVERIFY(stayed.first().answered);
@@ -370,7 +371,7 @@ private slots:
         for (int i = 0; i < 8; ++i)
             QVERIFY(queue.enqueue(1, QString(), QStringLiteral("C0B"), note));
         QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C0C"), note));
-        QVERIFY(queue.enqueue(2, QStringLiteral("Command44"), QString(), note));
+        QVERIFY(queue.enqueue(2, QStringLiteral("status"), QString(), note));
         QVERIFY(queue.enqueue(3, QString(), QStringLiteral("C0C"), note));
         QVERIFY(queue.enqueue(2, QString(), QStringLiteral("C0D"), note));
         QTRY_COMPARE_WITH_TIMEOUT(answered, 11, kWait);
@@ -383,7 +384,7 @@ private slots:
         queue.start();
         QStringList errors;
         const auto note = [&](const bridge::Reply &r) { errors << r.error; };
-        QVERIFY(queue.enqueue(1, QStringLiteral("Command17"), QString(), note));  // on the line
+        QVERIFY(queue.enqueue(1, QStringLiteral("power-on"), QString(), note));  // on the line
         for (int i = 0; i < bridge::ProjectorQueue::kMaxWaiting; ++i)
             QVERIFY(queue.enqueue(2 + i / bridge::ProjectorQueue::kClientShare, QString(),
                                   QStringLiteral("C%1").arg(i, 2, 16, QLatin1Char('0')), note));
@@ -457,7 +458,7 @@ private slots:
         int answered = 0;
         QStringList wrong;
         std::function<void()> next = [&] {
-            b.queue.enqueue(1, QStringLiteral("Command46"), {}, [&](const bridge::Reply &r) {
+            b.queue.enqueue(1, QStringLiteral("lamp-time"), {}, [&](const bridge::Reply &r) {
                 if (r.answered && r.text == QLatin1String("01234\r"))
                     ++answered;
                 else
@@ -525,7 +526,7 @@ private slots:
         QtSerialControl serial({{1, b.rawPath()}, {2, b.rawPath()}}, panelWording());
         ExchangeEngine engine(serial);
         engine.start();
-        engine.click(u"Command44");
+        engine.click(*keys::findCommand("status"));
         QTRY_COMPARE_WITH_TIMEOUT(engine.line(ExchangeEngine::Line::Status), QStringLiteral(" Stand by"), kWait);
         QProcess ctl;
         ctl.start(QStringLiteral(ORVA_CTL_PATH), {QStringLiteral("--port"), b.rawPath(), QStringLiteral("power-on")});

@@ -18,22 +18,22 @@ struct Step {
     const char *action, *after;
 };
 const Step kScript[] = {
-    {"click Command44", " C R 0 CR |||111|500/1000|CR0\r"},
+    {"click status", " C R 0 CR |||111|500/1000|CR0\r"},
     {"event", " C R 0 CR |||111|500/1000|"},
     {"rx 0", " C R 0 CR | 0 ||011|500/1000|"},
     {"rx 0\r", " C R 0 CR | 0 0 CR | Power ON|011|500/1000|"},
     {"reply", " C R 0 CR | 0 0 CR | Power ON|001|500/1000|"},
     // The first piece decodes to nothing: the earlier status stays.
-    {"click Command44", " C R 0 CR | 0 0 CR | Power ON|111|500/1000|CR0\r"},
+    {"click status", " C R 0 CR | 0 0 CR | Power ON|111|500/1000|CR0\r"},
     {"rx 8", " C R 0 CR | 8 | Power ON|011|500/1000|"},
     {"rx 0\r", " C R 0 CR | 8 0 CR | Stand by|011|500/1000|"},
     // MODE within the reply window of STATUS: the replies run together.
-    {"click Command45", " C R 1 CR | 8 0 CR | Stand by|111|500/1000|CR1\r"},
+    {"click mode", " C R 1 CR | 8 0 CR | Stand by|111|500/1000|CR1\r"},
     {"rx 1\r", " C R 1 CR | 8 0 CR 1 CR | Stand by|011|500/1000|"},
     {"hold", "|||010|500/1000|"},
     {"reply", "|||000|500/1000|"},
     // No reply: the no-reply mark; a late reply still shows, traced but not decoded.
-    {"click Command17", " C 0 0 CR |||111|500/1000|C00\r"},
+    {"click power-on", " C 0 0 CR |||111|500/1000|C00\r"},
     {"reply", " C 0 0 CR | X X X X||001|500/1000|"},
     {"rx \x06\x14H1\r\n{\x7F", " C 0 0 CR | ACK &H 1 CR LF ? ? ||001|500/1000|"},
     {"hold", "|||000|500/1000|"},
@@ -48,7 +48,7 @@ const Step kScript[] = {
     {"hold", "|||000|2000/2500|"},
     // The port closed: the exchange runs, nothing goes out, the status line says so.
     {"close", "|||000|2000/2500|"},
-    {"click Command44", " C R 0 CR || Not sent: Port is not open|111|2000/2500|"},
+    {"click status", " C R 0 CR || Not sent: Port is not open|111|2000/2500|"},
     {"reply", " C R 0 CR | X X X X| Not sent: Port is not open|001|2000/2500|"},
     {"hold", "|||000|2000/2500|"},
 };
@@ -80,10 +80,10 @@ private slots:
         for (const auto &[action, after] : kScript) {
             const QString step = QString::fromLatin1(action);
             act(p, step);
-            const auto &e = p.engine;
+            const ExchangeEngine::Timing t = p.engine.timing();
             const QString state = QStringLiteral("%1 -> %2|%3|%4|%5%6%7|%8/%9|").arg(step, p.txd(), p.rxd(), p.status())
-                .arg(int(p.state().awaitingReply)).arg(e.replyTimer.isActive()).arg(e.displayHoldTimer.isActive())
-                .arg(e.replyTimer.interval()).arg(e.displayHoldTimer.interval()) + QString::fromLatin1(p.takeWritten());
+                .arg(int(p.state().awaitingReply)).arg(t.replyWindowOpen).arg(t.displayHeld)
+                .arg(t.replyWindowMs).arg(t.displayHoldMs) + QString::fromLatin1(p.takeWritten());
             QCOMPARE(state, step + QStringLiteral(" -> ") + QString::fromLatin1(after));
         }
         QCOMPARE(p.state().pressureValue, 106);
@@ -113,6 +113,16 @@ private slots:
         }
     }
 
+    // A tap: the key's code once, with the hold intervals of a press, and no repeat.
+    void tap()
+    {
+        Engine p;
+        QVERIFY(p.use(&ExchangeEngine::tap, "brightness-up") && !p.use(&ExchangeEngine::tap, "status"));
+        QCOMPARE(p.takeWritten(), QByteArray("C20\r"));
+        const ExchangeEngine::Timing t = p.engine.timing();
+        QVERIFY(!t.repeating && t.replyWindowOpen && t.displayHeld && t.replyWindowMs == 25 && t.displayHoldMs == 25);
+    }
+
     // A program without port options opens COM1 once, at the speed it asks for.
     void startOnce()
     {
@@ -134,7 +144,7 @@ private slots:
     {
         Engine p;
         QSignalSpy received(&p.engine, &ExchangeEngine::received);
-        p.click("Command17");
+        p.click("power-on");
         const QString all = QStringLiteral("0\r\x06").repeated(13334);
         for (qsizetype at = 0; at < all.size(); at += 1000)
             p.serial.receive(all.mid(at, 1000));
@@ -159,13 +169,13 @@ private slots:
         QString error;
         QVERIFY2(log.open(file.fileName(), &error), qPrintable(error));
         log.watch(p.exchange());
-        p.click("Command44");
+        p.click("status");
         p.serial.receive(QStringLiteral("0"));
         p.serial.receive(QStringLiteral("0\r"));
-        p.click("Command17");
+        p.click("power-on");
         p.serial.receive(QString::fromLatin1("\x06\x14\x7f\xe9{\x01~\n"));
         p.serial.loseDevice(QStringLiteral("Input/output error"));
-        p.click("Command17");
+        p.click("power-on");
         log.write(u"ERROR", u"from a front end");
 
         // Each line: the time with milliseconds, a blank, the kind, the text.
@@ -198,9 +208,9 @@ private slots:
         QVERIFY2(log.open(QStringLiteral("/dev/full"), &error), qPrintable(error));
         log.watch(p.exchange());
         QSignalSpy stopped(&log, &ExchangeLog::stopped);
-        p.click("Command44");
+        p.click("status");
         p.serial.receive(QStringLiteral("00\r"));
-        p.click("Command17");
+        p.click("power-on");
         QCOMPARE(stopped.size(), 1);
         QCOMPARE(stopped.first().first().toString(),
                  QStringLiteral("Writing the log file /dev/full failed (No space left on device); nothing more is logged."));
@@ -212,7 +222,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("exchange.log"));
         QVERIFY2(log.open(path, &error), qPrintable(error));
         QVERIFY(log.isLogging());
-        p.click("Command18");
+        p.click("power-off");
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY2(file.readAll().endsWith(" TX C01<CR>\n"), qPrintable(path));

@@ -72,45 +72,48 @@ QString shown(const Panel &p)
 class TstExchange : public QObject {
     Q_OBJECT
 private slots:
-    // Each button clicked after start-up: its code and CR on the wire, the trace on
-    // TXD, the hold intervals, and the repeat interval and keyMode set by the menu
-    // buttons only.
+    // Each button clicked after start-up (VOL + held before, for a repeat interval
+    // of its own): its code and CR on the wire, the trace on TXD, the hold intervals,
+    // and the repeat interval and keyMode set by the menu buttons only. Its command,
+    // found by name, is its control's and no repeat key.
     void oneShot_data()
     {
         QTest::addColumn<int>("row");
         for (int i = 0; i < int(std::size(kExpectedOneShots)); ++i)
-            QTest::addRow("%s %s", kExpectedOneShots[i].control, kExpectedOneShots[i].code) << i;
+            QTest::addRow("%s %s", kExpectedOneShots[i].name, kExpectedOneShots[i].code) << i;
     }
     void oneShot()
     {
         QFETCH(int, row);
         const OneShotRow &b = kExpectedOneShots[row];
         Panel p;
-        const ExchangeEngine &e = p.exchange();
-        p.exchange().repeatTimer.setInterval(777);
-        QVERIFY(!p.exchange().press(QString::fromLatin1(b.control)));  // no auto-repeat key
+        const keys::Command *c = keys::findCommand(b.name);
+        QVERIFY(c && c->control == b.control && !p.exchange().press(*c));
+        act(p, QStringLiteral("key Command1"));
+        p.takeWritten();
         p.click(b.control);
         QCOMPARE(p.takeWritten(), QByteArray(b.code) + '\r');
         QCOMPARE(p.txd(), u' ' + QString::fromLatin1(b.code).split(QString(), Qt::SkipEmptyParts).join(u' ') + QStringLiteral(" CR "));
         QCOMPARE(p.state().awaitingReply, quint8(1));
-        QVERIFY(e.replyTimer.isActive() && e.displayHoldTimer.isActive() && !e.repeatTimer.isActive());
-        QCOMPARE(e.replyTimer.interval(), b.replyWindowMs);
-        QCOMPARE(e.displayHoldTimer.interval(), b.displayHoldMs);
-        QCOMPARE(e.repeatTimer.interval(), b.menuContext ? 200 : 777);
+        const ExchangeEngine::Timing t = p.exchange().timing();
+        QVERIFY(t.replyWindowOpen && t.displayHeld && !t.repeating);
+        QCOMPARE(t.replyWindowMs, b.replyWindowMs);
+        QCOMPARE(t.displayHoldMs, b.displayHoldMs);
+        QCOMPARE(t.repeatMs, b.menuContext ? 200 : 250);
         QCOMPARE(p.state().keyMode, quint8(b.menuContext ? 1 : 0));
     }
 
     // Every auto-repeat key held with the mouse after start-up, then an arrow after
-    // each context: press, repeats, a reply while held, release, ticks after it. An
+    // each context: press, repeats, a reply while held, release. An
     // earlier status stays until the display hold ends; in every other row that
     // happens while the key is held, and the release starts the hold again.
     void repeatKey_data()
     {
         QTest::addColumn<int>("row");
         for (int i = 0; i < kKeyCount; ++i)
-            QTest::addRow("%s %s", kKeys[i].control, kKeys[i].label) << i;
+            QTest::addRow("%s", kKeys[i].name) << i;
         for (int i = 0; i < int(std::size(kArrowContexts)); ++i)
-            QTest::addRow("%s, %s", kArrowContexts[i].steps, kKeys[kArrowContexts[i].key].label) << kKeyCount + i;
+            QTest::addRow("%s, %s", kArrowContexts[i].steps, kKeys[kArrowContexts[i].key].name) << kKeyCount + i;
     }
     void repeatKey()
     {
@@ -123,17 +126,16 @@ private slots:
         ExchangeEngine &e = p.exchange();
         p.click("Command44");
         p.serial.receive(QStringLiteral("00\r"));
-        tick(e.replyTimer);
+        fire(e, "replyWindow");
         for (const QString &step : QString::fromLatin1(h.steps).split(u',', Qt::SkipEmptyParts))
             act(p, step);
-        QVERIFY(!e.click(QString::fromLatin1(k.control)));  // no one-shot button
+        const keys::Command *c = keys::findCommand(k.name);
+        QVERIFY(c && c->control == k.control && !e.click(*c));  // no one-shot button
         p.takeWritten();
-        tick(e.repeatTimer);  // nothing held: nothing to send
-        QCOMPARE(p.takeWritten(), QByteArray());
         p.press(k.control);
         for (int i = 0; i < 3; ++i) {
             if (i > 0)
-                tick(e.repeatTimer);
+                fire(e, "repeat");
             QCOMPARE(p.takeWritten(), wire(k));
             checkHeldExchange(p, k, h.repeatMs, h.replyWindowMs, h.displayHoldMs);
         }
@@ -141,14 +143,13 @@ private slots:
         p.serial.receive(QStringLiteral("\x06"));
         QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
         if (holdEnded) {
-            tick(e.replyTimer);
-            tick(e.displayHoldTimer);
+            fire(e, "replyWindow");
+            fire(e, "displayHold");
         }
         p.release(k.control);
         QCOMPARE(p.takeWritten(), QByteArray());
         checkReleasedExchange(p, k, h.repeatMs, h.keyMode);
         QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
-        checkTicksSendNothing(p);
     }
 
     // What the box takes: one line of printable ASCII. Of a paste only its first line
@@ -318,11 +319,11 @@ private slots:
         sendKey(b, QEvent::KeyRelease, key, true);
         sendKey(b, QEvent::KeyPress, key, true);
         QCOMPARE(p.takeWritten(), QByteArray());
-        tick(p.exchange().repeatTimer);
+        fire(p.exchange(), "repeat");
         QCOMPARE(p.takeWritten(), repeats ? wire : QByteArray());
         sendKey(b, QEvent::KeyRelease, key);
         QCOMPARE(p.takeWritten(), atPress ? QByteArray() : wire);
-        QVERIFY(!p.exchange().repeatTimer.isActive());
+        QVERIFY(!p.exchange().timing().repeating);
     }
 
     // A second activation key while the first holds a repeat key adds no press; the
@@ -338,11 +339,11 @@ private slots:
         QVERIFY(b->grab().toImage() != up);  // drawn pressed while the key holds it
         sendKey(b, QEvent::KeyPress, Qt::Key_Return);
         QCOMPARE(p.takeWritten(), QByteArray());
-        QCOMPARE(p.exchange().repeatTimer.interval(), 250);
+        QCOMPARE(p.exchange().timing().repeatMs, 250);
         sendKey(b, QEvent::KeyRelease, Qt::Key_Return);
-        QVERIFY(p.exchange().repeatTimer.isActive());
+        QVERIFY(p.exchange().timing().repeating);
         sendKey(b, QEvent::KeyRelease, Qt::Key_Space);
-        QVERIFY(!p.exchange().repeatTimer.isActive());
+        QVERIFY(!p.exchange().timing().repeating);
         QCOMPARE(p.takeWritten(), QByteArray());
         QCOMPARE(b->grab().toImage(), up);
     }
@@ -357,7 +358,7 @@ private slots:
         QCOMPARE(p.takeWritten(), wire(kVolUp));
         p.press("Command1", Qt::LeftButton);
         p.release("Command1", Qt::RightButton);
-        tick(p.exchange().repeatTimer);
+        fire(p.exchange(), "repeat");
         QCOMPARE(p.takeWritten(), wire(kVolUp));
         p.release("Command1", Qt::LeftButton);
         QCOMPARE(p.takeWritten(), QByteArray());
@@ -406,13 +407,12 @@ private slots:
             QEvent activation(QEvent::ActivationChange);
             QCoreApplication::sendEvent(p.form.get(), &activation);
             p.form->setPalette(QPalette(Qt::darkGray));
-            tick(p.exchange().repeatTimer);
+            fire(p.exchange(), "repeat");
             QCOMPARE(p.takeWritten(), wire(kVolUp));
             p.release("Command1");
         }
         QCOMPARE(p.runtime.warnings.size(), how == QLatin1String("warning box") ? 1 : 0);
         checkReleasedExchange(p, kVolUp, 250, 0);
-        checkTicksSendNothing(p);
         p.release("Command1");
         QCOMPARE(p.takeWritten(), QByteArray());
     }

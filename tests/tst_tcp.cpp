@@ -98,7 +98,7 @@ private slots:
         p.engine.chooseSpeed(QStringLiteral("9600,N,8,1"));
         QCOMPARE(p.status(), " Speed is set by the device server (" + device.path() + ')');
         QCOMPARE(p.serial.settings(), QStringLiteral("9600,N,8,1"));
-        tick(p.engine.displayHoldTimer);
+        fire(p.engine, "displayHold");
         QCOMPARE(p.status(), QString());
 
         QVERIFY(!p.serial.output(QString::fromLatin1("C\xE9\xFF\r")));

@@ -7,6 +7,8 @@
 #include "exchange/TraceRule.h"
 #include "serial/SerialControl.h"
 
+#include <tuple>
+
 namespace {
 const QString kNoReplyMark = QStringLiteral(" X X X X");
 constexpr quint8 kTransmit = 1;
@@ -14,9 +16,11 @@ constexpr quint8 kTransmit = 1;
 
 ExchangeEngine::ExchangeEngine(SerialControl &serial, QObject *parent) : QObject(parent), m_serial(serial)
 {
-    const std::pair<QTimer *, int> timers[] = {
-        {&repeatTimer, kStartRepeatMs}, {&replyTimer, kStartReplyWindowMs}, {&displayHoldTimer, kStartDisplayHoldMs}};
-    for (const auto &[timer, intervalMs] : timers) {
+    const std::tuple<QTimer *, int, const char *> timers[] = {{&repeatTimer, kStartRepeatMs, "repeat"},
+                                                             {&replyTimer, kStartReplyWindowMs, "replyWindow"},
+                                                             {&displayHoldTimer, kStartDisplayHoldMs, "displayHold"}};
+    for (const auto &[timer, intervalMs, name] : timers) {
+        timer->setObjectName(QLatin1String(name));
         timer->setParent(this);
         timer->setTimerType(Qt::PreciseTimer);
         timer->setInterval(intervalMs);
@@ -31,6 +35,18 @@ ExchangeEngine::ExchangeEngine(SerialControl &serial, QObject *parent) : QObject
 
 // The member timers leave the engine's children as they are destroyed, before it.
 ExchangeEngine::~ExchangeEngine() = default;
+
+ExchangeEngine::Timing ExchangeEngine::timing() const
+{
+    return {repeatTimer.interval(), replyTimer.interval(), displayHoldTimer.interval(),
+            repeatTimer.isActive(), replyTimer.isActive(), displayHoldTimer.isActive()};
+}
+
+void ExchangeEngine::keepLines()
+{
+    replyTimer.stop();
+    displayHoldTimer.stop();
+}
 
 void ExchangeEngine::setLine(Line which, const QString &text)
 {

@@ -2,22 +2,20 @@
 // The exchange engine: the panel state, the transmit and receive paths, the reply
 // window and display hold, the repeat timer and key modes, the manual entry and
 // the choice of port and speed. It needs Qt Core and the serial control only; a
-// window (or any other front end) routes its controls here by name and shows what
-// the signals tell it.
+// front end (the window, a command-line client, the bridge) hands it commands by
+// their rows of the command table and shows what the signals tell it.
 
 #include "exchange/PanelState.h"
 
 #include <QObject>
 #include <QString>
-#include <QStringView>
 #include <QTimer>
 #include <array>
 
 class SerialControl;
 struct SerialError;
 namespace keys {
-struct OneShot;
-struct RepeatKey;
+struct Command;
 }
 
 class ExchangeEngine final : public QObject {
@@ -60,11 +58,17 @@ public:
     // capped: after some ten thousand replies the next one would be cut off.
     void startFreshReply() { emptyRxText(); }
 
-    // A one-shot button, by control name (Command17 ...); false for a name that is none.
-    bool click(QStringView control);
-    // An auto-repeat key pressed and released, by control name; false for a name that is none.
-    bool press(QStringView control);
-    bool release(QStringView control);
+    // The commands, by their rows of the command table (keys/CommandTable.h, found by
+    // name or by control with keys::findCommand and keys::findByControl). Each is false,
+    // and does nothing, for a row of the other kind.
+    // A one-shot command, as its button sends it.
+    bool click(const keys::Command &command);
+    // A repeat key pressed (its code goes out, and again every repeat interval) and released.
+    bool press(const keys::Command &key);
+    bool release(const keys::Command &key);
+    // A repeat key tapped, shorter than one repeat interval: its code goes out once,
+    // with the intervals of a press.
+    bool tap(const keys::Command &key);
     // The manual entry (SEND): the text as typed, with the manual hold intervals.
     // A text with a character outside printable ASCII is not sent (the status line says so).
     void send(const QString &text);
@@ -73,15 +77,16 @@ public:
     // The speed option: "19200,N,8,1" or "9600,N,8,1".
     void chooseSpeed(const QString &settings);
 
-    QTimer repeatTimer;       // sends the held key's code again
-    QTimer replyTimer;        // the reply window: ends collecting a reply
-    QTimer displayHoldTimer;  // clears the three lines
-
-public slots:
-    void onReceive();
-    void onReplyWindowEnd();
-    void onDisplayHoldEnd();
-    void onRepeatTick();
+    // The intervals of the repeat, the reply window and the display hold as the
+    // last command left them, in ms, and which of them run.
+    struct Timing {
+        int repeatMs, replyWindowMs, displayHoldMs;
+        bool repeating, replyWindowOpen, displayHeld;
+    };
+    Timing timing() const;
+    // The reply window and the display hold stop without their ends: the lines keep
+    // what they show until the next command (for a still picture of the window).
+    void keepLines();
 
 signals:
     void lineChanged(ExchangeEngine::Line line, const QString &text);
@@ -99,10 +104,11 @@ signals:
     void replyWindowEnded(bool answered);
 
 private:
+    void onReceive();
+    void onReplyWindowEnd();
+    void onDisplayHoldEnd();
+    void onRepeatTick();
     bool openFirstPort(const QString &settings);
-    void clickOneShot(const keys::OneShot &button);
-    void pressRepeatKey(const keys::RepeatKey &key);
-    void releaseRepeatKey(const keys::RepeatKey &key);
     void transmit(const QString &code);
     void showExchange(const QString &text, quint8 mode);
     QString receiveTrace(const QString &text);
@@ -110,6 +116,12 @@ private:
     void setLine(Line which, const QString &text);
     void onPortLost(const SerialError &error);
     void onOpenFailed(const SerialError &error);
+
+    // Named "repeat", "replyWindow" and "displayHold" (QObject names), for tests and
+    // benchmarks that end an interval at once.
+    QTimer repeatTimer;       // sends the held key's code again
+    QTimer replyTimer;        // the reply window: ends collecting a reply
+    QTimer displayHoldTimer;  // clears the three lines
 
     SerialControl &m_serial;
     PanelState m_state;

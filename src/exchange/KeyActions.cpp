@@ -4,22 +4,12 @@
 #include "exchange/CommandText.h"
 #include "exchange/ExchangeEngine.h"
 #include "keys/CommandTable.h"
-#include "keys/RepeatTable.h"
 
 namespace {
 
 QString codeText(std::string_view code)
 {
     return QString::fromLatin1(code.data(), qsizetype(code.size()));
-}
-
-template <typename Row, std::size_t N>
-const Row *findControl(const std::array<Row, N> &table, QStringView control)
-{
-    for (const Row &row : table)
-        if (QLatin1StringView(row.control.data(), qsizetype(row.control.size())) == control)
-            return &row;
-    return nullptr;
 }
 
 } // namespace
@@ -30,46 +20,27 @@ void ExchangeEngine::transmit(const QString &code)
     showExchange(m_state.txText, 1);
 }
 
-bool ExchangeEngine::click(QStringView control)
+bool ExchangeEngine::click(const keys::Command &command)
 {
-    const keys::OneShot *button = findControl(keys::kOneShots, control);
-    if (button)
-        clickOneShot(*button);
-    return button;
-}
-
-bool ExchangeEngine::press(QStringView control)
-{
-    const keys::RepeatKey *key = findControl(keys::kRepeatKeys, control);
-    if (key)
-        pressRepeatKey(*key);
-    return key;
-}
-
-bool ExchangeEngine::release(QStringView control)
-{
-    const keys::RepeatKey *key = findControl(keys::kRepeatKeys, control);
-    if (key)
-        releaseRepeatKey(*key);
-    return key;
-}
-
-void ExchangeEngine::clickOneShot(const keys::OneShot &button)
-{
-    if (button.replyWindowMs) {
-        replyTimer.setInterval(button.replyWindowMs);
-        displayHoldTimer.setInterval(button.displayHoldMs);
+    if (command.repeats())
+        return false;
+    if (command.replyWindowMs) {
+        replyTimer.setInterval(command.replyWindowMs);
+        displayHoldTimer.setInterval(command.displayHoldMs);
     }
-    transmit(codeText(button.code));
-    if (button.side == keys::Side::MenuContext) {
+    transmit(codeText(command.code));
+    if (command.side == keys::Side::MenuContext) {
         repeatTimer.setInterval(keys::kMenuRepeatIntervalMs);
         m_state.keyMode = keys::kKeyModeMenu;
     }
+    return true;
 }
 
-void ExchangeEngine::pressRepeatKey(const keys::RepeatKey &key)
+bool ExchangeEngine::press(const keys::Command &key)
 {
-    if (key.arrow) {
+    if (!key.repeats())
+        return false;
+    if (key.kind == keys::Kind::Arrow) {
         if (m_state.keyMode == keys::kKeyModeMenu) {
             replyTimer.setInterval(keys::kArrowMenuReplyMs);
             displayHoldTimer.setInterval(keys::kArrowMenuHoldMs);
@@ -80,7 +51,7 @@ void ExchangeEngine::pressRepeatKey(const keys::RepeatKey &key)
         m_state.repeatCode = key.repeatCode;
         transmit(codeText(key.code));
         repeatTimer.start();
-        return;
+        return true;
     }
     m_state.repeatCode = key.repeatCode;
     transmit(codeText(key.code));
@@ -88,10 +59,21 @@ void ExchangeEngine::pressRepeatKey(const keys::RepeatKey &key)
     replyTimer.setInterval(key.replyWindowMs);
     displayHoldTimer.setInterval(key.displayHoldMs);
     repeatTimer.start();
+    return true;
 }
 
-void ExchangeEngine::releaseRepeatKey(const keys::RepeatKey &key)
+bool ExchangeEngine::tap(const keys::Command &key)
 {
+    if (!press(key))
+        return false;
+    repeatTimer.stop();
+    return true;
+}
+
+bool ExchangeEngine::release(const keys::Command &key)
+{
+    if (!key.repeats())
+        return false;
     m_state.repeatCode = 0;
     repeatTimer.stop();
     replyTimer.stop();
@@ -101,10 +83,11 @@ void ExchangeEngine::releaseRepeatKey(const keys::RepeatKey &key)
     replyTimer.setInterval(keys::kDefaultReplyWindowMs);
     displayHoldTimer.setInterval(keys::kDefaultDisplayHoldMs);
     emptyRxText();
-    if (key.zoom) {
+    if (key.side == keys::Side::ZoomContext) {
         repeatTimer.setInterval(keys::kZoomReleaseRepeatMs);
         m_state.keyMode = keys::kKeyModeZoom;
     }
+    return true;
 }
 
 void ExchangeEngine::onRepeatTick()

@@ -5,7 +5,6 @@
 #include "WindowRuntime.h"
 #include "exchange/ExchangeLog.h"
 #include "keys/CommandTable.h"
-#include "keys/RepeatTable.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -51,15 +50,13 @@ Form1::Form1(SerialControl &comm, WindowRuntime &runtime, ExchangeLog *log, QWid
     speed9600Option = qobject_cast<QRadioButton *>(control(QStringLiteral("Option10")));
     manualEntryBox = qobject_cast<QLineEdit *>(control(QStringLiteral("Text1")));
 
-    // The table names every timer; the engine's keep the intervals it gives them.
-    QTimer *timers[] = {&m_engine.repeatTimer, &m_engine.replyTimer, &portFrameTimer, &m_engine.displayHoldTimer, &unusedTimer};
-    for (std::size_t i = 0; i < kTimers.size(); ++i) {
-        timers[i]->setObjectName(QString::fromLatin1(kTimers[i].name.data(), qsizetype(kTimers[i].name.size())));
-        if (timers[i]->parent() == &m_engine)
-            continue;
-        timers[i]->setParent(this);
-        timers[i]->setTimerType(Qt::PreciseTimer);
-        timers[i]->setInterval(kTimers[i].intervalMs);
+    // The window's own timers, named by the table (the engine keeps its three).
+    const std::pair<QTimer *, std::size_t> timers[] = {{&portFrameTimer, 2}, {&unusedTimer, 4}};
+    for (const auto &[timer, row] : timers) {
+        timer->setObjectName(QString::fromLatin1(kTimers[row].name.data(), qsizetype(kTimers[row].name.size())));
+        timer->setParent(this);
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setInterval(kTimers[row].intervalMs);
     }
 
     // The whole design height until start-up makes the window compact.
@@ -106,12 +103,14 @@ void Form1::connectHandlers()
     auto button = [this](std::string_view name) {
         return qobject_cast<PanelButton *>(control(QString::fromLatin1(name.data(), qsizetype(name.size()))));
     };
-    auto name = [](std::string_view control) { return QString::fromLatin1(control.data(), qsizetype(control.size())); };
-    for (const keys::OneShot &b : keys::kOneShots)
-        connect(button(b.control), &QPushButton::clicked, this, [this, n = name(b.control)] { m_engine.click(n); });
-    for (const keys::RepeatKey &k : keys::kRepeatKeys) {
-        connect(button(k.control), &PanelButton::mouseDown, this, [this, n = name(k.control)] { m_engine.press(n); });
-        connect(button(k.control), &PanelButton::mouseUp, this, [this, n = name(k.control)] { m_engine.release(n); });
+    // Each command's control, by the control name of its row.
+    for (const keys::Command &c : keys::kCommands) {
+        if (!c.repeats()) {
+            connect(button(c.control), &QPushButton::clicked, this, [this, &c] { m_engine.click(c); });
+            continue;
+        }
+        connect(button(c.control), &PanelButton::mouseDown, this, [this, &c] { m_engine.press(c); });
+        connect(button(c.control), &PanelButton::mouseUp, this, [this, &c] { m_engine.release(c); });
     }
     connect(button("Command16"), &QPushButton::clicked, this, &Form1::endProgram);
     connect(button("Command33"), &QPushButton::clicked, this, &Form1::showPortFrame);
@@ -284,9 +283,9 @@ void Form1::changeEvent(QEvent *event)
 // A held key whose release can no longer arrive stops as if released.
 void Form1::endHeldKeys()
 {
-    for (const keys::RepeatKey &k : keys::kRepeatKeys)
+    for (const keys::Command &k : keys::kCommands)
         if (auto *b = qobject_cast<PanelButton *>(control(QString::fromLatin1(k.control.data(), qsizetype(k.control.size()))));
-            b && b->isHeld())
+            k.repeats() && b && b->isHeld())
             b->cancelHold();
 }
 

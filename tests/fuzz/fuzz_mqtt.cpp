@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t siz
         if (const auto steps = mqtt::steps(topics[pick].kind, rest)) {
             check(!steps->empty() && steps->size() <= 2);
             for (const mqtt::Step &step : *steps)
-                check(step.control.isEmpty() != step.text.isEmpty());
+                check(step.command.isEmpty() != step.text.isEmpty());
         }
     } else if (pick == topics.size()) {
         // Only ids come out of a list: nothing that could name a wildcard or another level.

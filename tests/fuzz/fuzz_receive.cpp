@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t siz
         return 0;
     const char *const queries[] = {"CR0", "CR1", "CR4", "CR3", "CR6", "CRA", "CR9", "CR PRESSURE", "CR7", "C00"};
     const QByteArray bytes(reinterpret_cast<const char *>(data + 2), qsizetype(size - 2));
-    form->engine().onReplyWindowEnd();
+    form->engine().startFreshReply();
     qobject_cast<QLineEdit *>(form->control(QStringLiteral("Text1")))->setText(QLatin1String(queries[data[0] % 10]));
     form->sendManualEntry();
     serial->written.clear();
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t siz
     QString collected;
     for (qsizetype at = 0; at < bytes.size(); at += chunk) {
         if (at <= windowEndsAt && windowEndsAt < at + chunk) {
-            form->engine().onReplyWindowEnd();
+            form->engine().startFreshReply();
             collected.clear();
         }
         const QString piece = lineBytesToText(bytes.mid(at, chunk));

@@ -1,11 +1,10 @@
 #include "Mqtt.h"
 
-#include "Commands.h"
 #include "Pjlink.h"
 #include "exchange/CommandText.h"
 #include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
-#include "keys/CommandTable.h"
+#include "keys/CommandLookup.h"
 #include "keys/ControlNames.h"
 
 #include <QJsonArray>
@@ -177,12 +176,12 @@ State temperatureState(QStringView reply)
 const std::vector<Query> &queries()
 {
     static const std::vector<Query> rows = {
-        {"CR0", "Command44", powerState, true},
-        {"CR1", "Command45", inputState, true},
+        {"CR0", "status", powerState, true},
+        {"CR1", "mode", inputState, true},
         {"CRA", "", muteState, true},
-        {"CR3", "Command46", lampHoursState, false},
+        {"CR3", "lamp-time", lampHoursState, false},
         {"CR7", "", lampModeState, false},
-        {"CR6", "Command54", temperatureState, false},
+        {"CR6", "temperature", temperatureState, false},
     };
     return rows;
 }
@@ -222,36 +221,36 @@ std::optional<std::vector<Step>> steps(CommandTopic topic, const QByteArray &pay
 {
     const QString text = QString::fromUtf8(payload).trimmed();
     const QString upper = text.toUpper().simplified();
-    const auto button = [](const char *control) { return Step{QLatin1String(control), QString()}; };
+    const auto named = [](const char *command) { return Step{QLatin1String(command), QString()}; };
     switch (topic) {
     case CommandTopic::Power:
         if (upper == QLatin1String("ON"))
-            return std::vector<Step>{button("Command17")};
+            return std::vector<Step>{named("power-on")};
         if (upper == QLatin1String("OFF"))
-            return std::vector<Step>{button("Command18")};
+            return std::vector<Step>{named("power-off")};
         return std::nullopt;
     case CommandTopic::Input:
         for (const pjlink::InputRow &row : pjlink::inputRows())
             if (upper == QString::fromLatin1(row.name).toUpper())
-                return std::vector<Step>{button(row.control)};
+                return std::vector<Step>{named(row.command)};
         return std::nullopt;
     case CommandTopic::Mute:
         for (const pjlink::MuteRow &row : pjlink::muteRows())
             if (upper == QLatin1String(row.name)) {
                 std::vector<Step> out;
-                for (const char *control : row.controls)
-                    out.push_back(button(control));
+                for (const char *command : row.commands)
+                    out.push_back(named(command));
                 return out;
             }
         return std::nullopt;
     case CommandTopic::Command: {
-        const ctl::NamedCommand *command = ctl::findCommand(text.toLower());
+        const keys::Command *command = keys::findCommand(text.toLower());
         if (!command)
             return std::nullopt;
         // An auto-repeat key goes out once, as its code: there is no holding it here.
-        if (command->repeatKey)
-            return std::vector<Step>{{QString(), command->code}};
-        return std::vector<Step>{{command->control, QString()}};
+        if (command->repeats())
+            return std::vector<Step>{{QString(), keys::qText(command->code)}};
+        return std::vector<Step>{{keys::qText(command->name), QString()}};
     }
     case CommandTopic::Send:
         if (text.isEmpty() || text.size() > kLongestCommandText || firstUnsendable(text))
@@ -341,16 +340,17 @@ std::vector<Entity> entities(const QString &id)
                     {"payload_off", "OFF"},
                     {"device_class", "problem"}}});
     // Buttons: the picture modes and the status queries, by their command names.
-    for (const keys::ControlName &row : keys::kControlNames) {
-        const QString command = fromView(row.command);
+    for (const keys::Command &row : keys::kCommands) {
+        const QString command = fromView(row.name);
         const bool pictureMode = command.startsWith(QLatin1String("picture-mode-"));
-        const keys::OneShot *button = keys::findOneShot(row.control);
-        const bool query = button && button->code.starts_with("CR");
+        const bool query = !row.repeats() && row.code.starts_with("CR");
         if (!pictureMode && !query)
             continue;
+        const keys::ControlName *named = keys::spokenName(row.control);
+        const std::string_view spoken = named ? named->spoken : std::string_view();
         const QString object = (query ? QStringLiteral("query_") : QString()) + QString(command).replace(u'-', u'_');
         out.push_back({QStringLiteral("button"), object,
-                       {{"name", QString::fromUtf8(row.spoken.data(), qsizetype(row.spoken.size()))},
+                       {{"name", QString::fromUtf8(spoken.data(), qsizetype(spoken.size()))},
                         {"command_topic", t("command/set")},
                         {"payload_press", command}}});
     }

@@ -44,7 +44,7 @@ using State = std::vector<std::pair<QString, QByteArray>>;
 // The status queries the bridge asks by itself, and what their replies tell.
 struct Query {
     const char *code;     // "CR0"
-    const char *control;  // the button that asks it, or "" where none does (asked as text)
+    const char *command;  // the command that asks it ("status"), or "" where none does (asked as text)
     State (*state)(QStringView reply);
     bool everyPoll;       // else every kSlowPollEvery polls
 };
@@ -63,10 +63,10 @@ State temperatureState(QStringView reply);  // temperature/1 ... 3
 // Every leaf a projector's state may have (to remove a projector's retained state).
 QStringList stateLeaves();
 
-// A command topic's payload as steps on the line: each a button's control, or a
-// command text where no button sends it. Nothing for a payload the topic does not take.
+// A command topic's payload as steps on the line: each a one-shot command's name,
+// or a command text where none sends it. Nothing for a payload the topic does not take.
 struct Step {
-    QString control;
+    QString command;
     QString text;
 };
 enum class CommandTopic { Power, Input, Mute, Command, Send };

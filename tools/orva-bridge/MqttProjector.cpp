@@ -100,9 +100,9 @@ void MqttProjector::poll()
 
 void MqttProjector::ask(const mqtt::Query &query)
 {
-    const QString control = QLatin1String(query.control);
-    const QString text = control.isEmpty() ? QLatin1String(query.code) : QString();
-    m_queue.enqueue(ClientId(this), control, text, [this, &query](const Reply &reply) {
+    const QString command = QLatin1String(query.command);
+    const QString text = command.isEmpty() ? QLatin1String(query.code) : QString();
+    m_queue.enqueue(ClientId(this), command, text, [this, &query](const Reply &reply) {
         heard(reply);
         if (reply.answered)
             apply(query.state(reply.text));
@@ -183,8 +183,8 @@ void MqttProjector::fail(const Command &command, const QString &why)
 void MqttProjector::runStep(Command command)
 {
     const mqtt::Step step = command.steps[command.next];
-    const QString code = ProjectorQueue::codeOf(step.control, step.text);
-    const bool queued = m_queue.enqueue(ClientId(this), step.control, step.text, [this, command, code](const Reply &reply) mutable {
+    const QString code = ProjectorQueue::codeOf(step.command, step.text);
+    const bool queued = m_queue.enqueue(ClientId(this), step.command, step.text, [this, command, code](const Reply &reply) mutable {
         heard(reply);
         if (!reply.answered)
             return fail(command, reply.error);

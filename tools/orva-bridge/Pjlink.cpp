@@ -85,9 +85,9 @@ const PowerRow *powerRow(QStringView reply)
 const std::vector<InputRow> &inputRows()
 {
     static const std::vector<InputRow> rows = {
-        {"11", "Command27", "1", "PC1"},  // Computer 1
-        {"12", "Command28", "2", "PC2"},  // Computer 2
-        {"21", "Command29", "3", "Video"},
+        {"11", "input-pc1", "1", "PC1"},  // Computer 1
+        {"12", "input-pc2", "2", "PC2"},  // Computer 2
+        {"21", "input-video", "3", "Video"},
     };
     return rows;
 }
@@ -95,12 +95,12 @@ const std::vector<InputRow> &inputRows()
 const std::vector<MuteRow> &muteRows()
 {
     static const std::vector<MuteRow> rows = {
-        {"10", {"Command22"}, "VIDEO OFF"},              // NO SHOW OFF
-        {"11", {"Command21"}, "VIDEO ON"},               // NO SHOW ON
-        {"20", {"Command20"}, "AUDIO OFF"},              // SOUND MUTE OFF
-        {"21", {"Command19"}, "AUDIO ON"},               // SOUND MUTE ON
-        {"30", {"Command22", "Command20"}, "OFF"},       // both off
-        {"31", {"Command21", "Command19"}, "ON"},        // both on
+        {"10", {"no-show-off"}, "VIDEO OFF"},
+        {"11", {"no-show-on"}, "VIDEO ON"},
+        {"20", {"sound-mute-off"}, "AUDIO OFF"},
+        {"21", {"sound-mute-on"}, "AUDIO ON"},
+        {"30", {"no-show-off", "sound-mute-off"}, "OFF"},   // both off
+        {"31", {"no-show-on", "sound-mute-on"}, "ON"},      // both on
     };
     return rows;
 }

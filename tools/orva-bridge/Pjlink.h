@@ -49,20 +49,20 @@ struct PowerRow {
 const std::vector<PowerRow> &powerRows();
 const PowerRow *powerRow(QStringView reply);
 
-// The sources: PJLink input, the button that selects it, the input status reply.
+// The sources: PJLink input, the command that selects it, the input status reply.
 struct InputRow {
     const char *pjlink;   // "11"
-    const char *control;  // "Command27"
+    const char *command;  // "input-pc1"
     const char *reply;    // "1"
     const char *name;     // the source's name on the panel: "PC1"
 };
 const std::vector<InputRow> &inputRows();
 
-// The mutes: PJLink AVMT parameter, the buttons it takes (one or two), and the
+// The mutes: PJLink AVMT parameter, the commands it takes (one or two), and the
 // mute status replies that read as it.
 struct MuteRow {
     const char *pjlink;                 // "31"
-    std::vector<const char *> controls; // "Command21" ...
+    std::vector<const char *> commands; // "no-show-on" ...
     const char *name;                   // as the panel names it: "VIDEO ON", "ON" for both
 };
 const std::vector<MuteRow> &muteRows();

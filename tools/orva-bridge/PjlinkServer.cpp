@@ -206,17 +206,17 @@ namespace {
 const QByteArray kErr2 = "ERR2", kErr3 = "ERR3", kErr4 = "ERR4", kOk = "OK";
 
 using Answer = std::function<void(const QByteArray &)>;
-using Ask = std::function<void(const char *control, std::function<void(const Reply &)> then, const char *text)>;
+using Ask = std::function<void(const char *command, std::function<void(const Reply &)> then, const char *text)>;
 
 // A row of buttons, each acknowledged in turn before the next; OK after the last.
-void pressInTurn(const Ask &ask, const Answer &done, std::vector<const char *> controls, std::size_t i)
+void pressInTurn(const Ask &ask, const Answer &done, std::vector<const char *> commands, std::size_t i)
 {
-    if (i == controls.size())
+    if (i == commands.size())
         return done(kOk);
-    const char *control = controls[i];
-    ask(control, [ask, done, controls = std::move(controls), i](const Reply &r) {
+    const char *command = commands[i];
+    ask(command, [ask, done, commands = std::move(commands), i](const Reply &r) {
         if (r.answered && r.text.contains(QChar(0x06)))
-            pressInTurn(ask, done, controls, i + 1);
+            pressInTurn(ask, done, commands, i + 1);
         else
             done(kErr4);
     }, "");
@@ -234,17 +234,17 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
         m_listener.send(alive->socket, pjlink::answer(request, value));
         alive->busy = false;
     };
-    // A button's command, or a command text (with no control); `then` hears the
+    // A command by name, or a command text (with no name); `then` hears the
     // reply. A full queue: ERR3.
-    const auto ask = [this, alive, done](const char *control, std::function<void(const Reply &)> then, const char *text = "") {
+    const auto ask = [this, alive, done](const char *command, std::function<void(const Reply &)> then, const char *text = "") {
         if (!alive)
             return;
-        if (!m_queue.enqueue(alive->id(), QString::fromLatin1(control), QString::fromLatin1(text), std::move(then)))
+        if (!m_queue.enqueue(alive->id(), QString::fromLatin1(command), QString::fromLatin1(text), std::move(then)))
             done(kErr3);
     };
     // Commands that need the projector on: the power status first.
     const auto whenOn = [ask, done](std::function<void()> then) {
-        ask("Command44", [done, then](const Reply &r) {
+        ask("status", [done, then](const Reply &r) {
             const pjlink::PowerRow *row = r.answered ? pjlink::powerRow(r.text) : nullptr;
             if (!row)
                 done(kErr4);
@@ -255,8 +255,8 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
         });
     };
     // A row of buttons, each acknowledged in turn.
-    const auto pressAll = [ask, done](std::vector<const char *> controls) {
-        pressInTurn(ask, done, std::move(controls), 0);
+    const auto pressAll = [ask, done](std::vector<const char *> commands) {
+        pressInTurn(ask, done, std::move(commands), 0);
     };
 
     const QByteArray &c = request.command;
@@ -264,10 +264,10 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
     const bool query = p == "?";
     if (c == "POWR") {
         if (p == "1" || p == "0")
-            return pressAll({p == "1" ? "Command17" : "Command18"});
+            return pressAll({p == "1" ? "power-on" : "power-off"});
         if (!query)
             return done(kErr2);
-        return ask("Command44", [done](const Reply &r) {
+        return ask("status", [done](const Reply &r) {
             const pjlink::PowerRow *row = r.answered ? pjlink::powerRow(r.text) : nullptr;
             done(row && row->powr ? QByteArray(row->powr) : kErr4);
         });
@@ -275,14 +275,14 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
     if (c == "ERST") {
         if (!query)
             return done(kErr2);
-        return ask("Command44", [done](const Reply &r) {
+        return ask("status", [done](const Reply &r) {
             const pjlink::PowerRow *row = r.answered ? pjlink::powerRow(r.text) : nullptr;
             done(row ? QByteArray(row->erst) : kErr4);
         });
     }
     if (c == "INPT") {
         if (query)
-            return ask("Command45", [done](const Reply &r) {
+            return ask("mode", [done](const Reply &r) {
                 if (!r.answered)
                     return done(kErr4);
                 for (const pjlink::InputRow &row : pjlink::inputRows())
@@ -292,7 +292,7 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
             });
         for (const pjlink::InputRow &row : pjlink::inputRows())
             if (p == row.pjlink)
-                return whenOn([pressAll, control = row.control] { pressAll({control}); });
+                return whenOn([pressAll, command = row.command] { pressAll({command}); });
         return done(kErr2);
     }
     if (c == "AVMT") {
@@ -303,13 +303,13 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
             }, "CRA");
         for (const pjlink::MuteRow &row : pjlink::muteRows())
             if (p == row.pjlink)
-                return whenOn([pressAll, controls = row.controls] { pressAll(controls); });
+                return whenOn([pressAll, commands = row.commands] { pressAll(commands); });
         return done(kErr2);
     }
     if (c == "LAMP") {
         if (!query)
             return done(kErr2);
-        return ask("Command46", [ask, done](const Reply &hours) {
+        return ask("lamp-time", [ask, done](const Reply &hours) {
             if (!hours.answered)
                 return done(kErr4);
             ask("", [done, hours](const Reply &mode) {

@@ -3,8 +3,8 @@
 #include "exchange/CommandText.h"
 #include "exchange/ExchangeEngine.h"
 #include "exchange/StatusDecoding.h"
-#include "keys/CommandTable.h"
 #include "Wording.h"
+#include "keys/CommandLookup.h"
 #include "serial/QtSerialControl.h"
 
 #include <QMap>
@@ -12,12 +12,12 @@
 
 namespace bridge {
 
-QString ProjectorQueue::codeOf(const QString &control, const QString &text)
+QString ProjectorQueue::codeOf(const QString &command, const QString &text)
 {
-    if (control.isEmpty())
+    if (command.isEmpty())
         return text;
-    const keys::OneShot *button = keys::findOneShot(control.toStdString());
-    return button ? QString::fromLatin1(button->code.data(), qsizetype(button->code.size())) : QString();
+    const keys::Command *row = keys::findCommand(command);
+    return row && !row->repeats() ? keys::qText(row->code) : QString();
 }
 
 ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, QObject *parent)
@@ -52,7 +52,7 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
         }
         // A reply cut short by the end of its window: what follows it is late. A
         // command's own text is its reply; a status query's needs its whole form.
-        if (decoding::replyFits(codeOf(m_current->control, m_current->text), m_reply))
+        if (decoding::replyFits(codeOf(m_current->command, m_current->text), m_reply))
             finishCurrent({true, m_reply, QString()}, m_settleMs);
         else
             finishCurrent({false, QString(), QStringLiteral("an incomplete reply from the projector")}, m_settleMs);
@@ -102,9 +102,9 @@ bool ProjectorQueue::portOpen() const
     return m_serial->portOpen();
 }
 
-bool ProjectorQueue::joinable(const Job &job, const QString &control, const QString &text)
+bool ProjectorQueue::joinable(const Job &job, const QString &command, const QString &text)
 {
-    return job.control == control && job.text == text && isStatusQuery(codeOf(control, text));
+    return job.command == command && job.text == text && isStatusQuery(codeOf(command, text));
 }
 
 int ProjectorQueue::asksOf(ClientId client) const
@@ -119,27 +119,27 @@ int ProjectorQueue::asksOf(ClientId client) const
     return asks;
 }
 
-bool ProjectorQueue::enqueue(ClientId client, const QString &control, const QString &text, ReplyHandler done)
+bool ProjectorQueue::enqueue(ClientId client, const QString &command, const QString &text, ReplyHandler done)
 {
-    if (control.isEmpty() && (text.isEmpty() || text.size() > kLongestCommandText || firstUnsendable(text))) {
+    if (command.isEmpty() && (text.isEmpty() || text.size() > kLongestCommandText || firstUnsendable(text))) {
         done({false, QString(), QStringLiteral("no command text of printable ASCII up to %1 characters").arg(kLongestCommandText)});
         return true;
     }
     if (asksOf(client) >= kClientShare)
         return false;
     // The same status query, not yet answered: one more asker of it.
-    if (m_current && m_reply.isEmpty() && joinable(*m_current, control, text)) {
+    if (m_current && m_reply.isEmpty() && joinable(*m_current, command, text)) {
         m_current->askers.emplace_back(client, std::move(done));
         return true;
     }
     for (Job &job : m_waiting)
-        if (joinable(job, control, text)) {
+        if (joinable(job, command, text)) {
             job.askers.emplace_back(client, std::move(done));
             return true;
         }
     if (int(m_waiting.size()) >= kMaxWaiting)
         return false;
-    m_waiting.push_back({control, text, {{client, std::move(done)}}});
+    m_waiting.push_back({command, text, {{client, std::move(done)}}});
     if (std::find(m_turns.begin(), m_turns.end(), client) == m_turns.end())
         m_turns.push_back(client);
     // Asked from a reply handler, it goes out once the handlers are done (from the
@@ -201,11 +201,12 @@ void ProjectorQueue::sendNext()
         return;
     }
     m_engine->startFreshReply();
-    if (m_current->control.isEmpty())
+    const keys::Command *row = keys::findCommand(m_current->command);
+    if (m_current->command.isEmpty())
         m_engine->send(m_current->text);
-    else if (!m_engine->click(m_current->control))
+    else if (!row || !m_engine->click(*row))
         finishCurrent({false, QString(), QStringLiteral("no such command")});
-    m_settleMs = m_engine->replyTimer.interval();  // the window the command went out with
+    m_settleMs = m_engine->timing().replyWindowMs;  // the window the command went out with
 }
 
 void ProjectorQueue::onReceived(const QString &chunk)
@@ -230,7 +231,7 @@ void ProjectorQueue::onReceived(const QString &chunk)
     m_reply += chunk;
     if (!ExchangeEngine::replyComplete(m_reply))
         return;
-    if (decoding::replyFits(codeOf(m_current->control, m_current->text), m_reply)) {
+    if (decoding::replyFits(codeOf(m_current->command, m_current->text), m_reply)) {
         m_told.clear();
         finishCurrent({true, m_reply, QString()});
         return;

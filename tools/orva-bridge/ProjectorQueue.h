@@ -56,21 +56,21 @@ public:
 
     // Opens the port; while it is closed, it is tried again every kReopenMs.
     void start();
-    // A command: a button's control (its code and reply window), or, with an empty
-    // control, a command text (the manual entry's reply window). False, and nothing
+    // A command: a one-shot command's name (its code and reply window), or, with an
+    // empty name, a command text (the manual entry's reply window). False, and nothing
     // queued, when the client has kClientShare commands waiting or kMaxWaiting
     // commands wait already. A text that is no command (empty, beyond printable
     // ASCII, longer than kLongestCommandText) is answered at once with an error.
-    bool enqueue(ClientId client, const QString &control, const QString &text, ReplyHandler done);
+    bool enqueue(ClientId client, const QString &command, const QString &text, ReplyHandler done);
     // The client went away: its waiting commands are dropped, a reply to its command
     // on the line goes nowhere.
     void dropClient(ClientId client);
     // Every waiting command (and the one on the line) answered with `why`; the port closed.
     void stop(const QString &why);
 
-    // The code a command puts on the line: its button's (empty for a name that is
-    // none), or its text; and whether that is a status query (it starts with "CR").
-    static QString codeOf(const QString &control, const QString &text);
+    // The code a command puts on the line: its row's (empty for a name that is none),
+    // or its text; and whether that is a status query (it starts with "CR").
+    static QString codeOf(const QString &command, const QString &text);
     static bool isStatusQuery(const QString &code) { return code.startsWith(QLatin1String("CR")); }
 
     bool portOpen() const;
@@ -88,7 +88,7 @@ signals:
 
 private:
     struct Job {
-        QString control;
+        QString command;
         QString text;
         std::vector<std::pair<ClientId, ReplyHandler>> askers;  // the first is the client whose turn it takes
     };
@@ -100,7 +100,7 @@ private:
     void onReceived(const QString &chunk);
     void tryOpen();
     int asksOf(ClientId client) const;
-    static bool joinable(const Job &job, const QString &control, const QString &text);
+    static bool joinable(const Job &job, const QString &command, const QString &text);
 
     std::unique_ptr<QtSerialControl> m_serial;
     std::unique_ptr<ExchangeEngine> m_engine;

@@ -5,6 +5,7 @@
 #include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
 #include "Wording.h"
+#include "keys/CommandLookup.h"
 #include "serial/QtSerialControl.h"
 
 #include <QMetaObject>
@@ -109,15 +110,12 @@ void Client::sendCommand()
 {
     m_current = {};
     m_windowOpen = true;
-    if (!m_request.command) {
+    if (!m_request.command)
         m_engine->send(m_request.rawText);
-    } else if (m_request.command->repeatKey) {
-        // A tap shorter than one repeat interval: the key's code goes out once.
-        m_engine->press(m_request.command->control);
-        m_engine->repeatTimer.stop();
-    } else {
-        m_engine->click(m_request.command->control);
-    }
+    else if (m_request.command->repeats())
+        m_engine->tap(*m_request.command);  // its code goes out once
+    else
+        m_engine->click(*m_request.command);
 }
 
 void Client::pollStatus()
@@ -125,7 +123,7 @@ void Client::pollStatus()
     m_pollDue = false;
     m_current = {};
     m_windowOpen = true;
-    m_engine->click(findCommand(QLatin1String(kStatusCommand))->control);
+    m_engine->click(*keys::findCommand("status"));
 }
 
 void Client::onReceived(const QString &chunk)
@@ -225,7 +223,7 @@ void Client::printResult(int code)
     const std::optional<QString> status =
         m_first.status ? std::optional<QString>(m_first.status->trimmed()) : std::nullopt;
     if (m_request.json) {
-        const QString command = m_request.command ? m_request.command->name : QStringLiteral("send");
+        const QString command = m_request.command ? keys::qText(m_request.command->name) : QStringLiteral("send");
         const QString object =
             QStringLiteral("{\"command\": %1, \"sent\": %2, \"reply\": %3, \"status\": %4, \"ok\": %5")
                 .arg(jsonString(command), jsonString(m_first.sent), jsonString(m_first.reply),

@@ -2,8 +2,6 @@
 // One command over the engine, as the panel's button (or manual entry) sends it,
 // and optionally the power status polled until it reads as wanted.
 
-#include "Commands.h"
-
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -14,6 +12,9 @@
 class ExchangeEngine;
 class ExchangeLog;
 class QtSerialControl;
+namespace keys {
+struct Command;
+}
 
 namespace ctl {
 
@@ -34,7 +35,7 @@ struct Request {
     // wait for the command's reply (else the reply window of its button).
     int timeoutMs = 6000;
     bool timeoutGiven = false;
-    const NamedCommand *command = nullptr;  // or a raw text:
+    const keys::Command *command = nullptr;  // or a raw text:
     QString rawText;
     std::optional<QString> waitFor;
     bool json = false;

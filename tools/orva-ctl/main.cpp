@@ -1,8 +1,8 @@
 // orva-ctl: the projector's commands from scripts and schedules.
 
 #include "Client.h"
-#include "Commands.h"
 #include "exchange/CommandText.h"
+#include "keys/CommandLookup.h"
 #include "serial/EndSignals.h"
 #include "serial/PortList.h"
 #include "serial/QtSerialControl.h"
@@ -40,8 +40,8 @@ QString sendText(const QCommandLineParser &parser, QString text)
 
 void printList()
 {
-    for (const NamedCommand &c : namedCommands())
-        std::printf("%-24s %s\n", qPrintable(c.name), qPrintable(c.code));
+    for (const keys::Command &c : keys::kCommands)
+        std::printf("%-24s %s\n", qPrintable(keys::qText(c.name)), qPrintable(keys::qText(c.code)));
 }
 
 } // namespace
@@ -126,7 +126,7 @@ int main(int argc, char *argv[])
             usageError(parser, QStringLiteral("send takes one command text"));
         request.rawText = sendText(parser, args[1]);
     } else {
-        request.command = findCommand(verb);
+        request.command = keys::findCommand(verb);
         if (!request.command)
             usageError(parser, QStringLiteral("unknown command '%1' (orva-ctl list shows them)").arg(verb));
         if (args.size() > 1)

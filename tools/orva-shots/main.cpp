@@ -7,6 +7,7 @@
 // are taken from the screen with the title bar and borders.
 //   orva-shots [--dark] [--with-frame] OUTDIR [SUFFIX]
 
+#include "keys/CommandLookup.h"
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
@@ -85,10 +86,9 @@ int main(int argc, char *argv[])
     form.show();
     settle();
     // A status exchange on the lines.
-    qobject_cast<QPushButton *>(form.control(QStringLiteral("Command44")))->click();
+    qobject_cast<QPushButton *>(form.control(keys::qText(keys::findCommand("status")->control)))->click();
     serial.receive(QStringLiteral("00\r"));
-    form.engine().replyTimer.stop();
-    form.engine().displayHoldTimer.stop();
+    form.engine().keepLines();
 
     auto save = [&](const char *name) {
         settle();

@@ -7,7 +7,6 @@
 // The panel runs in a child process so that a crash is counted, not fatal.
 
 #include "keys/CommandTable.h"
-#include "keys/RepeatTable.h"
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
@@ -25,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -126,6 +126,9 @@ int runPanel(const QString &simPath, double minutes, quint32 seed)
     auto button = [&form](std::string_view name) {
         return qobject_cast<PanelButton *>(form.control(QString::fromLatin1(name.data(), qsizetype(name.size()))));
     };
+    std::vector<std::string_view> repeatKeys, oneShots;
+    for (const keys::Command &c : keys::kCommands)
+        (c.repeats() ? repeatKeys : oneShots).push_back(c.control);
     PanelButton *held = nullptr;
     QElapsedTimer heldFor;
     qint64 heldUntil = 0;
@@ -169,12 +172,12 @@ int runPanel(const QString &simPath, double minutes, quint32 seed)
         }
         const quint32 action = rng.bounded(100);
         if (!held && action < 25) {
-            held = button(keys::kRepeatKeys[rng.bounded(int(keys::kRepeatKeys.size()))].control);
+            held = button(repeatKeys[rng.bounded(int(repeatKeys.size()))]);
             QTest::mousePress(held, action < 20 ? Qt::LeftButton : Qt::RightButton);
             heldFor.start();
             heldUntil = rng.bounded(50, 1500);
         } else if (action < 85) {
-            PanelButton *b = button(keys::kOneShots[rng.bounded(int(keys::kOneShots.size()))].control);
+            PanelButton *b = button(oneShots[rng.bounded(int(oneShots.size()))]);
             if (b != held)
                 QTest::mouseClick(b, Qt::LeftButton);
         } else if (action < 90) {
