@@ -3,6 +3,7 @@
 // and optionally the power status polled until it reads as wanted.
 
 #include "Commands.h"
+#include "exchange/StatusDecoding.h"
 
 #include <QObject>
 #include <QString>
@@ -58,6 +59,7 @@ private:
         QString sent;
         QString reply;
         std::optional<QString> status;
+        decoding::Reading reading;
         bool done = false;
     };
     void sendCommand();
@@ -68,7 +70,6 @@ private:
     void onWarning(const QString &text);
     void onOverallTimeout();
     void printResult(int code);
-    QString decodedValues() const;
 
     Request m_request;
     std::unique_ptr<QtSerialControl> m_serial;
