@@ -21,9 +21,11 @@ void printErr(const QString &text)
     std::fprintf(stderr, "orva-ctl: %s\n", qPrintable(text));
 }
 
-QJsonValue orNull(bool has, const QJsonValue &value)
+// `value()` where the reading has it, else null.
+template <typename Has, typename Value>
+QJsonValue orNull(const Has &has, Value value)
 {
-    return has ? value : QJsonValue(QJsonValue::Null);
+    return has ? QJsonValue(value()) : QJsonValue(QJsonValue::Null);
 }
 
 // The lamps of a bit set: 1 No1, 2 No2.
@@ -41,33 +43,36 @@ QJsonArray lampNumbers(int lamps)
 void addReading(QJsonObject &o, const decoding::Reading &r)
 {
     const QString &code = r.code;
+    const decoding::PowerRow *p = r.power;
+    const decoding::MuteRow *mute = r.mute;
+    const decoding::LampModeRow *lamps = r.lampMode;
     if (code == u"CR0") {
-        const decoding::PowerRow *p = r.power;
-        o.insert(QStringLiteral("power"), orNull(p, p ? QLatin1String(decoding::powerWord(p->power)) : QLatin1String()));
-        o.insert(QStringLiteral("faults"), orNull(p, p ? QJsonObject{{"temperatureWarning", p->faults.temperatureWarning},
-                                                                     {"allLampsFailed", p->faults.allLampsFailed},
-                                                                     {"powerFailure", p->faults.powerFailure}}
-                                                       : QJsonObject()));
+        o.insert(QStringLiteral("power"), orNull(p, [p] { return QLatin1String(decoding::powerWord(p->power)); }));
+        o.insert(QStringLiteral("faults"), orNull(p, [p] {
+                     return QJsonObject{{"temperatureWarning", p->faults.temperatureWarning},
+                                        {"allLampsFailed", p->faults.allLampsFailed},
+                                        {"powerFailure", p->faults.powerFailure}};
+                 }));
     } else if (code == u"CR1") {
-        o.insert(QStringLiteral("input"), orNull(r.input, r.inputNumber().value_or(0)));
+        o.insert(QStringLiteral("input"), orNull(r.input, [&r] { return *r.inputNumber(); }));
     } else if (code == u"CR3") {
-        o.insert(QStringLiteral("hours"), orNull(r.lampHours.has_value(), r.lampHours.value_or(0)));
+        o.insert(QStringLiteral("hours"), orNull(r.lampHours, [&r] { return *r.lampHours; }));
     } else if (code == u"CR4") {
-        o.insert(QStringLiteral("reversal"), orNull(r.reversal, r.reversal ? QLatin1String(r.reversal->word) : QLatin1String()));
+        o.insert(QStringLiteral("reversal"), orNull(r.reversal, [&r] { return QLatin1String(r.reversal->word); }));
     } else if (code == u"CR6") {
-        const auto number = [](const std::optional<double> &v) { return orNull(v.has_value(), v.value_or(0)); };
+        const auto number = [](const std::optional<double> &v) { return orNull(v, [&v] { return *v; }); };
         const decoding::Temperatures &t = r.temperatures;
         o.insert(QStringLiteral("temperatures"), QJsonObject{{"S1", number(t.s1)}, {"S2", number(t.s2)}, {"S3", number(t.s3)}});
     } else if (code == u"CR7") {
-        const decoding::LampModeRow *m = r.lampMode;
-        o.insert(QStringLiteral("lamps"), orNull(m, m ? QJsonObject{{"used", lampNumbers(m->used)}, {"on", lampNumbers(m->on)}}
-                                                      : QJsonObject()));
+        o.insert(QStringLiteral("lamps"), orNull(lamps, [lamps] {
+                     return QJsonObject{{"used", lampNumbers(lamps->used)}, {"on", lampNumbers(lamps->on)}};
+                 }));
     } else if (code == u"CRA") {
-        const decoding::MuteRow *m = r.mute;
-        o.insert(QStringLiteral("mute"), orNull(m, m ? QJsonObject{{"picture", m->picture}, {"sound", m->sound}, {"settable", m->settable}}
-                                                     : QJsonObject()));
+        o.insert(QStringLiteral("mute"), orNull(mute, [mute] {
+                     return QJsonObject{{"picture", mute->picture}, {"sound", mute->sound}, {"settable", mute->settable}};
+                 }));
     } else if (code == u"CR PRESSURE") {
-        o.insert(QStringLiteral("pressure"), orNull(r.pressure.has_value(), r.pressure.value_or(0)));
+        o.insert(QStringLiteral("pressure"), orNull(r.pressure, [&r] { return *r.pressure; }));
     }
 }
 
@@ -290,7 +295,7 @@ void Client::printResult(int code)
         QJsonObject o{{"command", m_request.command ? m_request.command->name : QStringLiteral("send")},
                       {"sent", m_first.sent},
                       {"reply", m_first.reply},
-                      {"status", orNull(status.has_value(), status.value_or(QString()))},
+                      {"status", orNull(status, [&status] { return *status; })},
                       {"ok", code == kAnswered}};
         addReading(o, m_first.reading);
         if (m_request.waitFor)
