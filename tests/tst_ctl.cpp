@@ -123,7 +123,7 @@ private slots:
         QTest::newRow("9600 baud") << L{"--on", "--baud", "9600"} << L{"--speed", "9600", "status"} << 0 << "Power ON\n" << "" << L{"CR0"};
         QTest::newRow("raw unknown") << L{} << L{"send", "XYZ"} << 1 << "? CR\n" << "" << L{"XYZ"};
         QTest::newRow("json refused") << L{} << L{"--json", "send", "A\"B"} << 1
-            << "{\"command\": \"send\", \"sent\": \"A\\\"B\\u000d\", \"reply\": \"?\\u000d\", \"status\": null, \"ok\": false}\n"
+            << "{\"command\":\"send\",\"ok\":false,\"reply\":\"?\\r\",\"sent\":\"A\\\"B\\r\",\"status\":null}\n"
             << "" << L{"A\"B"};
         QTest::newRow("missing device") << L{} << L{"--port", "/dev/orva-none", "status"} << 3 << ""
                                         << "orva-ctl: No such file or directory: /dev/orva-none\n" << L{};
@@ -138,18 +138,13 @@ private slots:
         QTest::newRow("send, CR inside") << L{} << L{"send", "CR0\rC00"} << 64 << "" << refused.arg("CR (U+000D) at position 4") << L{};
         QTest::newRow("send, LF inside") << L{} << L{"send", "C00\nC01"} << 64 << "" << refused.arg("LF (U+000A) at position 4") << L{};
         QTest::newRow("send, two line ends") << L{} << L{"send", "C00\n\n"} << 64 << "" << refused.arg("LF (U+000A) at position 4") << L{};
-        QTest::newRow("send, ESC") << L{} << L{"send", "\x1b[A"} << 64 << "" << refused.arg("ESC (U+001B) at position 1") << L{};
-        QTest::newRow("send, DEL") << L{} << L{"send", "C0\x7f"} << 64 << "" << refused.arg("DEL (U+007F) at position 3") << L{};
         QTest::newRow("send, Latin-1") << L{} << L{"send", QString::fromUtf8("C\xc3\xa9")} << 64 << ""
                                        << refused.arg(QString::fromUtf8("'\xc3\xa9' (U+00E9) at position 2")) << L{};
-        QTest::newRow("send, Japanese") << L{} << L{"send", QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac")} << 64 << ""
-                                        << refused.arg(QString::fromUtf8("'\xe6\x97\xa5' (U+65E5) at position 1")) << L{};
-        QTest::newRow("send, empty") << L{} << L{"send", ""} << 64 << "" << "orva-ctl: send takes one command text\n\nUsage: " << L{};
         QTest::newRow("send, a line end alone") << L{} << L{"send", "\n"} << 64 << "" << "orva-ctl: send takes one command text" << L{};
         QTest::newRow("send, one CR at the end") << L{} << L{"send", "CR0\r"} << 0 << "Stand by\n" << "" << L{"CR0"};
         QTest::newRow("send, one LF at the end") << L{"--on"} << L{"--json", "send", "CR0\n"} << 0
-            << "{\"command\": \"send\", \"sent\": \"CR0\\u000d\", \"reply\": \"00\\u000d\", \"status\": \"Power ON\", "
-               "\"ok\": true, \"power\": \"on\"}\n" << "" << L{"CR0"};
+            << "{\"command\":\"send\",\"faults\":{\"allLampsFailed\":false,\"powerFailure\":false,\"temperatureWarning\":false},"
+               "\"ok\":true,\"power\":\"on\",\"reply\":\"00\\r\",\"sent\":\"CR0\\r\",\"status\":\"Power ON\"}\n" << "" << L{"CR0"};
         // A log that cannot be written: the command goes on, the exit status says so.
         QTest::newRow("log on a full disk") << L{"--on"} << L{"--log", "/dev/full", "status"} << 3 << "Power ON\n"
             << "orva-ctl: Writing the log file /dev/full failed (No space left on device); nothing more is logged.\n" << L{"CR0"};
@@ -160,18 +155,27 @@ private slots:
             << "" << L{"CR0"};
         QTest::newRow("silent, --timeout") << L{"--silent"} << L{"--timeout", "900", "status"} << 2 << ""
             << "orva-ctl: no reply from the projector within 900 ms\n" << L{"CR0"};
-        // The status queries' values for scripts; the printed line is the status line's.
+        // The status queries: the value as a person reads it, and with --json the typed fields.
         QTest::newRow("json power, lamp failed") << L{"--state", "lamp-fail-standby"} << L{"--json", "status"} << 0
-            << "{\"command\": \"status\", \"sent\": \"CR0\\u000d\", \"reply\": \"81\\u000d\", \"status\": "
-               "\"Cooling down & sutandby (All Lamp FAIL)\", \"ok\": true, \"power\": \"fault\"}\n" << "" << L{"CR0"};
-        QTest::newRow("lamp time") << L{"--lamp-hours", "4321"} << L{"lamp-time"} << 0 << "0 4 3 2 1 CR  Hour Use\n" << "" << L{"CR3"};
+            << "{\"command\":\"status\",\"faults\":{\"allLampsFailed\":true,\"powerFailure\":false,\"temperatureWarning\":false},"
+               "\"ok\":true,\"power\":\"fault\",\"reply\":\"81\\r\",\"sent\":\"CR0\\r\",\"status\":\"Cooling down & sutandby (All Lamp FAIL)\"}\n"
+            << "" << L{"CR0"};
+        QTest::newRow("lamp time") << L{"--lamp-hours", "4321"} << L{"lamp-time"} << 0 << "4321 hours\n" << "" << L{"CR3"};
         QTest::newRow("json lamp time") << L{"--lamp-hours", "4321"} << L{"--json", "lamp-time"} << 0
-            << "{\"command\": \"lamp-time\", \"sent\": \"CR3\\u000d\", \"reply\": \"04321\\u000d\", \"status\": "
-               "\"0 4 3 2 1 CR  Hour Use\", \"ok\": true, \"hours\": 4321}\n" << "" << L{"CR3"};
+            << "{\"command\":\"lamp-time\",\"hours\":4321,\"ok\":true,\"reply\":\"04321\\r\",\"sent\":\"CR3\\r\",\"status\":\"0 4 3 2 1 CR  Hour Use\"}\n"
+            << "" << L{"CR3"};
+        QTest::newRow("temperatures") << L{} << L{"temperature"} << 0 << "S1 32.5 \u00b0C, S2 41.0 \u00b0C, S3 38.5 \u00b0C\n" << "" << L{"CR6"};
         QTest::newRow("json temperatures") << L{} << L{"--json", "temperature"} << 0
-            << "{\"command\": \"temperature\", \"sent\": \"CR6\\u000d\", \"reply\": \"032.5  41.0 038.5\\u000d\", "
-               "\"status\": \"S1= 0 3 2 . 5 C  ,   S2=  4 1 . 0 C , S3= 0 3 8 . 5 C\", \"ok\": true, "
-               "\"temperatures\": {\"S1\": 32.5, \"S2\": 41, \"S3\": 38.5}}\n" << "" << L{"CR6"};
+            << "{\"command\":\"temperature\",\"ok\":true,\"reply\":\"032.5  41.0 038.5\\r\",\"sent\":\"CR6\\r\","
+               "\"status\":\"S1= 0 3 2 . 5 C  ,   S2=  4 1 . 0 C , S3= 0 3 8 . 5 C\",\"temperatures\":{\"S1\":32.5,\"S2\":41,\"S3\":38.5}}\n"
+            << "" << L{"CR6"};
+        QTest::newRow("pressure") << L{} << L{"send", "CR PRESSURE"} << 0 << "650 hPa\n" << "" << L{"CR PRESSURE"};
+        QTest::newRow("json mutes in standby") << L{} << L{"--json", "send", "CRA"} << 0
+            << "{\"command\":\"send\",\"mute\":{\"picture\":false,\"settable\":false,\"sound\":false},\"ok\":true,\"reply\":\"FF\\r\","
+               "\"sent\":\"CRA\\r\",\"status\":\"Stand by\"}\n" << "" << L{"CRA"};
+        QTest::newRow("json lamps") << L{} << L{"--json", "send", "CR7"} << 0
+            << "{\"command\":\"send\",\"lamps\":{\"on\":[1,2],\"used\":[1,2]},\"ok\":true,\"reply\":\"03\\r\",\"sent\":\"CR7\\r\","
+               "\"status\":\"No1,2 ON  : 2 Lamp mode\"}\n" << "" << L{"CR7"};
         // orva-ctl's advice names its own options.
         QTest::newRow("not a serial port") << L{} << L{"--port", "/dev/null", "status"} << 3 << ""
             << "orva-ctl: Inappropriate ioctl for device: /dev/null\n/dev/null is not a serial port. Run orva-ctl with "
@@ -253,7 +257,7 @@ private slots:
         QCOMPARE(ctl({QStringLiteral("--log"), path, QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        static const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )"),
+        static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "),
                                               QRegularExpression::MultilineOption);
         QCOMPARE(QString::fromUtf8(file.readAll()).remove(stamp), QStringLiteral("TX CR0<CR>\nRX 00<CR>\nSTATUS Power ON\n"));
         const Run r = ctl({QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x.log")), QStringLiteral("status")}, env);

@@ -373,7 +373,7 @@ private slots:
         QTest::addColumn<QStringList>("state");        // "topic=payload" after it, topics below orva/p1/
         QTest::addColumn<QString>("reply");            // the outcome's "reply", where checked
         const QStringList standby, on{"--state", "on"}, send{"--mqtt-send"};
-        const QString ack = QStringLiteral(" ACK ");
+        const QString ack = QStringLiteral("ACK");
         const auto row = [](const char *name, QStringList simulator, QStringList bridge, bool mutedFirst, const char *topic,
                             const char *payload, QStringList line, QStringList state, QString reply = {}) {
             QTest::newRow(name) << simulator << bridge << mutedFirst << QByteArray(topic) << QByteArray(payload) << line << state
@@ -398,7 +398,7 @@ private slots:
         row("command sound-mute-on", on, {}, false, "command/set", "sound-mute-on", {"C0B"}, {"mute/audio=ON"}, ack);
         // An auto-repeat key by name: its code once, as a short tap sends it.
         row("command volume-up", standby, {}, false, "command/set", "volume-up", {"C09"}, {}, ack);
-        row("command status", standby, {}, false, "command/set", "status", {"CR0"}, {"status=Stand by"});
+        row("command status", standby, {}, false, "command/set", "status", {"CR0"}, {"status=Stand by"}, "80");
         row("command mode", standby, {}, false, "command/set", "mode", {"CR1"}, {"status=Computer 1"});
         row("command lamp-time", standby, {}, false, "command/set", "lamp-time", {"CR3"}, {"lamp/hours=1234"});
         row("command temperature", standby, {}, false, "command/set", "temperature", {"CR6"}, {"temperature/1=32.5"});

@@ -69,13 +69,15 @@ void ExchangeEngine::showExchange(const QString &text, quint8 mode)
         return;
     }
     setLine(Line::Rxd, receiveTrace(text));
-    const decoding::Result decoded = decoding::decode(m_state.txText, m_state.commandPrefix, line(Line::Rxd));
+    const decoding::Result decoded = decoding::decode(m_state.txText, m_state.commandPrefix, text, line(Line::Rxd));
     if (decoded.pressureValue)
         m_state.pressureValue = *decoded.pressureValue;
     if (decoded.status) {
         setLine(Line::Status, *decoded.status);
         emit statusDecoded(*decoded.status);
     }
+    if (!decoded.reading.code.isEmpty())
+        emit readingDecoded(decoded.reading);
 }
 
 // The trace of the text handed to receive mode. rxText only grows between two

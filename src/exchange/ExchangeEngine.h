@@ -6,6 +6,7 @@
 // their rows of the command table and shows what the signals tell it.
 
 #include "exchange/PanelState.h"
+#include "exchange/StatusDecoding.h"
 
 #include <QObject>
 #include <QString>
@@ -101,6 +102,8 @@ signals:
     void transmitted(const QString &text, bool sent);
     void received(const QString &chunk);
     void statusDecoded(const QString &status);
+    // The reply to a status query as read for front ends, each time characters come.
+    void readingDecoded(const decoding::Reading &reading);
     void replyWindowEnded(bool answered);
 
 private:

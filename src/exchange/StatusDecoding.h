@@ -1,7 +1,8 @@
 #pragma once
-// Turning replies to the status queries into plain English for the status line.
-// Works on the RXD trace text (see TraceRule.h), not on the raw reply, and on the
-// command text of the last transmit, which decides which decoder runs.
+// Replies to the status queries, read once: into the status line's plain English
+// (which works on the RXD trace text, see TraceRule.h, and on the command text of
+// the last transmit, which decides which decoder runs) and into a typed reading
+// that every front end renders (the window's status line, orva-ctl, PJLink, MQTT).
 
 #include <QString>
 #include <QStringView>
@@ -11,25 +12,89 @@
 
 namespace decoding {
 
-struct Row {
-    const char *key;
-    const char *text;
-    // The power status as a word for scripts ("on", "standby", "warming",
-    // "cooling", "fault"); only the power status rows have one.
-    const char *word = nullptr;
+// The power state: the projector in standby (the lamp put off by power
+// management is one), counting down to on, on, cooling down, or failed.
+enum class Power { On, Standby, Warming, Cooling, Fault };
+// "on", "standby", "warming", "cooling", "fault".
+const char *powerWord(Power power);
+
+// What the power status tells beside the power state.
+struct Faults {
+    bool temperatureWarning = false;
+    bool allLampsFailed = false;
+    bool powerFailure = false;
+    bool any() const { return temperatureWarning || allLampsFailed || powerFailure; }
 };
 
-// The tables, in table order. Keys are compared exactly with the first 4 (or 2)
-// characters of the trace.
-std::span<const Row> powerStatusTable();  // reply to "CR0", key of 4
-std::span<const Row> inputTable();        // reply to "CR1", key of 2
-std::span<const Row> reversalTable();     // reply to "CR4", key of 4
-std::span<const Row> muteTable();         // reply to "CRA", key of 4
-std::span<const Row> lampModeTable();     // reply to "CR7", key of 4
+// The rows of each query's table. `key` is the reply's status characters (its
+// CR follows them); `text` the status line's words.
+struct PowerRow {
+    const char *key;
+    const char *text;
+    Power power;
+    const char *powr;  // PJLink's POWR answer; nullptr: it has none (ERR4)
+    const char *erst;  // PJLink's ERST error status: fan, lamp, temperature, cover, filter, other
+    Faults faults;
+    bool on;           // sources can be switched and pictures and sound muted
+};
+struct InputRow {
+    const char *key;
+    const char *text;
+};
+struct ReversalRow {
+    const char *key;
+    const char *text;
+    const char *word;  // "none", "top-bottom", "left-right", "both"
+};
+struct MuteRow {
+    const char *key;
+    const char *text;
+    bool picture;   // muted
+    bool sound;
+    bool settable;  // false in standby: nothing can be muted
+};
+struct LampModeRow {
+    const char *key;
+    const char *text;
+    int used;  // the lamps in use, one bit each: 1 No1, 2 No2
+    int on;    // the lamps on, likewise
+};
 
-// The display text of the row whose key equals the first `keyLength` characters
-// of `trace`, if any.
-std::optional<QString> lookup(std::span<const Row> table, int keyLength, QStringView trace);
+// The tables, in table order.
+std::span<const PowerRow> powerStatusTable();  // reply to "CR0"
+std::span<const InputRow> inputTable();        // reply to "CR1", a key of one
+std::span<const ReversalRow> reversalTable();  // reply to "CR4"
+std::span<const MuteRow> muteTable();          // reply to "CRA"
+std::span<const LampModeRow> lampModeTable();  // reply to "CR7"
+
+struct Temperatures {
+    std::optional<double> s1, s2, s3;
+};
+
+// A reply to a status query as front ends read it. Only a reply that has its
+// query's form (replyFits) gives values; the rest stay empty: what the projector
+// did not clearly say is not read.
+struct Reading {
+    QString code;                           // the query it answers: "CR0"; empty for none
+    const PowerRow *power = nullptr;        // CR0
+    const InputRow *input = nullptr;        // CR1
+    const ReversalRow *reversal = nullptr;  // CR4
+    const MuteRow *mute = nullptr;          // CRA
+    const LampModeRow *lampMode = nullptr;  // CR7
+    std::optional<int> lampHours;           // CR3: "01234" CR is 1234
+    // CR6 in degrees Celsius, all three or none: reply characters 1-5, 8-11 and
+    // 13-17, where the status line cuts them ("032.5  41.0 038.5" CR).
+    Temperatures temperatures;
+    std::optional<std::int16_t> pressure;   // CR PRESSURE, in hPa; none out of range
+    std::optional<QString> text;            // CR9: its characters
+    // The input's number (1 for "1" CR ...).
+    std::optional<int> inputNumber() const;
+    // A row's words without the blanks around them: "Power ON"; empty where no row was read.
+    QString words() const;
+};
+// Reads `reply` (the reply's own characters, with its CR) to the status query
+// `code` ("CR0" ...); a reading with no code for a code that is no status query.
+Reading read(QStringView code, QStringView reply);
 
 // Lamp time: the first 38 characters of the trace, then " Hour Use".
 QString lampTimeText(QStringView trace);
@@ -44,16 +109,6 @@ QString temperatureText(QStringView trace);
 // hexadecimal or octal integer; no number reads as 0.
 double readNumber(QStringView text);
 
-// The values of a reply for scripts, read from the reply's own characters (not
-// its trace): the lamp time's hours ("01234" CR: 1234), and the three
-// temperatures in degrees Celsius, cut where the status line cuts them (reply
-// characters 1-5, 8-11, 13-17: "032.5  41.0 038.5" CR). Nothing for a reply or a
-// piece that is no plain number.
-std::optional<int> lampHours(QStringView reply);
-struct Temperatures {
-    std::optional<double> s1, s2, s3;
-};
-Temperatures temperatures(QStringView reply);
 // Whether `reply` (the reply's own characters) has the form of an answer to the
 // status query `code` ("CR0" ...): the power, reversal, lamp mode and mute status
 // two characters and CR, the input one digit and CR, the lamp time five digits and
@@ -61,9 +116,6 @@ Temperatures temperatures(QStringView reply);
 // and CR, any other status query printable text and CR. A reply of another form
 // answers another query, or none. True for a code that is no status query.
 bool replyFits(QStringView code, QStringView reply);
-
-// The power status row's word for the reply to "CR0" traced as `trace`.
-std::optional<QString> powerWord(QStringView trace);
 
 struct Pressure {
     bool inRange = false;
@@ -81,12 +133,15 @@ Pressure convertPressure(double reading);
 inline constexpr const char *kPressureOutOfRange = "Pressure reading out of range";
 
 // One decoding step. `txText` is the command text of the last transmit, `prefix`
-// the command prefix, `trace` the RXD trace text. `status` is set when the status
-// line is to be written; `pressureValue` when the pressure working value changes.
+// the command prefix, `reply` the characters received, `trace` their RXD trace
+// text. `status` is set when the status line is to be written; `pressureValue`
+// when the pressure working value changes; `reading` (with its code) whenever the
+// transmit was a status query.
 struct Result {
     std::optional<QString> status;
     std::optional<std::int16_t> pressureValue;
+    Reading reading;
 };
-Result decode(QStringView txText, QStringView prefix, QStringView trace);
+Result decode(QStringView txText, QStringView prefix, QStringView reply, QStringView trace);
 
 } // namespace decoding

@@ -37,12 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t siz
         check(pressure.text == QString::number(pressure.pressure) + QLatin1String(" hPa") && *pressure.reading >= -6553 && *pressure.reading <= 6553);
     else
         check(pressure.text == QLatin1String(decoding::kPressureOutOfRange));
-    const decoding::Result result = decoding::decode(tx, prefix, trace);
+    const decoding::Result result = decoding::decode(tx, prefix, collected, trace);
+    // Every status query is read; a row read is the one the status line shows.
+    check(result.reading.code == QLatin1String(queries[data[0] % 9]));
+    check(result.reading.words().isEmpty() || result.status->trimmed() == result.reading.words());
     std::optional<std::int16_t> value;
     if (isPressure)
         value = pressure.inRange ? std::optional<std::int16_t>(pressure.pressure) : pressure.reading;
     check(result.pressureValue == value);
     check(!isPressure || result.status == pressure.text);
-    check(!decoding::decode(tx, QStringLiteral("#"), trace).status);  // a wrong prefix: no query
+    check(!decoding::decode(tx, QStringLiteral("#"), collected, trace).status);  // a wrong prefix: no query
     return 0;
 }

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t siz
         const QString reply = QString::fromLatin1(rest);
         const QStringList leaves = mqtt::stateLeaves();
         for (const mqtt::Query &query : mqtt::queries())
-            for (const auto &[leaf, payload] : query.state(reply)) {
+            for (const auto &[leaf, payload] : query.state(decoding::read(QString::fromLatin1(query.code), reply))) {
                 check(leaves.contains(leaf));
                 check(!firstUnsendable(QString::fromUtf8(payload)));
             }

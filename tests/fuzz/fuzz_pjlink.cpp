@@ -4,8 +4,8 @@
 
 #include "Pjlink.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 static void check(bool condition)
 {
@@ -47,19 +47,25 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t siz
         return 0;
     const QString reply = QString::fromLatin1(line.sliced(1));
     const qsizetype half = reply.size() / 2;
+    const auto is = [](const QByteArray &answer, std::initializer_list<const char *> any) {
+        return std::any_of(any.begin(), any.end(), [&answer](const char *a) { return answer == a; });
+    };
     switch (data[0] % 3) {
-    case 0:
-        if (const pjlink::PowerRow *row = pjlink::powerRow(reply))
-            check(std::strlen(row->erst) == 6 && (!row->powr || std::strlen(row->powr) == 1));
+    case 0: {
+        const decoding::Reading power = decoding::read(u"CR0", reply);
+        check(pjlink::powerAnswer(power).size() == 1 || pjlink::powerAnswer(power) == "ERR4");
+        check(pjlink::errorStatus(power).size() == 6 || pjlink::errorStatus(power) == "ERR4");
         break;
+    }
     case 1:
-        if (const auto mute = pjlink::muteAnswer(reply))
-            check(*mute == "11" || *mute == "21" || *mute == "30" || *mute == "31");
+        check(is(pjlink::muteAnswer(decoding::read(u"CRA", reply)), {"11", "21", "30", "31", "ERR3", "ERR4"}));
         break;
-    default:
-        if (const auto lamp = pjlink::lampAnswer(QStringView(reply).first(half), QStringView(reply).sliced(half)))
-            check(!lamp->isEmpty() && printable(*lamp));
+    default: {
+        const QByteArray lamp = pjlink::lampAnswer(decoding::read(u"CR3", QStringView(reply).first(half)),
+                                                   decoding::read(u"CR7", QStringView(reply).sliced(half)));
+        check(!lamp.isEmpty() && printable(lamp));
         break;
+    }
     }
     return 0;
 }

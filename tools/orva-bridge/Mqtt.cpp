@@ -22,12 +22,6 @@ QString fromView(std::string_view s)
     return QString::fromLatin1(s.data(), qsizetype(s.size()));
 }
 
-// A status line's words without the blanks around them.
-QByteArray words(const QString &status)
-{
-    return status.trimmed().toUtf8();
-}
-
 QByteArray onOff(bool on)
 {
     return on ? "ON" : "OFF";
@@ -104,65 +98,59 @@ QString bridgeTopic(const QString &bridgeId, QStringView leaf)
 
 // --- state ---
 
-State powerState(QStringView reply)
+State powerState(const decoding::Reading &reading)
 {
-    const QString trace = traceText(reply);
-    const std::optional<QString> text = decoding::lookup(decoding::powerStatusTable(), 4, trace);
-    const std::optional<QString> word = decoding::powerWord(trace);
-    const pjlink::PowerRow *row = pjlink::powerRow(reply);
-    if (!text || !word || !row)
+    const decoding::PowerRow *row = reading.power;
+    if (!row)
         return {};
     // The machine form: a projector in standby is off.
-    const QByteArray power = *word == QLatin1String("standby") ? QByteArray("off") : word->toUtf8();
-    // A fault or a warning: any error status PJLink would report for it.
-    const bool problem = QByteArrayView(row->erst) != "000000";
+    const QByteArray power = row->power == decoding::Power::Standby ? QByteArray("off") : QByteArray(decoding::powerWord(row->power));
+    // A fault or a warning.
+    const bool problem = row->faults.any();
+    const QByteArray text = reading.words().toUtf8();
     return {{QStringLiteral("power"), power},
-            {QStringLiteral("power/text"), words(*text)},
-            {QStringLiteral("fault"), problem ? words(*text) : QByteArray("none")},
+            {QStringLiteral("power/text"), text},
+            {QStringLiteral("fault"), problem ? text : QByteArray("none")},
             {QStringLiteral("problem"), onOff(problem)}};
 }
 
-State inputState(QStringView reply)
+State inputState(const decoding::Reading &reading)
 {
-    // Read as the status line reads it (by the reply's first character), named as
-    // the panel's input buttons are.
-    const QString trace = traceText(reply);
-    for (const pjlink::InputRow &row : pjlink::inputRows())
-        if (trace.left(2) == QStringLiteral(" ") + QLatin1String(row.reply))
-            return {{QStringLiteral("input"), QByteArray(row.name)}};
-    // An input the panel has no button for: the status line's words.
-    if (const std::optional<QString> text = decoding::lookup(decoding::inputTable(), 2, trace))
-        return {{QStringLiteral("input"), words(*text)}};
-    return {};
-}
-
-State muteState(QStringView reply)
-{
-    std::optional<pjlink::Mutes> m = pjlink::mutes(reply);
-    if (!m && reply.startsWith(u"FF"))  // standby: nothing is muted
-        m = pjlink::Mutes{};
-    if (!m)
+    if (!reading.input)
         return {};
-    return {{QStringLiteral("mute/video"), onOff(m->video)}, {QStringLiteral("mute/audio"), onOff(m->audio)}};
+    // Named as the panel's input buttons are; an input the panel has no button
+    // for by the status line's words.
+    for (const pjlink::InputRow &row : pjlink::inputRows())
+        if (QLatin1String(row.reply) == QLatin1String(reading.input->key))
+            return {{QStringLiteral("input"), QByteArray(row.name)}};
+    return {{QStringLiteral("input"), reading.words().toUtf8()}};
 }
 
-State lampHoursState(QStringView reply)
+State muteState(const decoding::Reading &reading)
 {
-    if (const std::optional<int> hours = decoding::lampHours(reply))
-        return {{QStringLiteral("lamp/hours"), QByteArray::number(*hours)}};
+    // In standby nothing is muted; with no signal neither.
+    if (!reading.mute)
+        return {};
+    return {{QStringLiteral("mute/video"), onOff(reading.mute->picture)}, {QStringLiteral("mute/audio"), onOff(reading.mute->sound)}};
+}
+
+State lampHoursState(const decoding::Reading &reading)
+{
+    if (reading.lampHours)
+        return {{QStringLiteral("lamp/hours"), QByteArray::number(*reading.lampHours)}};
     return {};
 }
 
-State lampModeState(QStringView reply)
+State lampModeState(const decoding::Reading &reading)
 {
-    if (const std::optional<QString> text = decoding::lookup(decoding::lampModeTable(), 4, traceText(reply)))
-        return {{QStringLiteral("lamp/mode"), words(*text)}};
+    if (reading.lampMode)
+        return {{QStringLiteral("lamp/mode"), reading.words().toUtf8()}};
     return {};
 }
 
-State temperatureState(QStringView reply)
+State temperatureState(const decoding::Reading &reading)
 {
-    const decoding::Temperatures t = decoding::temperatures(reply);
+    const decoding::Temperatures &t = reading.temperatures;
     State out;
     int n = 0;
     for (const std::optional<double> &value : {t.s1, t.s2, t.s3}) {
@@ -409,7 +397,9 @@ QStringList readProjectorList(const QByteArray &payload)
 
 QByteArray replyPayload(const QString &topic, const QByteArray &payload, const QString &reply, const QString &status)
 {
-    QJsonObject o{{"topic", topic}, {"payload", QString::fromUtf8(payload)}, {"reply", reply}};
+    QString told = reply.endsWith(u'\r') ? reply.chopped(1) : reply;
+    told.replace(QChar(0x06), QLatin1String("ACK"));
+    QJsonObject o{{"topic", topic}, {"payload", QString::fromUtf8(payload)}, {"reply", told}};
     if (!status.isEmpty())
         o.insert(QStringLiteral("status"), status);
     return QJsonDocument(o).toJson(QJsonDocument::Compact);

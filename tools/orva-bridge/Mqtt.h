@@ -4,6 +4,8 @@
 // command topics, and Home Assistant's discovery messages. Pure functions: no
 // connection, no timer.
 
+#include "exchange/StatusDecoding.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -45,20 +47,20 @@ using State = std::vector<std::pair<QString, QByteArray>>;
 struct Query {
     const char *code;     // "CR0"
     const char *command;  // the command that asks it ("status"), or "" where none does (asked as text)
-    State (*state)(QStringView reply);
+    State (*state)(const decoding::Reading &reading);
     bool everyPoll;       // else every kSlowPollEvery polls
 };
 const std::vector<Query> &queries();
 const Query *findQuery(QStringView code);
 
-// Each query's state from its reply (as the characters came); empty where the
+// Each query's state from its reply as read (decoding::read); empty where the
 // reply tells nothing.
-State powerState(QStringView reply);        // power, power/text, fault, problem
-State inputState(QStringView reply);        // input
-State muteState(QStringView reply);         // mute/video, mute/audio
-State lampHoursState(QStringView reply);    // lamp/hours
-State lampModeState(QStringView reply);     // lamp/mode
-State temperatureState(QStringView reply);  // temperature/1 ... 3
+State powerState(const decoding::Reading &reading);        // power, power/text, fault, problem
+State inputState(const decoding::Reading &reading);        // input
+State muteState(const decoding::Reading &reading);         // mute/video, mute/audio
+State lampHoursState(const decoding::Reading &reading);    // lamp/hours
+State lampModeState(const decoding::Reading &reading);     // lamp/mode
+State temperatureState(const decoding::Reading &reading);  // temperature/1 ... 3
 
 // Every leaf a projector's state may have (to remove a projector's retained state).
 QStringList stateLeaves();
@@ -92,7 +94,9 @@ std::vector<Message> discoveryRemoval(const QString &id);
 QByteArray projectorList(const QStringList &ids);
 QStringList readProjectorList(const QByteArray &payload);
 
-// A command's outcome for orva/<id>/reply and orva/<id>/error: JSON objects.
+// A command's outcome for orva/<id>/reply and orva/<id>/error: JSON objects. The
+// reply is given as its characters came; it is told with an ACK named "ACK" and
+// without its closing CR.
 QByteArray replyPayload(const QString &topic, const QByteArray &payload, const QString &reply, const QString &status);
 QByteArray errorPayload(const QString &topic, const QByteArray &payload, const QString &error);
 

@@ -105,7 +105,7 @@ void MqttProjector::ask(const mqtt::Query &query)
     m_queue.enqueue(ClientId(this), command, text, [this, &query](const Reply &reply) {
         heard(reply);
         if (reply.answered)
-            apply(query.state(reply.text));
+            apply(query.state(decoding::read(QString::fromLatin1(query.code), reply.text)));
     });
 }
 
@@ -191,9 +191,10 @@ void MqttProjector::runStep(Command command)
         const QString trace = traceText(reply.text);
         QString status;
         if (ProjectorQueue::isStatusQuery(code)) {
+            const decoding::Result decoded = decoding::decode(code + u'\r', QString(), reply.text, trace);
             if (const mqtt::Query *query = mqtt::findQuery(code))
-                apply(query->state(reply.text));
-            status = decoding::decode(code + u'\r', QString(), trace).status.value_or(QString()).trimmed();
+                apply(query->state(decoded.reading));
+            status = decoded.status.value_or(QString()).trimmed();
             if (!status.isEmpty())
                 set(QStringLiteral("status"), status.toUtf8());
         } else if (command.kind != mqtt::CommandTopic::Send && !reply.text.contains(QChar(0x06))) {
@@ -201,7 +202,7 @@ void MqttProjector::runStep(Command command)
         }
         if (++command.next < command.steps.size())
             return runStep(std::move(command));
-        m_link.publish(mqtt::topic(m_settings.id, u"reply"), mqtt::replyPayload(command.topic, command.payload, trace, status), false);
+        m_link.publish(mqtt::topic(m_settings.id, u"reply"), mqtt::replyPayload(command.topic, command.payload, reply.text, status), false);
         // What the command may have changed is asked again.
         if (!ProjectorQueue::isStatusQuery(code) || command.kind == mqtt::CommandTopic::Send)
             for (const mqtt::Query &query : mqtt::queries())

@@ -1,7 +1,5 @@
 #include "Pjlink.h"
 
-#include "exchange/StatusDecoding.h"
-
 #include <QCryptographicHash>
 
 namespace pjlink {
@@ -51,37 +49,6 @@ QByteArray answer(const Request &request, QByteArrayView value)
     return '%' + QByteArray(1, request.pjClass) + request.command + '=' + value.toByteArray() + '\r';
 }
 
-const std::vector<PowerRow> &powerRows()
-{
-    // The power status rows: what PJLink asks of power and errors, as far as the
-    // projector's status tells it.
-    static const std::vector<PowerRow> rows = {
-        {"00", "1", "000000", true},   // Power ON
-        {"80", "0", "000000", false},  // Stand by
-        {"40", "3", "000000", false},  // Count down: warming up
-        {"20", "2", "000000", false},  // Cooling down
-        {"10", nullptr, "000002", false},  // Power Fail
-        {"08", "1", "001000", true},   // Temperature Warning
-        {"02", "1", "000000", true},   // NO Key input
-        {"04", "0", "000000", false},  // Lamp OFF by PWR Management
-        {"28", "2", "001000", false},  // Temperature Warning & cooling down
-        {"24", "2", "000000", false},  // Cooling down, PWR Management
-        {"88", "0", "001000", false},  // Temperature Warning and recovered
-        {"21", "2", "020000", false},  // Cooling down (All Lamp FAIL)
-        {"81", "0", "020000", false},  // Cooling down & standby (All Lamp FAIL)
-    };
-    return rows;
-}
-
-const PowerRow *powerRow(QStringView reply)
-{
-    const QStringView key = reply.left(2);
-    for (const PowerRow &row : powerRows())
-        if (key == QLatin1String(row.reply))
-            return &row;
-    return nullptr;
-}
-
 const std::vector<InputRow> &inputRows()
 {
     static const std::vector<InputRow> rows = {
@@ -105,48 +72,48 @@ const std::vector<MuteRow> &muteRows()
     return rows;
 }
 
-std::optional<Mutes> mutes(QStringView reply)
+QByteArray powerAnswer(const decoding::Reading &power)
 {
-    const QStringView key = reply.left(2);
-    if (key == u"00" || key == u"80")  // nothing muted (no signal: nothing muted either)
-        return Mutes{};
-    if (key == u"01")
-        return Mutes{true, false};
-    if (key == u"02")
-        return Mutes{false, true};
-    if (key == u"03")
-        return Mutes{true, true};
-    return std::nullopt;
+    return power.power && power.power->powr ? QByteArray(power.power->powr) : QByteArray("ERR4");
 }
 
-std::optional<QByteArray> muteAnswer(QStringView reply)
+QByteArray errorStatus(const decoding::Reading &power)
 {
-    const std::optional<Mutes> m = mutes(reply);
-    if (!m)
-        return std::nullopt;
-    if (m->video == m->audio)
-        return QByteArray(m->video ? "31" : "30");
-    return QByteArray(m->video ? "11" : "21");
+    return power.power ? QByteArray(power.power->erst) : QByteArray("ERR4");
 }
 
-std::optional<QByteArray> lampAnswer(QStringView hoursReply, QStringView modeReply)
+QByteArray inputAnswer(const decoding::Reading &input)
 {
-    const std::optional<int> hours = decoding::lampHours(hoursReply);
-    if (!hours)
-        return std::nullopt;
-    const QByteArray h = QByteArray::number(*hours);
-    const QStringView mode = modeReply.left(2);
+    if (input.code.isEmpty())
+        return "ERR4";
+    for (const InputRow &row : inputRows())
+        if (input.input && QLatin1String(row.reply) == QLatin1String(input.input->key))
+            return row.pjlink;
+    return "ERR3";
+}
+
+QByteArray muteAnswer(const decoding::Reading &mute)
+{
+    if (!mute.mute)
+        return "ERR4";
+    if (!mute.mute->settable)
+        return "ERR3";
+    if (mute.mute->picture == mute.mute->sound)
+        return mute.mute->picture ? "31" : "30";
+    return mute.mute->picture ? "11" : "21";
+}
+
+QByteArray lampAnswer(const decoding::Reading &hours, const decoding::Reading &mode)
+{
+    if (!hours.lampHours || !mode.lampMode)
+        return "ERR4";
+    const QByteArray h = QByteArray::number(*hours.lampHours);
+    const auto state = [](bool on) { return on ? QByteArray(" 1") : QByteArray(" 0"); };
+    const int on = mode.lampMode->on;
     // Two lamps: both with the one lamp time the projector reports.
-    if (mode.size() == 2 && mode[0] == u'0' && mode[1] >= u'0' && mode[1] <= u'3') {
-        const int on = mode[1].unicode() - u'0';
-        return h + ((on & 1) ? " 1 " : " 0 ") + h + ((on & 2) ? " 1" : " 0");
-    }
-    // One lamp in use: "10"/"20" off, "11"/"22" on.
-    if (mode == u"10" || mode == u"20")
-        return h + " 0";
-    if (mode == u"11" || mode == u"22")
-        return h + " 1";
-    return std::nullopt;
+    if (mode.lampMode->used == 3)
+        return h + state(on & 1) + ' ' + h + state(on & 2);
+    return h + state(on != 0);
 }
 
 QByteArray greeting(const QByteArray &random)

@@ -3,10 +3,11 @@
 // sends, and what each one becomes on the projector's line and in the answer.
 // Pure functions: no socket, no timer.
 
+#include "exchange/StatusDecoding.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-#include <optional>
 #include <vector>
 
 namespace pjlink {
@@ -36,19 +37,6 @@ Parsed parseLine(QByteArrayView line);
 // "%1POWR=OK" CR and the like.
 QByteArray answer(const Request &request, QByteArrayView value);
 
-// The projector's power state as PJLink tells it, from the reply to the power
-// status query: "0" standby, "1" on, "2" cooling down, "3" warming up, or nothing
-// (a failure, ERR4); and the error status (fan, lamp, temperature, cover, filter,
-// other: 0 none, 1 warning, 2 error).
-struct PowerRow {
-    const char *reply;  // the two status characters
-    const char *powr;   // nullptr: ERR4
-    const char *erst;
-    bool on;            // sources and mutes can be set
-};
-const std::vector<PowerRow> &powerRows();
-const PowerRow *powerRow(QStringView reply);
-
 // The sources: PJLink input, the command that selects it, the input status reply.
 struct InputRow {
     const char *pjlink;   // "11"
@@ -66,18 +54,20 @@ struct MuteRow {
     const char *name;                   // as the panel names it: "VIDEO ON", "ON" for both
 };
 const std::vector<MuteRow> &muteRows();
-// The two mutes from the mute status reply ("03" CR: both on; "80" CR, no signal:
-// neither); nothing where it tells none (in standby, "FF", nothing can be muted).
-struct Mutes {
-    bool video = false;
-    bool audio = false;
-};
-std::optional<Mutes> mutes(QStringView reply);
-// AVMT ? from the mute status reply ("03" CR: "31"); nothing where it tells none.
-std::optional<QByteArray> muteAnswer(QStringView reply);
-
-// LAMP ? from the lamp time and the lamp mode replies: "1234 1 1234 0".
-std::optional<QByteArray> lampAnswer(QStringView hoursReply, QStringView modeReply);
+// The answers to the queries, rendered from the projector's replies as read
+// (decoding::read); an empty reading is no reply. ERR4 where the reply tells
+// nothing, ERR3 where it tells a state the answer has no word for.
+// POWR ?: "0" standby, "1" on, "2" cooling down, "3" warming up; a failure: ERR4.
+QByteArray powerAnswer(const decoding::Reading &power);
+// ERST ?: fan, lamp, temperature, cover, filter, other: 0 none, 1 warning, 2 error.
+QByteArray errorStatus(const decoding::Reading &power);
+// INPT ?: "11" ...; an input PJLink has no name for: ERR3.
+QByteArray inputAnswer(const decoding::Reading &input);
+// AVMT ?: "31" both muted, "11" the picture, "21" the sound, "30" neither; in
+// standby, when nothing can be muted: ERR3.
+QByteArray muteAnswer(const decoding::Reading &mute);
+// LAMP ? from the lamp time and the lamp mode: "1234 1 1234 0".
+QByteArray lampAnswer(const decoding::Reading &hours, const decoding::Reading &mode);
 
 // The greeting with a challenge, and the digest a client answers it with.
 QByteArray greeting(const QByteArray &random);  // empty random: no authentication

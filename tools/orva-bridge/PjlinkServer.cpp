@@ -208,6 +208,12 @@ const QByteArray kErr2 = "ERR2", kErr3 = "ERR3", kErr4 = "ERR4", kOk = "OK";
 using Answer = std::function<void(const QByteArray &)>;
 using Ask = std::function<void(const char *command, std::function<void(const Reply &)> then, const char *text)>;
 
+// A reply to the status query `code` as read; an empty reading where none came.
+decoding::Reading readingOf(const char *code, const Reply &r)
+{
+    return r.answered ? decoding::read(QString::fromLatin1(code), r.text) : decoding::Reading{};
+}
+
 // A row of buttons, each acknowledged in turn before the next; OK after the last.
 void pressInTurn(const Ask &ask, const Answer &done, std::vector<const char *> commands, std::size_t i)
 {
@@ -245,10 +251,10 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
     // Commands that need the projector on: the power status first.
     const auto whenOn = [ask, done](std::function<void()> then) {
         ask("status", [done, then](const Reply &r) {
-            const pjlink::PowerRow *row = r.answered ? pjlink::powerRow(r.text) : nullptr;
-            if (!row)
+            const decoding::Reading power = readingOf("CR0", r);
+            if (!power.power)
                 done(kErr4);
-            else if (!row->on)
+            else if (!power.power->on)
                 done(kErr3);
             else
                 then();
@@ -267,29 +273,16 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
             return pressAll({p == "1" ? "power-on" : "power-off"});
         if (!query)
             return done(kErr2);
-        return ask("status", [done](const Reply &r) {
-            const pjlink::PowerRow *row = r.answered ? pjlink::powerRow(r.text) : nullptr;
-            done(row && row->powr ? QByteArray(row->powr) : kErr4);
-        });
+        return ask("status", [done](const Reply &r) { done(pjlink::powerAnswer(readingOf("CR0", r))); });
     }
     if (c == "ERST") {
         if (!query)
             return done(kErr2);
-        return ask("status", [done](const Reply &r) {
-            const pjlink::PowerRow *row = r.answered ? pjlink::powerRow(r.text) : nullptr;
-            done(row ? QByteArray(row->erst) : kErr4);
-        });
+        return ask("status", [done](const Reply &r) { done(pjlink::errorStatus(readingOf("CR0", r))); });
     }
     if (c == "INPT") {
         if (query)
-            return ask("mode", [done](const Reply &r) {
-                if (!r.answered)
-                    return done(kErr4);
-                for (const pjlink::InputRow &row : pjlink::inputRows())
-                    if (r.text.startsWith(QLatin1String(row.reply)) && r.text.size() > 1 && r.text[1] == u'\r')
-                        return done(row.pjlink);
-                done(kErr3);  // an input PJLink has no name for
-            });
+            return ask("mode", [done](const Reply &r) { done(pjlink::inputAnswer(readingOf("CR1", r))); });
         for (const pjlink::InputRow &row : pjlink::inputRows())
             if (p == row.pjlink)
                 return whenOn([pressAll, command = row.command] { pressAll({command}); });
@@ -297,10 +290,7 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
     }
     if (c == "AVMT") {
         if (query)  // the mute status; "FF": standby, when nothing can be muted
-            return ask("", [done](const Reply &r) {
-                const std::optional<QByteArray> value = r.answered ? pjlink::muteAnswer(r.text) : std::nullopt;
-                done(value ? *value : r.answered && r.text.startsWith(QLatin1String("FF")) ? kErr3 : kErr4);
-            }, "CRA");
+            return ask("", [done](const Reply &r) { done(pjlink::muteAnswer(readingOf("CRA", r))); }, "CRA");
         for (const pjlink::MuteRow &row : pjlink::muteRows())
             if (p == row.pjlink)
                 return whenOn([pressAll, commands = row.commands] { pressAll(commands); });
@@ -313,8 +303,7 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
             if (!hours.answered)
                 return done(kErr4);
             ask("", [done, hours](const Reply &mode) {
-                const std::optional<QByteArray> value = mode.answered ? pjlink::lampAnswer(hours.text, mode.text) : std::nullopt;
-                done(value.value_or(kErr4));
+                done(pjlink::lampAnswer(readingOf("CR3", hours), readingOf("CR7", mode)));
             }, "CR7");
         });
     }

@@ -2,12 +2,14 @@
 
 #include "exchange/ExchangeEngine.h"
 #include "exchange/ExchangeLog.h"
-#include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
 #include "Wording.h"
 #include "keys/CommandLookup.h"
 #include "serial/QtSerialControl.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMetaObject>
 #include <cstdio>
 
@@ -21,19 +23,81 @@ void printErr(const QString &text)
     std::fprintf(stderr, "orva-ctl: %s\n", qPrintable(text));
 }
 
-// A JSON string: quotes, backslashes and every control character escaped (\u00XX).
-QString jsonString(const QString &s)
+// `value()` where the reading has it, else null.
+template <typename Has, typename Value>
+QJsonValue orNull(const Has &has, Value value)
 {
-    QString out = QStringLiteral("\"");
-    for (QChar c : s) {
-        if (c == u'"' || c == u'\\')
-            out += u'\\', out += c;
-        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-        else
-            out += c;
+    return has ? QJsonValue(value()) : QJsonValue(QJsonValue::Null);
+}
+
+// The lamps of a bit set: 1 No1, 2 No2.
+QJsonArray lampNumbers(int lamps)
+{
+    QJsonArray out;
+    for (int n = 1; n <= 2; ++n)
+        if (lamps & (1 << (n - 1)))
+            out.append(n);
+    return out;
+}
+
+// The typed fields of a reply to a status query, for scripts; null where the
+// reply says none.
+void addReading(QJsonObject &o, const decoding::Reading &r)
+{
+    const QString &code = r.code;
+    const decoding::PowerRow *p = r.power;
+    const decoding::MuteRow *mute = r.mute;
+    const decoding::LampModeRow *lamps = r.lampMode;
+    if (code == u"CR0") {
+        o.insert(QStringLiteral("power"), orNull(p, [p] { return QLatin1String(decoding::powerWord(p->power)); }));
+        o.insert(QStringLiteral("faults"), orNull(p, [p] {
+                     return QJsonObject{{"temperatureWarning", p->faults.temperatureWarning},
+                                        {"allLampsFailed", p->faults.allLampsFailed},
+                                        {"powerFailure", p->faults.powerFailure}};
+                 }));
+    } else if (code == u"CR1") {
+        o.insert(QStringLiteral("input"), orNull(r.input, [&r] { return *r.inputNumber(); }));
+    } else if (code == u"CR3") {
+        o.insert(QStringLiteral("hours"), orNull(r.lampHours, [&r] { return *r.lampHours; }));
+    } else if (code == u"CR4") {
+        o.insert(QStringLiteral("reversal"), orNull(r.reversal, [&r] { return QLatin1String(r.reversal->word); }));
+    } else if (code == u"CR6") {
+        const auto number = [](const std::optional<double> &v) { return orNull(v, [&v] { return *v; }); };
+        const decoding::Temperatures &t = r.temperatures;
+        o.insert(QStringLiteral("temperatures"), QJsonObject{{"S1", number(t.s1)}, {"S2", number(t.s2)}, {"S3", number(t.s3)}});
+    } else if (code == u"CR7") {
+        o.insert(QStringLiteral("lamps"), orNull(lamps, [lamps] {
+                     return QJsonObject{{"used", lampNumbers(lamps->used)}, {"on", lampNumbers(lamps->on)}};
+                 }));
+    } else if (code == u"CRA") {
+        o.insert(QStringLiteral("mute"), orNull(mute, [mute] {
+                     return QJsonObject{{"picture", mute->picture}, {"sound", mute->sound}, {"settable", mute->settable}};
+                 }));
+    } else if (code == u"CR PRESSURE") {
+        o.insert(QStringLiteral("pressure"), orNull(r.pressure, [&r] { return *r.pressure; }));
     }
-    return out + u'"';
+}
+
+// A degree Celsius with its one decimal as the projector gives it ("41.0"), more where it gives more.
+QString celsius(double value)
+{
+    const QString oneDecimal = QString::number(value, 'f', 1);
+    return oneDecimal.toDouble() == value ? oneDecimal : QString::number(value, 'g', 10);
+}
+
+// The value a reply tells, as a person reads it; empty where the reply tells none.
+QString plainText(const decoding::Reading &r)
+{
+    const decoding::Temperatures &t = r.temperatures;
+    if (r.lampHours)
+        return *r.lampHours == 1 ? QStringLiteral("1 hour") : QStringLiteral("%1 hours").arg(*r.lampHours);
+    if (t.s1 && t.s2 && t.s3)
+        return QStringLiteral("S1 %1 \u00b0C, S2 %2 \u00b0C, S3 %3 \u00b0C").arg(celsius(*t.s1), celsius(*t.s2), celsius(*t.s3));
+    if (r.pressure)
+        return QStringLiteral("%1 hPa").arg(*r.pressure);
+    if (r.text)
+        return *r.text;
+    return r.words();
 }
 
 } // namespace
@@ -88,6 +152,10 @@ void Client::start()
     connect(&engine, &ExchangeEngine::statusDecoded, this, [this](const QString &status) {
         if (!m_current.done)
             m_current.status = status;
+    });
+    connect(&engine, &ExchangeEngine::readingDecoded, this, [this](const decoding::Reading &reading) {
+        if (!m_current.done)
+            m_current.reading = reading;
     });
     connect(&engine, &ExchangeEngine::replyWindowEnded, this, &Client::windowEnded);
     // A network link that fails to connect, or a port lost, ends the run.
@@ -223,48 +291,26 @@ void Client::printResult(int code)
     const std::optional<QString> status =
         m_first.status ? std::optional<QString>(m_first.status->trimmed()) : std::nullopt;
     if (m_request.json) {
-        const QString command = m_request.command ? keys::qText(m_request.command->name) : QStringLiteral("send");
-        const QString object =
-            QStringLiteral("{\"command\": %1, \"sent\": %2, \"reply\": %3, \"status\": %4, \"ok\": %5")
-                .arg(jsonString(command), jsonString(m_first.sent), jsonString(m_first.reply),
-                     status ? jsonString(*status) : QStringLiteral("null"),
-                     code == kAnswered ? QStringLiteral("true") : QStringLiteral("false"));
-        const QString waited = m_request.waitFor ? QStringLiteral(", \"waited\": %1").arg(jsonString(m_lastStatus))
-                                                 : QString();
-        std::printf("%s%s%s}\n", qPrintable(object), qPrintable(decodedValues()), qPrintable(waited));
+        QJsonObject o{{"command", m_request.command ? keys::qText(m_request.command->name) : QStringLiteral("send")},
+                      {"sent", m_first.sent},
+                      {"reply", m_first.reply},
+                      {"status", orNull(status, [&status] { return *status; })},
+                      {"ok", code == kAnswered}};
+        addReading(o, m_first.reading);
+        if (m_request.waitFor)
+            o.insert(QStringLiteral("waited"), m_lastStatus);
+        std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
         return;
     }
-    if (status)
+    // The value the reply tells; else the status line's words, or the reply as traced.
+    if (const QString value = plainText(m_first.reading); !value.isEmpty())
+        std::printf("%s\n", value.toUtf8().constData());
+    else if (status)
         std::printf("%s\n", qPrintable(*status));
     else if (code == kOtherReply || (!m_request.command && code == kAnswered))
         std::printf("%s\n", qPrintable(traceText(m_first.reply).trimmed()));
     if (m_request.waitFor && code == kAnswered && m_polling)
         std::printf("%s\n", qPrintable(m_lastStatus));
-}
-
-// The values a script reads instead of the status text: the power state as a
-// word, the lamp hours, the temperatures in degrees Celsius.
-QString Client::decodedValues() const
-{
-    const auto number = [](const std::optional<double> &v) {
-        return v ? QString::number(*v, 'g', 10) : QStringLiteral("null");
-    };
-    // By the command that went out, named or sent as text.
-    const QString code = m_first.sent.endsWith(u'\r') ? m_first.sent.chopped(1) : m_first.sent;
-    if (code == QLatin1String("CR0")) {
-        const std::optional<QString> word = decoding::powerWord(traceText(m_first.reply));
-        return QStringLiteral(", \"power\": %1").arg(word ? jsonString(*word) : QStringLiteral("null"));
-    }
-    if (code == QLatin1String("CR3")) {
-        const std::optional<int> hours = decoding::lampHours(m_first.reply);
-        return QStringLiteral(", \"hours\": %1").arg(hours ? QString::number(*hours) : QStringLiteral("null"));
-    }
-    if (code == QLatin1String("CR6")) {
-        const decoding::Temperatures t = decoding::temperatures(m_first.reply);
-        return QStringLiteral(", \"temperatures\": {\"S1\": %1, \"S2\": %2, \"S3\": %3}")
-            .arg(number(t.s1), number(t.s2), number(t.s3));
-    }
-    return QString();
 }
 
 } // namespace ctl

@@ -2,6 +2,8 @@
 // One command over the engine, as the panel's button (or manual entry) sends it,
 // and optionally the power status polled until it reads as wanted.
 
+#include "exchange/StatusDecoding.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -59,6 +61,7 @@ private:
         QString sent;
         QString reply;
         std::optional<QString> status;
+        decoding::Reading reading;
         bool done = false;
     };
     void sendCommand();
@@ -69,7 +72,6 @@ private:
     void onWarning(const QString &text);
     void onOverallTimeout();
     void printResult(int code);
-    QString decodedValues() const;
 
     Request m_request;
     std::unique_ptr<QtSerialControl> m_serial;

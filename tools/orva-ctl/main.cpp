@@ -60,7 +60,8 @@ int main(int argc, char *argv[])
         "\n"
         "Commands:\n"
         "  NAME        a named command (orva-ctl list shows them all): power-on, input-pc1,\n"
-        "              status, lamp-time ...; the status queries print the decoded status\n"
+        "              status, lamp-time ...; the status queries print what the projector\n"
+        "              tells (below)\n"
         "  send TEXT   a raw command, as typed into the panel's command line: printable\n"
         "              ASCII only (one line end at its end is dropped)\n"
         "  list        every named command with its code\n"
@@ -73,9 +74,29 @@ int main(int argc, char *argv[])
         "character the projector cannot take: nothing is sent); 128 + N ended by signal\n"
         "N (SIGTERM 143, SIGINT 130, SIGHUP 129), the port closed and let go.\n"
         "\n"
-        "With --json, the status queries add what a script needs: \"power\" (status:\n"
-        "on, standby, warming, cooling, fault), \"hours\" (lamp-time), \"temperatures\"\n"
-        "(temperature: S1, S2, S3 in degrees Celsius); null where the reply says none."));
+        "What the status queries print:\n"
+        "  status            the power status: Power ON, Stand by, Count down, Cooling down,\n"
+        "                    Power Fail, Temperature Warning ...\n"
+        "  mode              the input: Computer 1, Computer 2, Video, Input mode 4\n"
+        "  lamp-time         the lamp time: 1234 hours\n"
+        "  setting           the picture's reversal: Normally, Top/Bottom reversal ...\n"
+        "  temperature       the three temperatures in degrees Celsius: S1 32.5, S2 41.0,\n"
+        "                    S3 38.5, each followed by a blank, the degree sign and C\n"
+        "  send CRA          the mutes: Video & Audio mute OFF, Video mute ON ...\n"
+        "  send CR7          the lamp mode: No1 ON  : 2 Lamp mode ...\n"
+        "  send CR PRESSURE  the pressure: 650 hPa\n"
+        "A reply without the form of its query's answer prints the status line as the\n"
+        "panel shows it.\n"
+        "\n"
+        "With --json, one JSON object: command, sent, reply (its characters as they\n"
+        "came), status (the status line's words), ok; the status queries add typed\n"
+        "fields: \"power\" (on, standby, warming, cooling, fault) and \"faults\"\n"
+        "(temperatureWarning, allLampsFailed, powerFailure: true or false) for status,\n"
+        "\"input\" (1 to 4) for mode, \"hours\" for lamp-time, \"reversal\" (none,\n"
+        "top-bottom, left-right, both) for setting, \"temperatures\" (S1, S2, S3 in\n"
+        "degrees Celsius) for temperature, \"mute\" (picture, sound, settable) for CRA,\n"
+        "\"lamps\" (used, on: lamp numbers) for CR7, \"pressure\" (hPa) for\n"
+        "CR PRESSURE; null where the reply says none."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption port(QStringLiteral("port"),
@@ -93,7 +114,8 @@ int main(int argc, char *argv[])
                                                  "reads TEXT (e.g. \"Power ON\", \"Stand by\")."),
                                   QStringLiteral("TEXT"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("Print one JSON object: command, sent, reply, status, ok."));
+                                  QStringLiteral("Print one JSON object: command, sent, reply, status, ok, and a "
+                                                 "status query's typed fields."));
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Append the exchange to this log file."),
                                  QStringLiteral("FILE"));
     parser.addOptions({port, speed, timeout, wait, json, log});
