@@ -2,6 +2,7 @@
 
 #include "Client.h"
 #include "Commands.h"
+#include "Version.h"
 #include "exchange/CommandText.h"
 #include "serial/EndSignals.h"
 #include "serial/PortList.h"
@@ -59,7 +60,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orva-ctl"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVA_VERSION));
     setPortAdvice(commandLineAdvice());
 
     const QString defaultDevice = defaultComDevices().value(1);
