@@ -1,5 +1,6 @@
 // orva-panel: the control panel window for the projector's serial control port.
 
+#include "Version.h"
 #include "exchange/ExchangeLog.h"
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
@@ -93,7 +94,7 @@ struct Options {
 void nameApplication()
 {
     QCoreApplication::setApplicationName(QStringLiteral("orva-panel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVA_VERSION));
 }
 
 bool hasArgument(int argc, char *argv[], std::initializer_list<const char *> names)

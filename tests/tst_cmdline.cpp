@@ -129,16 +129,16 @@ private slots:
     // A signal ends each program with the line let go (its exclusive flag off, its
     // lock file gone) while another program keeps it open: the panel as END does,
     // orva-ctl (during --wait) with 128 + the signal's number, the bridge with 0.
+    // The three signals are one EndSignals in each, so orva-ctl's rows try them all.
     void endsOnSignals_data()
     {
         QTest::addColumn<QStringList>("command");  // the device's path follows
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("status");
-        for (const auto &[name, number, status] : {std::tuple{"SIGTERM", SIGTERM, 143}, {"SIGINT", SIGINT, 130}, {"SIGHUP", SIGHUP, 129}}) {
-            QTest::addRow("orva-panel, %s", name) << QStringList{ORVA_PANEL_PATH, "--com1"} << number << 0;
+        for (const auto &[name, number, status] : {std::tuple{"SIGTERM", SIGTERM, 143}, {"SIGINT", SIGINT, 130}, {"SIGHUP", SIGHUP, 129}})
             QTest::addRow("orva-ctl --wait, %s", name)
                 << QStringList{ORVA_CTL_PATH, "power-on", "--wait", "Power ON", "--timeout", "60000", "--port"} << number << status;
-        }
+        QTest::newRow("orva-panel, SIGTERM") << QStringList{ORVA_PANEL_PATH, "--com1"} << SIGTERM << 0;
         QTest::newRow("orva-bridge, SIGHUP") << QStringList{ORVA_BRIDGE_PATH, "--pjlink", QString::number(freePort()), "--device"} << SIGHUP << 0;
     }
     void endsOnSignals()
@@ -176,6 +176,13 @@ private slots:
         static const QRegularExpression line(QStringLiteral(R"(^/\S+(\t[^\t]+){4}$)"));
         for (const QString &l : r.out.split(u'\n', Qt::SkipEmptyParts))
             QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
+    }
+
+    // Each program's --version, without a display.
+    void versions()
+    {
+        for (const QString program : {ORVA_PANEL_PATH, ORVA_CTL_PATH, ORVA_BRIDGE_PATH})
+            QCOMPARE(run(program, {QStringLiteral("--version")}).out, QFileInfo(program).fileName() + QStringLiteral(" 1.40\n"));
     }
 
     // The pages are made from --help, so every option there is on the page; a wrong option is refused.

@@ -6,14 +6,18 @@
 #include "Mqtt.h"
 #include "exchange/CommandText.h"
 
+#include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
+#include <QSysInfo>
+#include <algorithm>
 #include <map>
 #include <utility>
+#include <variant>
 
 #include <unistd.h>
 
@@ -21,18 +25,106 @@ namespace bridge {
 
 namespace {
 
-const QString kBridgeSection = QStringLiteral("bridge");
-const QStringList kBridgeKeys = {QStringLiteral("listen"),       QStringLiteral("log"),
-                                 QStringLiteral("no-password"),  QStringLiteral("max-connections"),
-                                 QStringLiteral("mqtt"),         QStringLiteral("mqtt-ca-file"),
-                                 QStringLiteral("mqtt-user"),    QStringLiteral("mqtt-password-file"),
-                                 QStringLiteral("mqtt-id"),      QStringLiteral("poll"),
-                                 QStringLiteral("mqtt-send")};
+// Where an option stands: on the command line only; on the command line and in
+// the file's [bridge] section; on the command line (its one projector) and in each
+// projector's section; on the command line only, for its one projector.
+enum class Place { CommandLine, Bridge, Projector, CommandLineProjector };
+
+// How its value is read: as it stands, a switch (in the file true or false), a
+// port number, a number, a number of seconds.
+enum class Kind { Text, Switch, Port, Number, Seconds };
+
+// The setting an option's value goes into.
+using Field = std::variant<QString *, int *, bool *>;
+using FieldOf = Field (*)(BridgeSettings &, ProjectorSettings &);
+template <auto member>
+Field ofBridge(BridgeSettings &bridge, ProjectorSettings &)
+{
+    return &(bridge.*member);
+}
+template <auto member>
+Field ofMqtt(BridgeSettings &bridge, ProjectorSettings &)
+{
+    return &(bridge.mqtt.*member);
+}
+template <auto member>
+Field ofProjector(BridgeSettings &, ProjectorSettings &projector)
+{
+    return &(projector.*member);
+}
+
+struct Option {
+    const char *name;       // on the command line with "--", and the file's key
+    const char *valueName;  // empty: a switch
+    const char *help;       // %1: the default, which is the setting's own (Config.h)
+    Place place;
+    Kind kind;
+    FieldOf field;          // null: --config, read where it is used
+    int listed;             // its place in the section's keys an unknown key's error lists
+};
+
+// Every option once, in the order --help shows them.
+constexpr Option kOptions[] = {
+    {"device", "DEVICE", "The projector's serial device, or tcp://HOST:PORT (default %1).", Place::Projector, Kind::Text,
+     ofProjector<&ProjectorSettings::device>, 1},
+    {"speed", "BAUD", "Line speed, 19200 or 9600 (default %1).", Place::Projector, Kind::Text,
+     ofProjector<&ProjectorSettings::speed>, 2},
+    {"pjlink", "PORT", "PJLink port (default %1; 0: none).", Place::Projector, Kind::Port, ofProjector<&ProjectorSettings::pjlink>, 3},
+    {"raw", "PORT", "Shared raw port (a port number; default %1: none), which orva-panel and orva-ctl reach as tcp://HOST:PORT.",
+     Place::Projector, Kind::Port, ofProjector<&ProjectorSettings::raw>, 4},
+    {"listen", "ADDRESS", "Address to listen on (default %1).", Place::Bridge, Kind::Text, ofBridge<&BridgeSettings::listen>, 1},
+    {"password-file", "FILE", "File whose first line is the PJLink password.", Place::Projector, Kind::Text,
+     ofProjector<&ProjectorSettings::passwordFile>, 6},
+    {"no-password", "", "Listen beyond the loopback without a password.", Place::Bridge, Kind::Switch,
+     ofBridge<&BridgeSettings::noPassword>, 3},
+    {"name", "NAME", "The projector's PJLink name (default %1).", Place::Projector, Kind::Text, ofProjector<&ProjectorSettings::name>, 5},
+    {"log", "FILE", "Log every exchange to FILE.", Place::Bridge, Kind::Text, ofBridge<&BridgeSettings::log>, 2},
+    {"config", "FILE",
+     "Serve the projectors of this configuration file (INI: a [bridge] section, one section per projector) instead of "
+     "--device's one; --listen, --log, --no-password and --max-connections stand over its [bridge] settings.",
+     Place::CommandLine, Kind::Text, nullptr, 0},
+    {"max-connections", "N",
+     "Connections each listener takes at once (default %1; at most 256), at most 8 of them from one address.", Place::Bridge,
+     Kind::Number, ofBridge<&BridgeSettings::maxConnections>, 4},
+    {"id", "ID", "The projector's id in its MQTT topics (default from the device: ttyUSB0 ...).", Place::CommandLineProjector,
+     Kind::Text, ofProjector<&ProjectorSettings::id>, 0},
+    {"mqtt", "URL", "Publish the state and take commands on this MQTT broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS).",
+     Place::Bridge, Kind::Text, ofMqtt<&MqttSettings::url>, 5},
+    {"mqtt-ca-file", "FILE", "mqtts://: the CA certificates to check the broker with (default the system's).", Place::Bridge,
+     Kind::Text, ofMqtt<&MqttSettings::caFile>, 6},
+    {"mqtt-user", "NAME", "User name at the broker.", Place::Bridge, Kind::Text, ofMqtt<&MqttSettings::user>, 7},
+    {"mqtt-password-file", "FILE", "File whose first line is the broker password.", Place::Bridge, Kind::Text,
+     ofMqtt<&MqttSettings::passwordFile>, 8},
+    {"mqtt-id", "ID", "The bridge's name on the broker (default the host name).", Place::Bridge, Kind::Text,
+     ofMqtt<&MqttSettings::bridgeId>, 9},
+    {"poll", "SECONDS",
+     "Seconds between polls of power, input and mute for MQTT (default %1); the lamp and temperatures every sixth poll.",
+     Place::Bridge, Kind::Seconds, ofMqtt<&MqttSettings::pollSeconds>, 10},
+    {"mqtt-send", "", "Take raw command texts on MQTT (send/set).", Place::Bridge, Kind::Switch, ofMqtt<&MqttSettings::allowSend>, 11},
+};
+
 // A listener's connections at once: each takes a file descriptor, of the 1024 a
 // service has by default.
 constexpr int kMostConnections = 256;
-const QStringList kProjectorKeys = {QStringLiteral("device"), QStringLiteral("speed"),         QStringLiteral("pjlink"),
-                                    QStringLiteral("raw"),    QStringLiteral("name"),          QStringLiteral("password-file")};
+
+bool isProjectors(Place place)
+{
+    return place == Place::Projector || place == Place::CommandLineProjector;
+}
+
+// The keys of a section ([bridge] or a projector's) in the order its error lists them.
+QStringList keys(Place place)
+{
+    std::vector<const Option *> options;
+    for (const Option &option : kOptions)
+        if (option.place == place)
+            options.push_back(&option);
+    std::sort(options.begin(), options.end(), [](const Option *a, const Option *b) { return a->listed < b->listed; });
+    QStringList names;
+    for (const Option *option : options)
+        names << QString::fromLatin1(option->name);
+    return names;
+}
 
 // A value as it stands in the file: QSettings reads "a, b" as a list, which the
 // file's writer meant as one text.
@@ -54,16 +146,6 @@ QString unknownKey(const QSettings &file, const QStringList &known)
     return {};
 }
 
-bool readPort(const QString &value, int &port)
-{
-    bool ok = false;
-    const int number = value.toInt(&ok);
-    if (!ok || number < 0 || number > 65535)
-        return false;
-    port = number;
-    return true;
-}
-
 bool readYesNo(const QString &value, bool &yes)
 {
     static const QStringList kYes = {QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("on"), QStringLiteral("1")};
@@ -75,6 +157,60 @@ bool readYesNo(const QString &value, bool &yes)
     else
         return false;
     return true;
+}
+
+// Reads an option's value, from the file or the command line (a switch given
+// there is on), into its setting; empty, or what the option takes. The file's
+// port is 0 to 65535 here, the command line's is checked with the settings.
+QString read(const Option &option, const QString &value, bool fromFile, BridgeSettings &bridge, ProjectorSettings &projector)
+{
+    const Field field = option.field(bridge, projector);
+    if (option.kind == Kind::Text) {
+        *std::get<QString *>(field) = value;
+        return {};
+    }
+    if (option.kind == Kind::Switch) {
+        bool &yes = *std::get<bool *>(field);
+        if (!fromFile)
+            yes = true;
+        return !fromFile || readYesNo(value, yes) ? QString() : QStringLiteral("takes true or false");
+    }
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    if (option.kind == Kind::Port) {
+        if (!ok || (fromFile && (number < 0 || number > 65535)))
+            return fromFile ? QStringLiteral("takes a port number (0: none)") : QStringLiteral("takes a port number");
+    } else if (!ok) {
+        return option.kind == Kind::Seconds && !fromFile ? QStringLiteral("takes a number of seconds") : QStringLiteral("takes a number");
+    }
+    *std::get<int *>(field) = number;
+    return {};
+}
+
+// The default an option's help names: its setting's own, and the device given.
+QString defaultText(const Option &option, const QString &defaultDevice)
+{
+    BridgeSettings bridge;
+    ProjectorSettings projector;
+    projector.device = defaultDevice;
+    const Field field = option.field(bridge, projector);
+    if (const auto number = std::get_if<int *>(&field))
+        return QString::number(**number);
+    return *std::get<QString *>(field);
+}
+
+// Reads the section's keys (the options at `place`) into the settings; empty, or
+// which key is wrong and why.
+QString readSection(const QSettings &file, const QString &section, Place place, BridgeSettings &bridge, ProjectorSettings &projector)
+{
+    const QStringList known = keys(place);
+    if (const QString key = unknownKey(file, known); !key.isEmpty())
+        return QStringLiteral("[%1] %2: no such setting (%3)").arg(section, key, known.join(QStringLiteral(", ")));
+    for (const Option &option : kOptions)
+        if (const QString key = QString::fromLatin1(option.name); option.place == place && file.contains(key))
+            if (const QString why = read(option, text(file, key), true, bridge, projector); !why.isEmpty())
+                return QStringLiteral("[%1] %2: %3").arg(section, key, why);
+    return {};
 }
 
 QString projectorName(const ProjectorSettings &projector)
@@ -134,53 +270,69 @@ QString readConfig(const QString &path, const QString &defaultDevice, BridgeSett
         return fail(file.childKeys().first(), QStringLiteral("a key outside a section ([bridge] or a projector's)"));
     BridgeSettings settings;
     for (const QString &section : sections) {
-        file.beginGroup(section);
-        if (section == kBridgeSection) {
-            if (const QString key = unknownKey(file, kBridgeKeys); !key.isEmpty())
-                return fail(QStringLiteral("[bridge] %1").arg(key), QStringLiteral("no such setting (%1)").arg(kBridgeKeys.join(QStringLiteral(", "))));
-            settings.listen = file.contains(kBridgeKeys[0]) ? text(file, kBridgeKeys[0]) : settings.listen;
-            settings.log = text(file, kBridgeKeys[1]);
-            if (file.contains(kBridgeKeys[2]) && !readYesNo(text(file, kBridgeKeys[2]), settings.noPassword))
-                return fail(QStringLiteral("[bridge] no-password"), QStringLiteral("takes true or false"));
-            for (auto [key, number] : {std::pair{kBridgeKeys[3], &settings.maxConnections}, std::pair{kBridgeKeys[9], &settings.mqtt.pollSeconds}})
-                if (file.contains(key)) {
-                    bool ok = false;
-                    *number = text(file, key).toInt(&ok);
-                    if (!ok)
-                        return fail(QStringLiteral("[bridge] %1").arg(key), QStringLiteral("takes a number"));
-                }
-            for (auto [key, value] : {std::pair{kBridgeKeys[4], &settings.mqtt.url}, std::pair{kBridgeKeys[5], &settings.mqtt.caFile},
-                                      std::pair{kBridgeKeys[6], &settings.mqtt.user}, std::pair{kBridgeKeys[7], &settings.mqtt.passwordFile},
-                                      std::pair{kBridgeKeys[8], &settings.mqtt.bridgeId}})
-                *value = text(file, key);
-            if (file.contains(kBridgeKeys[10]) && !readYesNo(text(file, kBridgeKeys[10]), settings.mqtt.allowSend))
-                return fail(QStringLiteral("[bridge] mqtt-send"), QStringLiteral("takes true or false"));
-            file.endGroup();
-            continue;
-        }
-        if (!mqtt::isId(section))
+        const bool bridge = section == QLatin1String("bridge");
+        if (!bridge && !mqtt::isId(section))
             return fail(QStringLiteral("[%1]").arg(section),
                         QStringLiteral("a projector's id is letters, digits, '.', '_' and '-'"));
-        ProjectorSettings projector;
+        ProjectorSettings projector;  // [bridge] sets none of it
         projector.id = section;
-        if (const QString key = unknownKey(file, kProjectorKeys); !key.isEmpty())
-            return fail(QStringLiteral("[%1] %2").arg(section, key),
-                        QStringLiteral("no such setting (%1)").arg(kProjectorKeys.join(QStringLiteral(", "))));
-        const auto value = [&file](const QString &key, const QString &otherwise) {
-            return file.contains(key) ? text(file, key) : otherwise;
-        };
-        projector.device = value(QStringLiteral("device"), defaultDevice);
-        projector.speed = value(QStringLiteral("speed"), projector.speed);
-        projector.name = value(QStringLiteral("name"), projector.name);
-        projector.passwordFile = value(QStringLiteral("password-file"), {});
-        for (auto [key, port] : {std::pair{QStringLiteral("pjlink"), &projector.pjlink}, std::pair{QStringLiteral("raw"), &projector.raw}})
-            if (file.contains(key) && !readPort(text(file, key), *port))
-                return fail(QStringLiteral("[%1] %2").arg(section, key), QStringLiteral("takes a port number (0: none)"));
-        settings.projectors.push_back(std::move(projector));
+        projector.device = defaultDevice;
+        file.beginGroup(section);
+        if (const QString why = readSection(file, section, bridge ? Place::Bridge : Place::Projector, settings, projector); !why.isEmpty())
+            return QStringLiteral("%1: %2").arg(path, why);
         file.endGroup();
+        if (!bridge)
+            settings.projectors.push_back(std::move(projector));
     }
     if (settings.projectors.empty())
         return QStringLiteral("%1 names no projector (a section such as [projector] with device = ...)").arg(path);
+    out = std::move(settings);
+    return {};
+}
+
+void addOptions(QCommandLineParser &parser, const QString &defaultDevice)
+{
+    for (const Option &option : kOptions) {
+        QString help = QString::fromUtf8(option.help);
+        if (help.contains(QLatin1String("%1")))
+            help = help.arg(defaultText(option, defaultDevice));
+        parser.addOption(QCommandLineOption(QString::fromLatin1(option.name), help, QString::fromLatin1(option.valueName)));
+    }
+}
+
+QString readCommandLine(const QCommandLineParser &parser, const QString &defaultDevice, BridgeSettings &out)
+{
+    BridgeSettings settings;
+    ProjectorSettings projector;
+    projector.device = defaultDevice;
+    // The options given at these places read into the settings; empty, or why not.
+    const auto readGiven = [&](std::initializer_list<Place> places) {
+        for (const Option &option : kOptions)
+            if (const QString name = QString::fromLatin1(option.name); std::ranges::count(places, option.place) && parser.isSet(name))
+                if (const QString why = read(option, parser.value(name), false, settings, projector); !why.isEmpty())
+                    return QStringLiteral("--%1 %2").arg(name, why);
+        return QString();
+    };
+    if (parser.isSet(QStringLiteral("config"))) {
+        for (const Option &option : kOptions)
+            if (isProjectors(option.place) && parser.isSet(QString::fromLatin1(option.name)))
+                return QStringLiteral("--%1 is a setting of the configuration file's projectors: give one or the other")
+                    .arg(QLatin1String(option.name));
+        if (const QString error = readConfig(parser.value(QStringLiteral("config")), defaultDevice, settings); !error.isEmpty())
+            return error;
+    } else {
+        if (const QString error = readGiven({Place::Projector, Place::CommandLineProjector}); !error.isEmpty())
+            return error;
+        // An id names the projector in the log, and on MQTT in its topics.
+        if (!parser.isSet(QStringLiteral("id")) && parser.isSet(QStringLiteral("mqtt")))
+            projector.id = mqtt::idFromDevice(projector.device);
+        settings.projectors.push_back(projector);
+    }
+    // The command line's [bridge] settings stand over the file's.
+    if (const QString error = readGiven({Place::Bridge}); !error.isEmpty())
+        return error;
+    if (settings.mqtt.bridgeId.isEmpty())
+        settings.mqtt.bridgeId = mqtt::idFromDevice(QSysInfo::machineHostName());  // a host name made an id
     out = std::move(settings);
     return {};
 }

@@ -22,6 +22,8 @@
 #include <QString>
 #include <vector>
 
+class QCommandLineParser;
+
 namespace bridge {
 
 struct ProjectorSettings {
@@ -53,6 +55,17 @@ struct BridgeSettings {
     MqttSettings mqtt;
     std::vector<ProjectorSettings> projectors;
 };
+
+// The command line's options: one table gives them and the configuration file's
+// keys, each option with its help (the defaults it names are the settings' below,
+// the device's `defaultDevice`) and how its value is read.
+void addOptions(QCommandLineParser &parser, const QString &defaultDevice);
+
+// The settings of a parsed command line into `out`: its one projector, or with
+// --config the file's projectors and [bridge] settings, the command line's
+// standing over those; the bridge's MQTT name the host's where none is given.
+// Empty, or why the command line is wrong (the settings are checked apart).
+QString readCommandLine(const QCommandLineParser &parser, const QString &defaultDevice, BridgeSettings &out);
 
 // Reads a configuration file into `out` (its [bridge] keys and its projectors,
 // each device defaulting to `defaultDevice`); empty, or why the file is unusable.

@@ -1,6 +1,7 @@
 #include "PjlinkServer.h"
 
 #include "ProjectorQueue.h"
+#include "Version.h"
 
 #include <QPointer>
 #include <QRandomGenerator>
@@ -315,7 +316,7 @@ void PjlinkServer::handle(Session *session, const pjlink::Request &request)
         {"NAME", m_identity.name.toUtf8().left(64)},
         {"INF1", "ORVA"},
         {"INF2", "TK58R"},
-        {"INFO", "orva-bridge 1.40"},
+        {"INFO", "orva-bridge " ORVA_VERSION},
         {"CLSS", "1"},
     };
     for (const auto &[command, value] : fixed)

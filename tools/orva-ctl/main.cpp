@@ -1,6 +1,7 @@
 // orva-ctl: the projector's commands from scripts and schedules.
 
 #include "Client.h"
+#include "Version.h"
 #include "exchange/CommandText.h"
 #include "keys/CommandLookup.h"
 #include "serial/EndSignals.h"
@@ -50,7 +51,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orva-ctl"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVA_VERSION));
 
     const QString defaultDevice = defaultComDevices().value(1);
     QCommandLineParser parser;

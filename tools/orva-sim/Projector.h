@@ -10,6 +10,8 @@
 //   Noise           reproducible garbage replies and flood bytes
 #pragma once
 
+#include "Version.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -79,7 +81,7 @@ class Projector
 {
 public:
     static constexpr uint32_t kMaxLampHours = 99999;
-    static constexpr std::string_view kIdentification = "TK58R SIM 1.40";
+    static constexpr std::string_view kIdentification = "TK58R SIM " ORVA_VERSION;
     static constexpr std::string_view kTemperatures = "032.5  41.0 038.5";
 
     explicit Projector(const ProjectorConfig &config = {});

@@ -1,0 +1,94 @@
+#include "Bridge.h"
+
+#include "Mqtt.h"
+#include "Projector.h"
+#include "exchange/ExchangeLog.h"
+
+#include <QHostAddress>
+
+namespace bridge {
+
+Bridge::Bridge(BridgeSettings settings, QObject *parent) : QObject(parent), m_settings(std::move(settings))
+{
+    if (const auto url = mqtt::parseUrl(m_settings.mqtt.url))
+        m_broker = {url->host, url->port, url->tls, m_settings.mqtt.caFile, m_settings.mqtt.user, {}};
+}
+
+Bridge::~Bridge() = default;
+
+QByteArray Bridge::passwordFrom(const QString &path, QString &error)
+{
+    QByteArray password;
+    if (path.isEmpty() || !(error = bridge::readPassword(path, password)).isEmpty())
+        return password;
+    if (const QString warning = passwordFileWarning(path); !warning.isEmpty() && !m_warned.contains(path)) {
+        m_warned << path;
+        emit logLine(warning);
+    }
+    return password;
+}
+
+QString Bridge::readPasswords()
+{
+    QString error;
+    if (!m_broker.host.isEmpty())
+        m_broker.password = passwordFrom(m_settings.mqtt.passwordFile, error);
+    for (auto one = m_settings.projectors.cbegin(); error.isEmpty() && one != m_settings.projectors.cend(); ++one)
+        m_passwords.push_back(passwordFrom(one->passwordFile, error));
+    return error;
+}
+
+int Bridge::start()
+{
+    if (!m_settings.log.isEmpty()) {
+        m_exchangeLog = std::make_unique<ExchangeLog>();
+        QString error;
+        if (!m_exchangeLog->open(m_settings.log, &error)) {
+            emit logLine(error);
+            return kNoLog;
+        }
+        connect(m_exchangeLog.get(), &ExchangeLog::stopped, this, &Bridge::logLine);
+    }
+
+    const QHostAddress address(m_settings.listen);
+    for (std::size_t i = 0; i < m_settings.projectors.size(); ++i) {
+        const ProjectorSettings &one = m_settings.projectors[i];
+        auto &projector = *m_projectors.emplace_back(std::make_unique<Projector>(one, m_passwords.at(i), m_exchangeLog.get()));
+        connect(&projector, &Projector::logLine, this, &Bridge::logLine);
+        projector.setMaxConnections(m_settings.maxConnections);
+        if (!projector.listen(address))
+            return kCannotServe;
+        if (!m_broker.host.isEmpty()) {
+            // Home Assistant's device: the projector's name where one was given, else its id.
+            const QString shown = !one.name.isEmpty() && one.name != ProjectorSettings().name ? one.name : one.id;
+            projector.serveMqtt(m_broker, {m_settings.mqtt.bridgeId, one.id, shown, m_settings.mqtt.pollSeconds * 1000,
+                                           m_settings.mqtt.allowSend});
+        }
+    }
+    if (!m_broker.host.isEmpty()) {
+        QStringList ids;
+        for (const ProjectorSettings &one : m_settings.projectors)
+            ids << one.id;
+        m_onBroker = std::make_unique<MqttBridge>(m_broker, m_settings.mqtt.bridgeId, ids);
+        connect(m_onBroker.get(), &MqttBridge::logLine, this, &Bridge::logLine);
+        if (QString error; !m_onBroker->start(&error)) {
+            emit logLine(QStringLiteral("MQTT: %1").arg(error));
+            return kCannotServe;
+        }
+        emit logLine(QStringLiteral("MQTT: to %1 as %2").arg(m_settings.mqtt.url, m_settings.mqtt.bridgeId));
+    }
+    for (auto &projector : m_projectors)
+        if (!projector->start())
+            return kCannotServe;
+    return 0;
+}
+
+void Bridge::stop()
+{
+    for (auto &projector : m_projectors)
+        projector->stop(QStringLiteral("the bridge is ending"));
+    if (m_onBroker)
+        m_onBroker->stop();
+}
+
+} // namespace bridge
