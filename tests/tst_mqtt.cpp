@@ -172,8 +172,10 @@ private slots:
         QFETCH(QByteArray, line);
         Rig r;
         QVERIFY2(r.up({}, bridge), qPrintable(r.why));
-        // A status query first, which the one after the payloads repeats.
+        // A status query first (its line retained once its outcome is in), which the one after the payloads repeats.
+        const qsizetype start = r.watch->count();
         QCOMPARE(r.command("command/set", "status", {"CR0"}), QStringList{"CR0"});
+        QTRY_VERIFY_WITH_TIMEOUT(r.outcome("reply", "orva/p1/command/set", start).has_value(), kCap);
         Retained before, after;
         QVERIFY(retainedNow(r.broker.port, before));
         const qsizetype lines = r.bridge->lines().size();
