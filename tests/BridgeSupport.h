@@ -65,12 +65,23 @@ struct Service {
             process.start(QStringLiteral(ORVA_BRIDGE_PATH), arguments);
         [&] { QTRY_VERIFY_WITH_TIMEOUT(said().count(" on 127.0.0.1 port ") == ready, kWait); }();
     }
-    ~Service()
+    ~Service() { end(); }
+    void end()
     {
         process.terminate();
         if (!process.waitForFinished(kWait))
             process.kill();
+        process.waitForFinished(kWait);
     }
     // Its stderr so far.
     const QByteArray &said() { return log += process.readAllStandardError(); }
+    // The same, a line each, with what it has written that the event loop has not read yet.
+    QList<QByteArray> lines()
+    {
+        process.setReadChannel(QProcess::StandardError);
+        process.waitForReadyRead(0);
+        QList<QByteArray> out = said().split('\n');
+        out.removeLast();  // what follows the last newline
+        return out;
+    }
 };

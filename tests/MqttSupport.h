@@ -1,12 +1,20 @@
 #pragma once
 // The far side of orva-bridge on MQTT, for the tests: a mosquitto broker of the
 // test's own on the loopback, an MQTT client (libmosquitto, its own thread) that
-// records everything it is sent.
+// records everything it is sent, and the three with orva-sim and the bridge as one
+// rig. Every topic, payload and key is written out here and in the tests, from the
+// bridge's documented interface (docs/mqtt.md) and Home Assistant's MQTT discovery.
+// Needs ORVA_SIM_PATH and ORVA_BRIDGE_PATH.
 
+#include "BridgeSupport.h"
 #include "FreePort.h"
+#include "SimulatorProcess.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QProcess>
@@ -19,7 +27,9 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -225,6 +235,185 @@ inline bool retainedNow(quint16 port, QMap<QByteArray, Message> &out)
         if (m.retained)
             out.insert(m.topic, m);
     return true;
+}
+
+using Retained = QMap<QByteArray, Message>;
+using Simulator = SimulatorProcess;
+using Watch = Client;
+// The bridge finding a restarted broker, or a projector back on its port.
+inline constexpr int kComeBack = 60000;
+
+// The state topics of a projector that answers, below orva/<id>/.
+inline const QList<QByteArray> kStateTopics = QByteArray("availability power power/text input mute/video mute/audio lamp/hours "
+                                                  "lamp/mode temperature/1 temperature/2 temperature/3 fault problem").split(' ');
+// A projector's Home Assistant entities: component/object.
+inline const QList<QByteArray> kEntities = QByteArray(
+    "switch/power select/input switch/video_mute switch/audio_mute sensor/power_state sensor/power_status sensor/status "
+    "sensor/fault sensor/lamp_mode sensor/lamp_hours sensor/temperature_1 sensor/temperature_2 sensor/temperature_3 "
+    "binary_sensor/problem button/picture_mode_stand button/picture_mode_real button/picture_mode_cinema "
+    "button/picture_mode_image1 button/picture_mode_image2 button/picture_mode_image3 button/picture_mode_image4 "
+    "button/picture_mode_bboard button/picture_mode_dynamic button/query_status button/query_mode button/query_lamp_time "
+    "button/query_setting button/query_temperature").split(' ');
+
+inline QByteArray configTopic(const QByteArray &entity, const QByteArray &node)
+{
+    const qsizetype slash = entity.indexOf('/');
+    return "homeassistant/" + entity.left(slash) + "/" + node + "/" + entity.mid(slash + 1) + "/config";
+}
+
+// The entities' configuration topics of these nodes, sorted.
+inline QStringList configTopics(const QList<QByteArray> &nodes)
+{
+    QStringList out;
+    for (const QByteArray &e : kEntities)
+        for (const QByteArray &node : nodes)
+            out << QString::fromUtf8(configTopic(e, node));
+    out.sort();
+    return out;
+}
+
+// The status queries the bridge asks after a command: power, input, mute.
+inline const QStringList kAskedAgain = {"CR0", "CR1", "CRA"};
+
+inline bool onlyStatusQueries(const QStringList &codes)
+{
+    return std::all_of(codes.begin(), codes.end(), [](const QString &c) { return kAskedAgain.contains(c); });
+}
+
+// What the line holds from `from` on once the codes of a command have gone out,
+// and, for a command that is no status query, the bridge has asked power, input
+// and mute again (the codes first, the queries after them). Returns what it saw
+// when that does not come.
+inline QStringList lineAfter(Simulator &sim, qsizetype from, const QStringList &codes)
+{
+    const bool queriesOnly = std::all_of(codes.begin(), codes.end(), [](const QString &c) { return c.startsWith(u"CR"); });
+    QStringList seen;
+    static_cast<void>(QTest::qWaitFor([&] {
+        seen = sim.heard().mid(from);
+        const QStringList after = seen.mid(codes.size());
+        return seen.size() >= codes.size()
+            && (queriesOnly || std::all_of(kAskedAgain.begin(), kAskedAgain.end(), [&](const QString &q) { return after.contains(q); }));
+    }, kWait));
+    return seen;
+}
+
+// The state topics of projector `id` the client has not seen yet (availability
+// counts once it is online).
+inline QStringList missingState(const Watch &watch, const QByteArray &id)
+{
+    QStringList missing;
+    for (const QByteArray &t : kStateTopics)
+        if (!watch.latest("orva/" + id + "/" + t))
+            missing << QString::fromLatin1(t);
+    if (watch.latest("orva/" + id + "/availability") != QByteArray("online"))
+        missing << QStringLiteral("availability online");
+    return missing;
+}
+
+// What is retained below `prefix`, as "topic=payload" in the topics' order.
+inline QStringList below(const Retained &all, const QByteArray &prefix)
+{
+    QStringList out;
+    for (auto it = all.begin(); it != all.end(); ++it)
+        if (it.key().startsWith(prefix))
+            out << QString::fromUtf8(it.key().mid(prefix.size()) + '=' + it->payload);
+    return out;
+}
+
+inline QStringList topicsBelow(const Retained &all, const QByteArray &prefix)
+{
+    QStringList out;
+    for (auto it = all.begin(); it != all.end(); ++it)
+        if (it.key().startsWith(prefix))
+            out << QString::fromUtf8(it.key());
+    return out;
+}
+
+// A JSON value as compact text, its keys in order.
+inline QByteArray compact(const QJsonValue &value)
+{
+    return value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                           : QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+}
+
+// One projector on the broker: mosquitto, orva-sim, a client watching orva/# and
+// homeassistant/#, and the bridge with the projector's id p1.
+struct Rig {
+    Broker broker;
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<Watch> watch;
+    std::unique_ptr<Service> bridge;
+    QString why;
+
+    bool fail(const QString &reason)
+    {
+        why = reason;
+        return false;
+    }
+    bool prepare(const QStringList &simulator)
+    {
+        if (!broker.start())
+            return fail(QStringLiteral("mosquitto did not start: ") + QString::fromLocal8Bit(broker.log));
+        sim = std::make_unique<Simulator>(simulator);
+        if (sim->path.isEmpty())
+            return fail(QStringLiteral("orva-sim did not start"));
+        watch = std::make_unique<Watch>(broker.port, QList<QByteArray>{"orva/#", "homeassistant/#"});
+        return watch->waitSubscribed() || fail(QStringLiteral("the test's MQTT client did not subscribe"));
+    }
+    // Started on `device` (else orva-sim's), and (unless told not to wait) its projector's whole state published.
+    bool startBridge(const QStringList &more, bool waitForState = true, const QString &device = {})
+    {
+        bridge = std::make_unique<Service>(QStringList{"--device", device.isEmpty() ? sim->path : device, "--pjlink", "0", "--mqtt",
+                                                       QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port), "--id", "p1",
+                                                       "--mqtt-id", "testbridge", "--poll", "3600"} + more,
+                                           0);
+        if (!waitForState)
+            return true;
+        const auto stateOrEnd = [&] { return missingState(*watch, "p1").isEmpty() || bridge->process.state() == QProcess::NotRunning; };
+        if (QTest::qWaitFor(stateOrEnd, kWait) && bridge->process.state() == QProcess::Running)
+            return true;
+        return fail(QStringLiteral("the projector's state is incomplete, missing %1; the bridge said:\n%2")
+                        .arg(missingState(*watch, "p1").join(u", "), QString::fromLocal8Bit(bridge->said())));
+    }
+    bool up(const QStringList &simulator, const QStringList &more = {"--mqtt-send"}) { return prepare(simulator) && startBridge(more); }
+
+    bool publish(const QByteArray &below, const QByteArray &payload, bool retain = false)
+    {
+        return watch->publish("orva/p1/" + below, payload, retain);
+    }
+    QByteArray latest(const QByteArray &below) const { return watch->latest("orva/p1/" + below).value_or("<nothing>"); }
+    // A command published, and the line from then on once its codes have gone out (see lineAfter).
+    QStringList command(const QByteArray &below, const QByteArray &payload, const QStringList &codes)
+    {
+        const qsizetype from = sim->heard().size();
+        return publish(below, payload) ? lineAfter(*sim, from, codes) : QStringList{"<not published>"};
+    }
+
+    // The first message on orva/p1/<kind> (reply or error) from message `from` on
+    // about a command on `topic`, as JSON.
+    std::optional<QJsonObject> outcome(const QByteArray &kind, const QByteArray &topic, qsizetype from) const
+    {
+        for (const Message &m : watch->messages(from)) {
+            const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+            if (m.topic == "orva/p1/" + kind && o.value(QStringLiteral("topic")).toString() == QString::fromUtf8(topic))
+                return o;
+        }
+        return std::nullopt;
+    }
+};
+
+// A configuration file of the bridge on `broker` with these projectors (id and
+// device each), served on MQTT alone.
+inline QString writeConfig(const QTemporaryDir &dir, const QString &name, quint16 broker, const QList<std::pair<QString, QString>> &projectors)
+{
+    QString text = QStringLiteral("[bridge]\nmqtt = mqtt://127.0.0.1:%1\nmqtt-id = testbridge\npoll = 3600\n").arg(broker);
+    for (const auto &[id, device] : projectors)
+        text += QStringLiteral("[%1]\ndevice = %2\npjlink = 0\n").arg(id, device);
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(text.toUtf8());
+    return file.fileName();
 }
 
 } // namespace mqtt_test

@@ -27,9 +27,11 @@ chmod 755 "$dir"  # mosquitto started as root reads its files as its own user
 cd "$dir"
 
 # A CA, the broker's certificate for 127.0.0.1 signed by it, and a CA that signed nothing.
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=orva-test-ca -keyout ca.key -out ca.pem 2>/dev/null
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other-ca -keyout other.key -out other.pem 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout broker.key -out broker.csr 2>/dev/null
+# (Elliptic-curve keys: made at once, where RSA keys take a while.)
+key='-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes'
+openssl req -x509 $key -days 2 -subj /CN=orva-test-ca -keyout ca.key -out ca.pem 2>/dev/null
+openssl req -x509 $key -days 2 -subj /CN=other-ca -keyout other.key -out other.pem 2>/dev/null
+openssl req $key -subj /CN=127.0.0.1 -keyout broker.key -out broker.csr 2>/dev/null
 printf 'subjectAltName=IP:127.0.0.1\n' >san.ext
 openssl x509 -req -in broker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext -out broker.pem 2>/dev/null
 chmod 644 ./*.key ./*.pem
@@ -56,8 +58,8 @@ pids+=($!)
 for _ in $(seq 100); do [[ -s sim.out ]] && break; sleep 0.1; done
 device=$(head -1 sim.out)
 
-retained() {  # topic: its retained payload, read over TLS as the user
-  mosquitto_sub -h 127.0.0.1 -p "$port" --cafile ca.pem -u orva -P 'right horse' -t "$1" --retained-only -W 2 -C 1 2>/dev/null || true
+retained() {  # topic [options]: its retained payload, read over TLS as the user (what is retained comes at once)
+  mosquitto_sub -h 127.0.0.1 -p "$port" --cafile ca.pem -u orva -P 'right horse' -t "$@" --retained-only -W 1 2>/dev/null || true
 }
 start_bridge() {  # id, log file, extra arguments
   local id=$1 log=$2; shift 2
@@ -69,9 +71,9 @@ fail() { echo "mqtt_tls: FAIL: $*"; for f in ./*.log; do echo "--- $f"; cat "$f"
 # The right CA and password: the state arrives.
 start_bridge good good.log --mqtt-ca-file ca.pem --mqtt-user orva --mqtt-password-file right.password
 power=""
-for _ in $(seq 40); do power=$(retained orva/good/power); [[ -n $power ]] && break; sleep 0.5; done
+for _ in $(seq 40); do power=$(retained orva/good/power -C 1); [[ -n $power ]] && break; sleep 0.25; done
 [[ $power == off ]] || fail "with the right CA and password, orva/good/power is \"$power\", not \"off\""
-[[ $(retained orva/good/availability) == online ]] || fail "orva/good is not online"
+[[ $(retained orva/good/availability -C 1) == online ]] || fail "orva/good is not online"
 # A command from mosquitto_pub, over TLS as the user, reaches the line.
 mosquitto_pub -h 127.0.0.1 -p "$port" --cafile ca.pem -u orva -P 'right horse' -t orva/good/power/set -m ON
 for _ in $(seq 40); do grep -q " RX C00$" sim.heard && break; sleep 0.25; done
@@ -90,7 +92,7 @@ grep -q "the broker is not reached (OpenSSL Error.*certificate verify failed); t
 # Told once, however often the bridge tries again.
 [[ $(grep -c "not reached" wrong.log) -eq 1 ]] || fail "a refusal is logged at every attempt"
 grep -q "the broker is not reached (Connection Refused: not authorised.)" wrong.log || fail "a wrong password is not reported"
-[[ -z $(retained orva/other-ca/availability) ]] || fail "a bridge that trusts another CA published"
-[[ -z $(retained orva/wrong-password/availability) ]] || fail "a bridge with a wrong password published"
+available=$(retained 'orva/+/availability' -v)
+[[ $available == "orva/good/availability online" ]] || fail "a bridge that trusts another CA, or has a wrong password, published: $available"
 echo "mqtt_tls: another CA and a wrong password are refused and logged"
 echo "mqtt_tls: 2 passed, 0 failed"

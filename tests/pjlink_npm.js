@@ -17,7 +17,6 @@ const PJLink = require(path.resolve(npmDir, 'node_modules', 'pjlink'));
 
 const kStartMs = 10000;   // a program starting, its first line
 const kAnswerMs = 20000;  // one request (the bridge's reply windows are a few seconds each)
-const kSettleMs = 500;    // after an answer, for codes still on their way (or that must never come)
 const kPassword = 'Orva tk58r pass 7';
 const kLampHours = 4321;
 
@@ -58,7 +57,7 @@ function start(program, args) {
 
 // orva-sim with its log; heard(): the codes it received, in order.
 async function startSim(args) {
-  const sim = start(simPath, ['--log', '--exit-on-stdin-eof', '--countdown-ms', '60000', '--cooldown-ms', '60000', ...args]);
+  const sim = start(simPath, ['--log', '--exit-on-stdin-eof', ...args]);
   await until('orva-sim\'s device path', kStartMs, () => sim.out.includes('\n'));
   sim.device = sim.out.split('\n')[0].trim();
   sim.heard = () => sim.err.split('\n').filter((l) => l.includes(' RX ')).map((l) => l.slice(l.indexOf(' RX ') + 4));
@@ -111,7 +110,8 @@ let passed = 0, failed = 0;
 // A table of steps: the request as the client makes it, the answer as it reports it
 // (error message and value), the codes heard on the line. (The client's setMute takes
 // one value and the callback: an object {video, audio}, or a boolean for the picture
-// alone; its README's setMute(false, true, cb) loses the callback.)
+// alone; its README's setMute(false, true, cb) loses the callback.) A code that comes
+// after its step's answer is seen by the next step, or, after the last, by stop().
 async function run(sim, steps) {
   for (const step of steps) {
     const before = sim.heard().length;
@@ -119,7 +119,6 @@ async function run(sim, steps) {
     try {
       const got = await request(step.client, step.call);
       await until('the codes on the line', kAnswerMs, () => sim.heard().length >= before + step.line.length).catch(() => {});
-      await sleep(kSettleMs);
       const heard = sim.heard().slice(before);
       const want = { error: step.error || null, value: step.value };
       try {
@@ -140,9 +139,11 @@ async function run(sim, steps) {
       console.log(`ok: ${step.what}`);
     }
   }
+  return steps.reduce((n, step) => n + step.line.length, 0);
 }
 
-async function stop(sim, bridge) {
+// The bridge ended by SIGTERM, then the simulator; `codes`: how many it must have heard.
+async function stop(sim, bridge, codes) {
   bridge.kill('SIGTERM');
   const b = await bridge.ended;
   if (b.code !== 0 || !bridge.err.endsWith('orva-bridge: ended\n')) {
@@ -151,56 +152,52 @@ async function stop(sim, bridge) {
   }
   sim.stdin.end();
   await sim.ended;
+  if (sim.heard().length !== codes) {
+    ++failed;
+    console.log(`FAIL: the line heard ${JSON.stringify(sim.heard())}, ${codes} codes expected`);
+  }
 }
 
 const client = (password, bridge) => new PJLink({ host: '127.0.0.1', port: bridge.port, password, timeout: 0 });
 
 async function main() {
-  // A projector in standby that stays warming up for a minute.
-  {
-    const sim = await startSim([]);
-    const bridge = await startBridge(sim);
-    const c = client(kPassword, bridge);
-    await run(sim, [
-      { what: 'POWR 1 (standby)', client: c, call: (c, cb) => c.powerOn(cb), value: undefined, line: ['C00'] },
-      { what: 'POWR ? (warming up: 3)', client: c, call: (c, cb) => c.getPowerState(cb), value: 3, line: ['CR0'] },
-      { what: 'INPT 11 while warming up (ERR3)', client: c, call: (c, cb) => c.setInput('rgb', 1, cb),
-        error: 'Unavailable time', value: undefined, line: ['CR0'] },
-    ]);
-    c.disconnect();
-    await stop(sim, bridge);
-  }
-  // A projector that is on, two lamps of which No. 1 is lit.
-  {
-    const sim = await startSim(['--state', 'on', '--state', 'lamps-2-no1-on', '--lamp-hours', String(kLampHours)]);
-    const bridge = await startBridge(sim);
-    const wrong = client(kPassword + 'x', bridge);
-    const c = client(kPassword, bridge);
-    await run(sim, [
-      { what: 'a wrong password (PJLINK ERRA, nothing on the line)', client: wrong, call: (c, cb) => c.powerOn(cb),
-        error: 'Authorization failed', value: undefined, line: [] },
-      { what: 'POWR ? (on: 1)', client: c, call: (c, cb) => c.getPowerState(cb), value: 1, line: ['CR0'] },
-      { what: 'INPT 12 (computer 2)', client: c, call: (c, cb) => c.setInput('rgb', 2, cb), value: undefined, line: ['CR0', 'C06'] },
-      { what: 'INPT ? (12)', client: c, call: (c, cb) => c.getInput(cb),
-        value: { source: 1, channel: 2, code: '12', name: 'RGB - 2' }, line: ['CR1'] },
-      { what: 'INPT 21 (video)', client: c, call: (c, cb) => c.setInput('video', 1, cb), value: undefined, line: ['CR0', 'C07'] },
-      { what: 'INPT ? (21)', client: c, call: (c, cb) => c.getInput(cb),
-        value: { source: 2, channel: 1, code: '21', name: 'VIDEO - 1' }, line: ['CR1'] },
-      { what: 'AVMT 11 (picture muted)', client: c, call: (c, cb) => c.setMute({ video: true, audio: false }, cb), value: undefined, line: ['CR0', 'C0D'] },
-      { what: 'AVMT ? (11)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: false, video: true }, line: ['CRA'] },
-      { what: 'AVMT 31 (picture and sound muted)', client: c, call: (c, cb) => c.setMute({ video: true, audio: true }, cb),
-        value: undefined, line: ['CR0', 'C0D', 'C0B'] },
-      { what: 'AVMT ? (31)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: true, video: true }, line: ['CRA'] },
-      { what: 'AVMT 30 (nothing muted)', client: c, call: (c, cb) => c.setMute({ video: false, audio: false }, cb),
-        value: undefined, line: ['CR0', 'C0E', 'C0C'] },
-      { what: 'AVMT ? (30)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: false, video: false }, line: ['CRA'] },
-      { what: 'LAMP ? (two lamps, No. 1 on)', client: c, call: (c, cb) => c.getLamps(cb),
-        value: [{ hours: kLampHours, on: true }, { hours: kLampHours, on: false }], line: ['CR3', 'CR7'] },
-    ]);
-    c.disconnect();
-    wrong.disconnect();
-    await stop(sim, bridge);
-  }
+  // A projector that is on, two lamps of which No. 1 is lit; switched off it is in
+  // standby at once, and switched on it stays warming up for a minute.
+  const sim = await startSim(['--countdown-ms', '60000', '--cooldown-ms', '0', '--state', 'on', '--state', 'lamps-2-no1-on',
+                              '--lamp-hours', String(kLampHours)]);
+  const bridge = await startBridge(sim);
+  const wrong = client(kPassword + 'x', bridge);
+  const c = client(kPassword, bridge);
+  const codes = await run(sim, [
+    { what: 'a wrong password (PJLINK ERRA, nothing on the line)', client: wrong, call: (c, cb) => c.powerOn(cb),
+      error: 'Authorization failed', value: undefined, line: [] },
+    { what: 'POWR ? (on: 1)', client: c, call: (c, cb) => c.getPowerState(cb), value: 1, line: ['CR0'] },
+    { what: 'INPT 12 (computer 2)', client: c, call: (c, cb) => c.setInput('rgb', 2, cb), value: undefined, line: ['CR0', 'C06'] },
+    { what: 'INPT ? (12)', client: c, call: (c, cb) => c.getInput(cb),
+      value: { source: 1, channel: 2, code: '12', name: 'RGB - 2' }, line: ['CR1'] },
+    { what: 'INPT 21 (video)', client: c, call: (c, cb) => c.setInput('video', 1, cb), value: undefined, line: ['CR0', 'C07'] },
+    { what: 'INPT ? (21)', client: c, call: (c, cb) => c.getInput(cb),
+      value: { source: 2, channel: 1, code: '21', name: 'VIDEO - 1' }, line: ['CR1'] },
+    { what: 'AVMT 11 (picture muted)', client: c, call: (c, cb) => c.setMute({ video: true, audio: false }, cb), value: undefined, line: ['CR0', 'C0D'] },
+    { what: 'AVMT ? (11)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: false, video: true }, line: ['CRA'] },
+    { what: 'AVMT 31 (picture and sound muted)', client: c, call: (c, cb) => c.setMute({ video: true, audio: true }, cb),
+      value: undefined, line: ['CR0', 'C0D', 'C0B'] },
+    { what: 'AVMT ? (31)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: true, video: true }, line: ['CRA'] },
+    { what: 'AVMT 30 (nothing muted)', client: c, call: (c, cb) => c.setMute({ video: false, audio: false }, cb),
+      value: undefined, line: ['CR0', 'C0E', 'C0C'] },
+    { what: 'AVMT ? (30)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: false, video: false }, line: ['CRA'] },
+    { what: 'LAMP ? (two lamps, No. 1 on)', client: c, call: (c, cb) => c.getLamps(cb),
+      value: [{ hours: kLampHours, on: true }, { hours: kLampHours, on: false }], line: ['CR3', 'CR7'] },
+    { what: 'POWR 0 (on)', client: c, call: (c, cb) => c.powerOff(cb), value: undefined, line: ['C01'] },
+    { what: 'POWR ? (standby: 0)', client: c, call: (c, cb) => c.getPowerState(cb), value: 0, line: ['CR0'] },
+    { what: 'POWR 1 (standby)', client: c, call: (c, cb) => c.powerOn(cb), value: undefined, line: ['C00'] },
+    { what: 'POWR ? (warming up: 3)', client: c, call: (c, cb) => c.getPowerState(cb), value: 3, line: ['CR0'] },
+    { what: 'INPT 11 while warming up (ERR3)', client: c, call: (c, cb) => c.setInput('rgb', 1, cb),
+      error: 'Unavailable time', value: undefined, line: ['CR0'] },
+  ]);
+  c.disconnect();
+  wrong.disconnect();
+  await stop(sim, bridge, codes);
   console.log(`${passed} passed, ${failed} failed`);
   clearTimeout(watchdog);
   process.exit(failed === 0 ? 0 : 1);

@@ -1,13 +1,19 @@
 // The bridge's MQTT side without a broker: the broker's address, ids, the
 // projector's state read from each reply, the list of projectors a former run
-// left, and the MQTT settings. Every expected value is written out here.
+// left, Home Assistant's discovery, and the MQTT settings. Every expected value is
+// written out here.
 
 #include "Config.h"
 #include "Mqtt.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -168,6 +174,80 @@ private slots:
                  QByteArray(R"({"payload":"ON","reply":"ACK","topic":"orva/p1/power/set"})"));
         QCOMPARE(mqtt::replyPayload("orva/p1/command/set", "status", "80\r", "Stand by"),
                  QByteArray(R"({"payload":"status","reply":"80","status":"Stand by","topic":"orva/p1/command/set"})"));
+    }
+
+    // Home Assistant's discovery: a projector's entities, each with its unique id, the
+    // one device and the availability topic, and its keys as Home Assistant documents
+    // them (a '.' in the id becomes '_' where Home Assistant takes no '.').
+    void discovery_data()
+    {
+        QTest::addColumn<QString>("keys");  // what is not common to all, as compact JSON
+        const auto row = [](const char *entity, const char *keys) { QTest::newRow(entity) << QString::fromUtf8(keys); };
+        const auto button = [](const char *object, const char *name, const char *press) {
+            QTest::newRow(qPrintable(QStringLiteral("button/%1").arg(QLatin1String(object))))
+                << QStringLiteral(R"({"command_topic":"orva/lab.2/command/set","name":"%1","payload_press":"%2"})").arg(name, press);
+        };
+        row("switch/power", R"({"command_topic":"orva/lab.2/power/set","icon":"mdi:projector","name":"Power","payload_off":"OFF",)"
+                            R"("payload_on":"ON","state_off":"OFF","state_on":"ON","state_topic":"orva/lab.2/power",)"
+                            R"("value_template":"{{ 'ON' if value in ('on', 'warming') else 'OFF' }}"})");
+        row("select/input", R"({"command_topic":"orva/lab.2/input/set","name":"Input","options":["PC1","PC2","Video"],)"
+                            R"("state_topic":"orva/lab.2/input"})");
+        row("switch/video_mute", R"({"command_topic":"orva/lab.2/mute/set","name":"Video mute","payload_off":"VIDEO OFF",)"
+                                 R"("payload_on":"VIDEO ON","state_off":"OFF","state_on":"ON","state_topic":"orva/lab.2/mute/video"})");
+        row("switch/audio_mute", R"({"command_topic":"orva/lab.2/mute/set","name":"Audio mute","payload_off":"AUDIO OFF",)"
+                                 R"("payload_on":"AUDIO ON","state_off":"OFF","state_on":"ON","state_topic":"orva/lab.2/mute/audio"})");
+        row("sensor/power_state", R"({"device_class":"enum","name":"Power state","options":["on","off","warming","cooling","fault"],)"
+                                  R"("state_topic":"orva/lab.2/power"})");
+        // Texts: no device class, no unit (either would make Home Assistant take them for numbers).
+        row("sensor/power_status", R"({"name":"Power status","state_topic":"orva/lab.2/power/text"})");
+        row("sensor/status", R"({"name":"Status","state_topic":"orva/lab.2/status"})");
+        row("sensor/fault", R"({"entity_category":"diagnostic","name":"Fault","state_topic":"orva/lab.2/fault"})");
+        row("sensor/lamp_mode", R"({"entity_category":"diagnostic","name":"Lamp mode","state_topic":"orva/lab.2/lamp/mode"})");
+        row("sensor/lamp_hours", R"({"device_class":"duration","entity_category":"diagnostic","name":"Lamp hours",)"
+                                 R"("state_class":"total_increasing","state_topic":"orva/lab.2/lamp/hours","unit_of_measurement":"h"})");
+        for (const char *n : {"1", "2", "3"})
+            QTest::newRow(qPrintable(QStringLiteral("sensor/temperature_%1").arg(QLatin1String(n))))
+                << QStringLiteral(R"({"device_class":"temperature","entity_category":"diagnostic","name":"Temperature %1",)"
+                                  R"("state_class":"measurement","state_topic":"orva/lab.2/temperature/%1","unit_of_measurement":"°C"})")
+                       .arg(QLatin1String(n));
+        row("binary_sensor/problem", R"({"device_class":"problem","name":"Problem","payload_off":"OFF","payload_on":"ON",)"
+                                     R"("state_topic":"orva/lab.2/problem"})");
+        button("picture_mode_stand", "Picture mode STAND", "picture-mode-stand");
+        button("picture_mode_real", "Picture mode REAL", "picture-mode-real");
+        button("picture_mode_cinema", "Picture mode CINEMA", "picture-mode-cinema");
+        button("picture_mode_image1", "Picture mode IMAGE1", "picture-mode-image1");
+        button("picture_mode_image2", "Picture mode IMAGE2", "picture-mode-image2");
+        button("picture_mode_image3", "Picture mode IMAGE3", "picture-mode-image3");
+        button("picture_mode_image4", "Picture mode IMAGE4", "picture-mode-image4");
+        button("picture_mode_bboard", "Picture mode B.Board", "picture-mode-bboard");
+        button("picture_mode_dynamic", "Picture mode Dynamic", "picture-mode-dynamic");
+        button("query_status", "STATUS query", "status");
+        button("query_mode", "MODE query", "mode");
+        button("query_lamp_time", "L-TIME query", "lamp-time");
+        button("query_setting", "SETTING query", "setting");
+        button("query_temperature", "TEMP query", "temperature");
+    }
+    void discovery()
+    {
+        QFETCH(QString, keys);
+        const QString entity = QString::fromLatin1(QTest::currentDataTag());
+        const QString topic = QStringLiteral("homeassistant/%1/orva_lab_2/%2/config").arg(entity.section(u'/', 0, 0), entity.section(u'/', 1));
+        const std::vector<mqtt::Message> all = mqtt::discovery(QStringLiteral("lab.2"), QStringLiteral("Lab"), QStringLiteral("1.40"));
+        QCOMPARE(all.size(), size_t(28));
+        const auto found = std::find_if(all.begin(), all.end(), [&](const mqtt::Message &m) { return m.topic == topic; });
+        QVERIFY2(found != all.end(), qPrintable(topic));
+        QJsonObject c = QJsonDocument::fromJson(found->payload).object();
+        QCOMPARE(c.take(QStringLiteral("unique_id")).toString(), QStringLiteral("orva_lab_2_") + entity.section(u'/', 1));
+        const auto take = [&c](const char *key) { return QJsonDocument(c.take(QLatin1String(key)).toObject()).toJson(QJsonDocument::Compact); };
+        QCOMPARE(QJsonDocument(c.take(QStringLiteral("availability")).toArray()).toJson(QJsonDocument::Compact),
+                 QByteArray(R"([{"topic":"orva/lab.2/availability"}])"));
+        QCOMPARE(take("device"), QByteArray(R"({"identifiers":["orva_lab_2"],"manufacturer":"ORVA","model":"TK58R","name":"Lab","sw_version":"1.40"})"));
+        QCOMPARE(take("origin"), QByteArray(R"({"name":"orva-bridge","sw_version":"1.40"})"));
+        QCOMPARE(QString::fromUtf8(QJsonDocument(c).toJson(QJsonDocument::Compact)), keys);
+        // Removed: the same topic, empty.
+        const std::vector<mqtt::Message> removal = mqtt::discoveryRemoval(QStringLiteral("lab.2"));
+        QVERIFY(std::any_of(removal.begin(), removal.end(), [&](const mqtt::Message &m) { return m.topic == topic && m.payload.isEmpty(); }));
+        QCOMPARE(removal.size(), all.size());
     }
 
     void projectorList()

@@ -1,0 +1,171 @@
+// orva-bridge on MQTT when something goes away: the broker (not there yet, then
+// killed and started again), the projector's device server (gone and back), a
+// projector that never answers, the bridge itself killed. The real programs: a
+// mosquitto broker started here, orva-sim as the projector, the bridge, and an
+// MQTT client of the test's own.
+
+#include "MqttSupport.h"
+
+#include <QDir>
+
+using namespace mqtt_test;
+
+namespace {
+constexpr int kCap = mqtt_test::kWait;
+} // namespace
+
+class TstMqttOutages : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (brokerProgram().isEmpty())
+            QSKIP("mosquitto is not installed: install the mosquitto and mosquitto-clients packages to run the MQTT tests");
+        mosquitto_lib_init();
+        m_libraryUp = true;
+    }
+    void cleanupTestCase()
+    {
+        if (m_libraryUp)
+            mosquitto_lib_cleanup();
+    }
+
+    // A broker that comes up after the bridge, then is killed and started again on
+    // its port with nothing kept: the bridge waits asleep (its threads' context
+    // switches few), tells each outage once and its end, publishes its state and
+    // discovery again (retained) each time the broker is back, and takes commands
+    // again. Killed itself at last: the broker's last will says it is offline.
+    void brokerAway()
+    {
+        Rig r;
+        r.sim = std::make_unique<Simulator>(QStringList());
+        QVERIFY2(r.startBridge({}, false), qPrintable(r.why));
+        const QByteArray waiting = "orva-bridge: p1: MQTT: the broker is not reached (Connection refused); trying again";
+        QTRY_VERIFY_WITH_TIMEOUT(r.bridge->lines().contains(waiting), kCap);
+        QTRY_VERIFY_WITH_TIMEOUT(r.sim->heard().size() >= 6, kCap);  // the first poll's queries
+        const QString tasks = QStringLiteral("/proc/%1/task/").arg(r.bridge->process.processId());
+        const auto wakeUps = [&] {
+            qint64 sum = 0;
+            for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                if (QFile status(tasks + task + QStringLiteral("/status")); status.open(QIODevice::ReadOnly))
+                    for (const QByteArray &line : status.readAll().split('\n'))
+                        sum += line.contains("ctxt_switches:") ? line.mid(line.indexOf(':') + 1).trimmed().toLongLong() : 0;
+            return sum;
+        };
+        const qint64 before = wakeUps();
+        QTest::qWait(1500);
+        QVERIFY2(wakeUps() - before < 100, qPrintable(QString::number(wakeUps() - before)));
+        for (const char *outage : {"", "The connection was lost."}) {
+            const qsizetype lines = r.bridge->lines().size();
+            if (*outage)
+                r.broker.kill();
+            QVERIFY2(r.broker.start(), r.broker.log.constData());
+            r.watch = std::make_unique<Watch>(r.broker.port, QList<QByteArray>{"orva/#", "homeassistant/#"});
+            Retained all;
+            QTRY_VERIFY_WITH_TIMEOUT(retainedNow(r.broker.port, all)
+                                         && topicsBelow(all, "homeassistant/") == configTopics({"orva_p1"})
+                                         && below(all, "orva/bridge/").contains("testbridge/availability=online")
+                                         && std::all_of(kStateTopics.begin(), kStateTopics.end(),
+                                                        [&](const QByteArray &t) { return all.contains("orva/p1/" + t); }),
+                                     kComeBack);
+            QCOMPARE(all.value("orva/p1/power").payload, QByteArray("off"));
+            QList<QByteArray> told{"orva-bridge: p1: MQTT: connected to the broker"};
+            if (*outage)
+                told.prepend("orva-bridge: p1: MQTT: the broker is not reached (" + QByteArray(outage) + "); trying again");
+            QCOMPARE(r.bridge->lines().mid(lines), told);
+        }
+        QCOMPARE(r.bridge->lines().count(waiting), 1);
+        QCOMPARE(r.command("power/set", "ON", {"C00"}).mid(0, 1), QStringList{"C00"});
+        QTRY_COMPARE_WITH_TIMEOUT(r.latest("power"), QByteArray("warming"), kCap);
+        const qsizetype mark = r.watch->count();
+        r.bridge->process.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(r.watch->payloads("orva/bridge/testbridge/availability", mark).contains("offline")
+                                     && r.watch->payloads("orva/p1/availability", mark).contains("offline"), kCap);
+    }
+
+    // The projector's device server gone and back (orva-sim on a fixed port): the
+    // projector offline meanwhile, a command then an error and no state changed
+    // (nor carried out later); online again once it is back, and commanded again.
+    void projectorUnplugged()
+    {
+        Rig r;
+        QVERIFY2(r.prepare({"--tcp", "0"}), qPrintable(r.why));
+        QVERIFY2(r.startBridge({"--poll", "1"}), qPrintable(r.why));
+        const QString port = r.sim->path.section(u':', -1);
+        const qsizetype unplugged = r.watch->count();
+        r.sim.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(r.watch->payloads("orva/p1/availability", unplugged).contains("offline"), kCap);
+        const qsizetype mark = r.watch->count();
+        QVERIFY(r.publish("power/set", "ON"));
+        std::optional<QJsonObject> error;
+        QTRY_VERIFY_WITH_TIMEOUT((error = r.outcome("error", "orva/p1/power/set", mark)).has_value(), kCap);
+        QCOMPARE(error->value(QStringLiteral("payload")).toString(), QStringLiteral("ON"));
+        QVERIFY2(!error->value(QStringLiteral("error")).toString().isEmpty(), QJsonDocument(*error).toJson().constData());
+        QCOMPARE(r.watch->payloads("orva/p1/power", mark), QList<QByteArray>());
+        Retained all;
+        QVERIFY(retainedNow(r.broker.port, all));
+        const QStringList kept = below(all, "orva/p1/");
+        QVERIFY2(kept.contains("availability=offline") && kept.contains("power=off") && kept.contains("power/text=Stand by")
+                     && !all.contains("orva/p1/error"), qPrintable(kept.join(u", ")));
+
+        const qsizetype back = r.watch->count();
+        r.sim = std::make_unique<Simulator>(QStringList{"--tcp", port, "--state", "on"});
+        QVERIFY2(!r.sim->path.isEmpty(), "orva-sim did not start again on its port");
+        QTRY_VERIFY_WITH_TIMEOUT(r.watch->payloads("orva/p1/availability", back).contains("online"), kComeBack);
+        QTRY_COMPARE_WITH_TIMEOUT(r.latest("power"), QByteArray("on"), kCap);
+        QVERIFY2(!r.sim->heard().contains(QStringLiteral("C00")), qPrintable(r.sim->heard().join(u", ")));
+        const qsizetype from = r.sim->heard().size();
+        QVERIFY(r.publish("power/set", "OFF"));
+        // Polled every second: status queries may come before and after it.
+        QTRY_VERIFY_WITH_TIMEOUT(r.sim->heard().mid(from).contains(QStringLiteral("C01")), kCap);
+        QTRY_COMPARE_WITH_TIMEOUT(r.latest("power"), QByteArray("cooling"), kCap);
+        QStringList others = r.sim->heard().mid(from);
+        others.removeAll(QStringLiteral("C01"));
+        for (const char *q : {"CR0", "CR1", "CRA", "CR3", "CR6", "CR7"})
+            others.removeAll(QLatin1String(q));
+        QCOMPARE(others, QStringList());
+    }
+
+    // A projector that never answers, on a device server that comes after the
+    // bridge: offline, while the bridge is online; a command ends in an error, and
+    // a flood of them is refused beyond the queue's room, an error each, logged once.
+    void silentProjector()
+    {
+        Rig r;
+        QVERIFY2(r.broker.start(), r.broker.log.constData());
+        r.watch = std::make_unique<Watch>(r.broker.port, QList<QByteArray>{"orva/#"});
+        QVERIFY(r.watch->waitSubscribed());
+        const quint16 port = freePort();
+        QVERIFY2(r.startBridge({"--mqtt-send"}, false, QStringLiteral("tcp://127.0.0.1:%1").arg(port)), qPrintable(r.why));
+        QTRY_COMPARE_WITH_TIMEOUT(r.latest("availability"), QByteArray("offline"), kCap);
+        QTRY_COMPARE_WITH_TIMEOUT(r.watch->latest("orva/bridge/testbridge/availability"), std::optional<QByteArray>("online"), kCap);
+        r.sim = std::make_unique<Simulator>(QStringList{"--tcp", QString::number(port), "--silent"});
+        QTRY_VERIFY_WITH_TIMEOUT(r.bridge->lines().contains("orva-bridge: p1: The projector's port is open again."), kCap);
+        const qsizetype mark = r.watch->count();
+        QVERIFY(r.publish("power/set", "ON"));
+        std::optional<QJsonObject> error;
+        QTRY_VERIFY_WITH_TIMEOUT((error = r.outcome("error", "orva/p1/power/set", mark)).has_value(), kCap);
+        QCOMPARE(compact(*error), QByteArray(R"({"error":"no reply from the projector","payload":"ON","topic":"orva/p1/power/set"})"));
+        QCOMPARE(r.sim->heard(), QStringList{"C00"});
+        // The longest texts taken (all handled once the wrong payload after them is logged).
+        const QByteArray longest(128, 'X');
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(r.publish("send/set", longest));
+        QVERIFY(r.publish("power/set", "MAYBE"));
+        QTRY_VERIFY_WITH_TIMEOUT(r.bridge->said().contains("\"MAYBE\" ignored"), kCap);
+        QVERIFY(r.watch->payloads("orva/p1/error", mark).contains(
+            R"({"error":"too many commands wait for the projector","payload":")" + longest + R"(","topic":"orva/p1/send/set"})"));
+        QCOMPARE(r.bridge->lines().count("orva-bridge: p1: MQTT: too many commands wait for the projector: those that come "
+                                         "are refused (with an error on orva/p1/error)"), 1);
+        Retained all;
+        QVERIFY(retainedNow(r.broker.port, all));
+        QCOMPARE(below(all, "orva/p1/"), QStringList{"availability=offline"});
+    }
+
+
+private:
+    bool m_libraryUp = false;
+};
+
+QTEST_GUILESS_MAIN(TstMqttOutages)
+#include "tst_mqtt_outages.moc"
