@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -476,7 +477,15 @@ SerialResult QtSerialControl::output(const QString &text)
     if (!m_port.isOpen())
         return SerialError{ErrPortNotOpen, QStringLiteral("Port is not open")};
     const QByteArray bytes = textToLineBytes(text);
-    if (m_port.write(bytes) != bytes.size())
+    // Straight to the device when it takes them at once (a command is a few bytes);
+    // QSerialPort would write them only at the event loop's next turn. What it does
+    // not take, or an error, goes the buffered way, which reports errors as before.
+    qint64 written = 0;
+#ifdef Q_OS_UNIX
+    if (m_port.bytesToWrite() == 0)
+        written = std::max<qint64>(0, ::write(int(m_port.handle()), bytes.constData(), size_t(bytes.size())));
+#endif
+    if (written < bytes.size() && m_port.write(bytes.constData() + written, bytes.size() - written) != bytes.size() - written)
         return SerialError{ErrWriteFailed, QStringLiteral("Write failed: %1").arg(m_port.errorString())};
     return std::nullopt;
 }
