@@ -12,6 +12,7 @@
 // where A..D are the milestones (QApplication constructed, window built,
 // start-up run, show() returned), all from process start.
 
+#include "Version.h"
 #include "panel/Form1.h"
 #include "panel/FormBuilder.h"
 #include "panel/WindowRuntime.h"
@@ -120,7 +121,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orva-panel"));
-    QApplication::setApplicationVersion(QStringLiteral("1.40"));
+    QApplication::setApplicationVersion(QStringLiteral(ORVA_VERSION));
     const double appMs = clock.sinceStart();
 
     QMap<int, QString> devices = defaultComDevices();

@@ -315,6 +315,21 @@ private slots:
         QCOMPARE(c.next(), QByteArray("<closed>"));
     }
 
+    // The raw port's idle time runs from a client's last bytes, not from its connection.
+    void rawIdleFromLastBytes()
+    {
+        Simulator sim({});
+        Bridge b(sim.path);
+        b.raw.setIdleTimeout(1500);
+        QTcpSocket c;
+        c.connectToHost(QHostAddress::LocalHost, b.raw.port());
+        QTest::qWait(1000);
+        c.write("CR0\r");
+        QTest::qWait(1000);
+        QCOMPARE(c.state(), QAbstractSocket::ConnectedState);
+        QTRY_COMPARE_WITH_TIMEOUT(c.state(), QAbstractSocket::UnconnectedState, kWait);
+    }
+
     // Three clients asking the power status at once and a fourth the error status:
     // one power status query on the line, each answered; a fifth asking the input
     // gets its own answer.

@@ -3,6 +3,11 @@
 #include "PortDiagnosis.h"
 #include "SerialText.h"
 
+#include <algorithm>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace {
 
 QSerialPort::Parity toQtParity(char p)
@@ -136,7 +141,15 @@ SerialResult DeviceLink::output(const QString &text)
     if (!m_port.isOpen())
         return SerialError{ErrPortNotOpen, QStringLiteral("Port is not open")};
     const QByteArray bytes = textToLineBytes(text);
-    if (m_port.write(bytes) != bytes.size())
+    // Straight to the device when it takes them at once (a command is a few bytes);
+    // QSerialPort would write them only at the event loop's next turn. What it does
+    // not take, or an error, goes the buffered way, which reports errors as before.
+    qint64 written = 0;
+#ifdef Q_OS_UNIX
+    if (m_port.bytesToWrite() == 0)
+        written = std::max<qint64>(0, ::write(int(m_port.handle()), bytes.constData(), size_t(bytes.size())));
+#endif
+    if (written < bytes.size() && m_port.write(bytes.constData() + written, bytes.size() - written) != bytes.size() - written)
         return SerialError{ErrWriteFailed, QStringLiteral("Write failed: %1").arg(m_port.errorString())};
     return std::nullopt;
 }

@@ -5,9 +5,10 @@
 QByteArray textToLineBytes(const QString &text)
 {
     QByteArray bytes(text.size(), Qt::Uninitialized);
+    char *out = bytes.data();
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text.at(i).unicode();
-        bytes[i] = c <= 0xFF ? char(c) : '?';
+        out[i] = c <= 0xFF ? char(c) : '?';
     }
     return bytes;
 }

@@ -133,15 +133,17 @@ void Listener::onDestroyed(QObject *socket)
     resumeAccepting();
 }
 
-void Listener::send(QTcpSocket *socket, const QByteArray &bytes)
+void Listener::send(QTcpSocket *socket, const QByteArray &bytes, bool now)
 {
     const auto open = m_open.find(socket);
     if (open == m_open.end() || open->dropped || socket->state() != QAbstractSocket::ConnectedState)
         return;
     socket->write(bytes);
+    if (now)
+        socket->flush();
     if (socket->bytesToWrite() > kMaxBuffered)
         drop(socket, *open);
-    else if (!open->drain->isActive())
+    else if (socket->bytesToWrite() > 0 && !open->drain->isActive())
         open->drain->start();
 }
 

@@ -59,7 +59,9 @@ public:
     int connections() const { return int(m_open.size()); }
     // `bytes` to a connection admitted here; one that leaves more than kMaxBuffered
     // untaken, or takes nothing for kDrainTimeoutMs, is closed with a log line.
-    void send(QTcpSocket *socket, const QByteArray &bytes);
+    // now: handed to the kernel before send returns (its bytesWritten too), not at the
+    // event loop's next turn.
+    void send(QTcpSocket *socket, const QByteArray &bytes, bool now = false);
 
 signals:
     // A connection taken: it reads at most kMaxBuffered ahead, and counts until it

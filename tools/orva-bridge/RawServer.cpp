@@ -4,6 +4,7 @@
 #include "exchange/CommandText.h"
 #include "serial/SerialText.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -22,12 +23,6 @@ void RawServer::onAdmitted(QTcpSocket *socket)
     const QPointer<QTcpSocket> client(socket);
     const ClientId id = ClientId(socket);
     const QString from = socket->peerAddress().toString();
-    auto *idle = new QTimer(socket);
-    idle->setSingleShot(true);
-    idle->setTimerType(Qt::PreciseTimer);
-    idle->setInterval(m_idleMs);
-    connect(idle, &QTimer::timeout, socket, &QTcpSocket::disconnectFromHost);
-    idle->start();
     connect(&m_queue, &ProjectorQueue::unsolicited, socket, [this, socket](const QString &chunk) {
         m_listener.send(socket, textToLineBytes(chunk));
     });
@@ -36,8 +31,21 @@ void RawServer::onAdmitted(QTcpSocket *socket)
         bool discarding = false;  // a text too long for a command, until its CR
         bool longLogged = false;
         bool fullLogged = false;  // in this burst: until the queue takes one of its commands again
+        QElapsedTimer heard;      // since the client's last bytes
     };
     auto input = std::make_shared<Input>();
+    input->heard.start();
+    // A read only notes the time; the timer, when it fires, is set again for what is left.
+    auto *idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    idle->setTimerType(Qt::PreciseTimer);
+    connect(idle, &QTimer::timeout, socket, [socket, idle, input, ms = m_idleMs] {
+        if (const qint64 left = ms - input->heard.elapsed(); left > 0)
+            idle->start(int(left));
+        else
+            socket->disconnectFromHost();
+    });
+    idle->start(m_idleMs);
     // A text with no CR in kLongestCommandText characters is no command: dropped up to
     // its CR, however the bytes came.
     const auto tooLong = [this, from, input] {
@@ -46,8 +54,8 @@ void RawServer::onAdmitted(QTcpSocket *socket)
                              .arg(from)
                              .arg(kLongestCommandText));
     };
-    connect(socket, &QTcpSocket::readyRead, socket, [this, client, id, input, idle, from, tooLong] {
-        idle->start();
+    connect(socket, &QTcpSocket::readyRead, socket, [this, client, id, input, from, tooLong] {
+        input->heard.start();
         input->pending += client->readAll();
         for (qsizetype cr; (cr = input->pending.indexOf('\r')) >= 0;) {
             const QString text = lineBytesToText(input->pending.left(cr));
@@ -60,7 +68,7 @@ void RawServer::onAdmitted(QTcpSocket *socket)
             }
             const bool queued = m_queue.enqueue(id, QString(), text, [this, client](const Reply &reply) {
                 if (client && reply.answered)
-                    m_listener.send(client, textToLineBytes(reply.text));
+                    m_listener.send(client, textToLineBytes(reply.text), true);
             });
             if (queued)
                 input->fullLogged = false;

@@ -33,6 +33,7 @@ void logLine(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    qputenv("QT_NO_GLIB", "1");  // Qt's own event loop: glib's costs a third more CPU time per command
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orva-bridge"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVA_VERSION));
