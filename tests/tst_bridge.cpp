@@ -78,7 +78,7 @@ private slots:
         row("INPT ? input 4", {"on", "input-4"}, "%1INPT ?", "%1INPT=ERR3", {"CR1"});
         row("AVMT 31 on", on, "%1AVMT 31", "%1AVMT=OK", {"CR0", "C0D", "C0B"});
         row("AVMT 11 on", on, "%1AVMT 11", "%1AVMT=OK", {"CR0", "C0D"});
-        row("AVMT 20 on", on, "%1AVMT 20", "%1AVMT=OK", {"CR0", "C0C"});
+        row("AVMT 20 temperature warning", {"on", "temperature-warning"}, "%1AVMT 20", "%1AVMT=OK", {"CR0", "C0C"});
         row("AVMT 31 cooling", cooling, "%1AVMT 31", "%1AVMT=ERR3", {"CR0"});
         row("AVMT 40", on, "%1AVMT 40", "%1AVMT=ERR2", {});
         row("AVMT ? on", on, "%1AVMT ?", "%1AVMT=30", {"CRA"});
