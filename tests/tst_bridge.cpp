@@ -14,7 +14,6 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -265,15 +264,13 @@ private slots:
     {
         Simulator sim({QStringLiteral("--state"), QStringLiteral("on"), QStringLiteral("--delay-ms"), QStringLiteral("150")});
         Bridge b(sim.path);
+        const std::pair<QByteArray, QByteArray> asked[] = {
+            {"%1POWR ?", "%1POWR=1"}, {"%1POWR ?", "%1POWR=1"}, {"%1POWR ?", "%1POWR=1"}, {"%1INPT ?", "%1INPT=11"}, {"%1ERST ?", "%1ERST=000000"}};
         std::vector<std::unique_ptr<Client>> clients;
-        for (int i = 0; i < 5; ++i)
-            clients.push_back(std::make_unique<Client>(b.server.port()));
-        const QByteArray requests[] = {"%1POWR ?", "%1POWR ?", "%1POWR ?", "%1INPT ?", "%1ERST ?"};
-        for (int i = 0; i < 5; ++i)
-            clients[i]->socket.write(requests[i] + '\r');
-        const QByteArray answers[] = {"%1POWR=1", "%1POWR=1", "%1POWR=1", "%1INPT=11", "%1ERST=000000"};
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(clients[i]->next(), answers[i]);
+        for (const auto &[request, answer] : asked)
+            clients.emplace_back(std::make_unique<Client>(b.server.port()))->socket.write(request + '\r');
+        for (std::size_t i = 0; i < clients.size(); ++i)
+            QCOMPARE(clients[i]->next(), asked[i].second);
         // The error status is read from the same power status query.
         QStringList heard = sim.heard();
         heard.sort();
@@ -631,11 +628,7 @@ private slots:
         QFile config(dir.filePath(QStringLiteral("bridge.conf")));
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(QStringLiteral("[bridge]\nlog = %1\n[quiet]\ndevice = %2\npjlink = %3\n[hall]\ndevice = %4\npjlink = %5\n")
-                         .arg(dir.filePath(QStringLiteral("exchange.log")), quiet.path)
-                         .arg(quietPort)
-                         .arg(hall.path)
-                         .arg(hallPort)
-                         .toUtf8());
+                         .arg(dir.filePath(QStringLiteral("exchange.log")), quiet.path).arg(quietPort).arg(hall.path).arg(hallPort).toUtf8());
         config.close();
         Service service({QStringLiteral("--config"), config.fileName()}, 2);
         QVERIFY2(service.log.contains(QStringLiteral("orva-bridge: hall: PJLink on 127.0.0.1 port %1\n").arg(hallPort).toUtf8()),
