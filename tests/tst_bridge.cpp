@@ -15,7 +15,6 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -50,43 +49,6 @@ struct Bridge {
 class TstBridge : public QObject {
     Q_OBJECT
 private slots:
-    // Lines as they come from the network: a request, the standard's error at once,
-    // or no PJLink at all (the connection closed).
-    void parseLine()
-    {
-        using K = pjlink::Parsed::Kind;
-        const struct {
-            QByteArray line;
-            K kind;
-            QByteArray answer;  // or, for a request, command and parameter
-        } rows[] = {
-            {"%1POWR 1", K::Request, "POWR 1"},
-            {"%1POWR ?", K::Request, "POWR ?"},
-            {"%1NAME ?", K::Request, "NAME ?"},
-            {"%1INPT 11", K::Request, "INPT 11"},
-            {"%1powr ?", K::Answer, "%1powr=ERR1\r"},
-            {"%1POWR", K::Answer, "%1POWR=ERR1\r"},
-            {"%1POWR?", K::Answer, "%1POWR=ERR1\r"},
-            {"%2POWR ?", K::Answer, "%2POWR=ERR1\r"},
-            {"%1PO-R ?", K::Answer, "%1PO-R=ERR1\r"},
-            {"POWR ?", K::Close, ""},
-            {"%1PO", K::Close, ""},
-            {"", K::Close, ""},
-            {QByteArray("%1POWR\0?", 8), K::Close, ""},
-            {"%1POWR \x80", K::Close, ""},
-            {"%1NAME " + QByteArray(128, 'x'), K::Request, "NAME " + QByteArray(128, 'x')},
-            {"%1NAME " + QByteArray(129, 'x'), K::Close, ""},
-        };
-        for (const auto &[line, kind, expected] : rows) {
-            const pjlink::Parsed p = pjlink::parseLine(line);
-            QVERIFY2(p.kind == kind, line.constData());
-            if (kind == K::Request)
-                QCOMPARE(p.request.command + ' ' + p.request.parameter, expected);
-            else if (kind == K::Answer)
-                QCOMPARE(p.answer, expected);
-        }
-    }
-
     // Every class 1 request in each state the simulator plays: the answer, and the
     // codes that went out on the line for it.
     void requests_data()
@@ -111,13 +73,12 @@ private slots:
         row("INPT 12 on", on, "%1INPT 12", "%1INPT=OK", {"CR0", "C06"});
         row("INPT 21 on", on, "%1INPT 21", "%1INPT=OK", {"CR0", "C07"});
         row("INPT 11 standby", standby, "%1INPT 11", "%1INPT=ERR3", {"CR0"});
-        row("INPT 11 warming", warming, "%1INPT 11", "%1INPT=ERR3", {"CR0"});
         row("INPT 31", on, "%1INPT 31", "%1INPT=ERR2", {});
         row("INPT ?", on, "%1INPT ?", "%1INPT=11", {"CR1"});
         row("INPT ? input 4", {"on", "input-4"}, "%1INPT ?", "%1INPT=ERR3", {"CR1"});
         row("AVMT 31 on", on, "%1AVMT 31", "%1AVMT=OK", {"CR0", "C0D", "C0B"});
         row("AVMT 11 on", on, "%1AVMT 11", "%1AVMT=OK", {"CR0", "C0D"});
-        row("AVMT 20 on", on, "%1AVMT 20", "%1AVMT=OK", {"CR0", "C0C"});
+        row("AVMT 20 temperature warning", {"on", "temperature-warning"}, "%1AVMT 20", "%1AVMT=OK", {"CR0", "C0C"});
         row("AVMT 31 cooling", cooling, "%1AVMT 31", "%1AVMT=ERR3", {"CR0"});
         row("AVMT 40", on, "%1AVMT 40", "%1AVMT=ERR2", {});
         row("AVMT ? on", on, "%1AVMT ?", "%1AVMT=30", {"CRA"});
@@ -129,6 +90,7 @@ private slots:
         row("ERST ? power fail", {"power-fail"}, "%1ERST ?", "%1ERST=000002", {"CR0"});
         row("LAMP ? two lamps", on, "%1LAMP ?", "%1LAMP=1234 1 1234 1", {"CR3", "CR7"});
         row("LAMP ? No2 on", {"lamps-2-no2-on"}, "%1LAMP ?", "%1LAMP=1234 0 1234 1", {"CR3", "CR7"});
+        row("LAMP ? both off", {"lamps-2-all-off"}, "%1LAMP ?", "%1LAMP=1234 0 1234 0", {"CR3", "CR7"});
         row("LAMP ? one lamp off", {"lamp-1-off"}, "%1LAMP ?", "%1LAMP=1234 0", {"CR3", "CR7"});
         row("LAMP ? one lamp on", {"lamp-2-on"}, "%1LAMP ?", "%1LAMP=1234 1", {"CR3", "CR7"});
         row("INST ?", standby, "%1INST ?", "%1INST=11 12 21", {});
@@ -138,9 +100,6 @@ private slots:
         row("INFO ?", standby, "%1INFO ?", "%1INFO=orva-bridge 1.40", {});
         row("CLSS ?", standby, "%1CLSS ?", "%1CLSS=1", {});
         row("CLSS 1", standby, "%1CLSS 1", "%1CLSS=ERR2", {});
-        row("undefined", standby, "%1LENS ?", "%1LENS=ERR1", {});
-        row("lower case", standby, "%1powr 1", "%1powr=ERR1", {});
-        row("class 2", standby, "%2POWR 1", "%2POWR=ERR1", {});
     }
     void requests()
     {
@@ -174,21 +133,17 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("answers");
         QTest::addColumn<QStringList>("line");
         QTest::addColumn<QString>("logged");
-        const QString late = QStringLiteral("The projector answered after the reply window: the late reply was discarded.");
-        QTest::newRow("silent") << QStringList{"--silent"} << QList<QByteArray>{"POWR ?", "POWR 1", "CLSS ?"}
-                                << QList<QByteArray>{"POWR=ERR4", "POWR=ERR4", "CLSS=1"} << QStringList{"CR0", "C00"} << QString();
-        QTest::newRow("late") << QStringList{"--state", "on", "--delay-ms", "700"}
-                              << QList<QByteArray>{"LAMP ?", "POWR ?", "INPT ?", "LAMP ?", "AVMT ?"}
-                              << QList<QByteArray>{"LAMP=ERR4", "POWR=ERR4", "INPT=ERR4", "LAMP=ERR4", "AVMT=30"}
-                              << QStringList{"CR3", "CR0", "CR1", "CR3", "CRA"} << late;
-        QTest::newRow("trickled") << QStringList{"--state", "on", "--split", "2", "--split-gap-ms", "300"}
-                                  << QList<QByteArray>{"POWR ?", "LAMP ?", "INPT ?"}
-                                  << QList<QByteArray>{"POWR=1", "LAMP=ERR4", "INPT=11"} << QStringList{"CR0", "CR3", "CR1"} << late;
-        QTest::newRow("no form of the query") << QStringList{"--state", "on", "--garbage", "--seed", "7"}
-                                              << QList<QByteArray>{"POWR ?", "INPT ?", "LAMP ?"}
-                                              << QList<QByteArray>{"POWR=ERR4", "INPT=ERR4", "LAMP=ERR4"}
-                                              << QStringList{"CR0", "CR1", "CR3"}
-                                              << QStringLiteral("The projector's reply did not fit its query: it was taken as no answer.");
+        const auto row = [](const char *name, QStringList sim, QList<QByteArray> requests, QList<QByteArray> answers, QStringList line, const char *logged) {
+            QTest::newRow(name) << sim << requests << answers << line << QString::fromUtf8(logged);
+        };
+        const char *late = "The projector answered after the reply window: the late reply was discarded.";
+        row("silent", {"--silent"}, {"POWR ?", "POWR 1", "CLSS ?"}, {"POWR=ERR4", "POWR=ERR4", "CLSS=1"}, {"CR0", "C00"}, "");
+        row("late", {"--state", "on", "--delay-ms", "700"}, {"LAMP ?", "POWR ?", "INPT ?", "LAMP ?", "AVMT ?"},
+            {"LAMP=ERR4", "POWR=ERR4", "INPT=ERR4", "LAMP=ERR4", "AVMT=30"}, {"CR3", "CR0", "CR1", "CR3", "CRA"}, late);
+        row("trickled", {"--state", "on", "--split", "2", "--split-gap-ms", "300"}, {"POWR ?", "LAMP ?", "INPT ?"},
+            {"POWR=1", "LAMP=ERR4", "INPT=11"}, {"CR0", "CR3", "CR1"}, late);
+        row("no form of the query", {"--state", "on", "--garbage", "--seed", "7"}, {"POWR ?", "INPT ?", "LAMP ?"},
+            {"POWR=ERR4", "INPT=ERR4", "LAMP=ERR4"}, {"CR0", "CR1", "CR3"}, "The projector's reply did not fit its query: it was taken as no answer.");
     }
     void untrustedReplies()
     {
@@ -240,38 +195,17 @@ private slots:
         QCOMPARE(first.readAll() + second.readAll(), QByteArray());
     }
 
-    // With a password: the challenge, the digest on the first request only; a wrong
-    // or missing digest is refused and the connection closed, with nothing sent on
-    // the line.
-    void authentication_data()
+    // With a password, a wrong digest is refused and the connection closed, with
+    // nothing sent on the line (the right one is tst_clients' passwordGuessing).
+    void wrongDigest()
     {
-        QTest::addColumn<QByteArray>("password");  // the client's
-        QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("right") << QByteArray("secret") << QByteArray("%1POWR=0");
-        QTest::newRow("wrong") << QByteArray("Secret") << QByteArray("PJLINK ERRA");
-        QTest::newRow("missing") << QByteArray() << QByteArray("PJLINK ERRA");
-    }
-    void authentication()
-    {
-        QFETCH(QByteArray, password);
-        QFETCH(QByteArray, answer);
         Simulator sim({});
-        bridge::PjlinkIdentity identity;
-        identity.password = "secret";
-        Bridge b(sim.path, identity);
+        Bridge b(sim.path, {QString(), "secret"});
         Client c(b.server.port());
         QVERIFY2(c.greeting.startsWith("PJLINK 1 ") && c.greeting.size() == 17, c.greeting.constData());
-        const QByteArray random = c.greeting.mid(9);
-        const QByteArray digest = password.isEmpty() ? QByteArray()
-                                                     : QCryptographicHash::hash(random + password, QCryptographicHash::Md5).toHex();
-        QCOMPARE(c.ask(digest + "%1POWR ?"), answer);
-        if (answer.startsWith("PJLINK")) {
-            QCOMPARE(c.next(), QByteArray("<closed>"));
-            QCOMPARE(sim.heard(), QStringList());
-        } else {
-            QCOMPARE(c.ask("%1CLSS ?"), QByteArray("%1CLSS=1"));
-            QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), QStringList{"CR0"}, kWait);
-        }
+        QCOMPARE(c.ask(QCryptographicHash::hash(c.greeting.mid(9) + "Secret", QCryptographicHash::Md5).toHex() + "%1POWR ?"), "PJLINK ERRA");
+        QCOMPARE(c.next(), QByteArray("<closed>"));
+        QCOMPARE(sim.heard(), QStringList());
     }
 
     // What is no PJLink closes the connection, with nothing on the line; the
@@ -280,15 +214,22 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("garbage") << QByteArray("hello\r") << QByteArray("<closed>");
-        QTest::newRow("NUL") << QByteArray("%1POWR\0001\r", 9) << QByteArray("<closed>");
-        QTest::newRow("8-bit") << QByteArray("%1POWR \xff\r") << QByteArray("<closed>");
-        QTest::newRow("too long, no CR") << QByteArray(200, '%') << QByteArray("<closed>");
-        QTest::newRow("parameter too long") << "%1NAME " + QByteArray(129, 'x') + '\r' << QByteArray("<closed>");
-        QTest::newRow("lower case") << QByteArray("%1powr 1\r") << QByteArray("%1powr=ERR1");
-        QTest::newRow("no parameter") << QByteArray("%1POWR\r") << QByteArray("%1POWR=ERR1");
-        QTest::newRow("class 2") << QByteArray("%2POWR 1\r") << QByteArray("%2POWR=ERR1");
-        QTest::newRow("out of parameter") << QByteArray("%1POWR 11\r") << QByteArray("%1POWR=ERR2");
+        const auto row = [](const char *name, const QByteArray &bytes, const char *answer) { QTest::newRow(name) << bytes << QByteArray(answer); };
+        row("garbage", "hello\r", "<closed>");
+        row("no class", "POWR ?\r", "<closed>");
+        row("short", "%1PO\r", "<closed>");
+        row("empty", "\r", "<closed>");
+        row("NUL", QByteArray("%1POWR\0001\r", 9), "<closed>");
+        row("8-bit", "%1POWR \xff\r", "<closed>");
+        row("too long, no CR", QByteArray(200, '%'), "<closed>");
+        row("parameter too long", "%1NAME " + QByteArray(129, 'x') + '\r', "<closed>");
+        row("longest parameter", "%1NAME " + QByteArray(128, 'x') + '\r', "%1NAME=ERR2");
+        row("undefined", "%1LENS ?\r", "%1LENS=ERR1");
+        row("not a command character", "%1PO-R ?\r", "%1PO-R=ERR1");
+        row("lower case", "%1powr 1\r", "%1powr=ERR1");
+        row("no parameter", "%1POWR\r", "%1POWR=ERR1");
+        row("no blank", "%1POWR?\r", "%1POWR=ERR1");
+        row("class 2", "%2POWR 1\r", "%2POWR=ERR1");
     }
     void malformed()
     {
@@ -302,6 +243,8 @@ private slots:
         if (!answer.startsWith('<'))
             QCOMPARE(c.ask("%1CLSS ?"), QByteArray("%1CLSS=1"));
         QCOMPARE(sim.heard(), QStringList());
+        // Too long for the listener to take, and for the parser as well.
+        QCOMPARE(pjlink::parseLine("%1NAME " + QByteArray(129, 'x')).kind, pjlink::Parsed::Kind::Close);
     }
 
     // A connection that says nothing is closed after the idle time.
@@ -337,15 +280,13 @@ private slots:
     {
         Simulator sim({QStringLiteral("--state"), QStringLiteral("on"), QStringLiteral("--delay-ms"), QStringLiteral("150")});
         Bridge b(sim.path);
+        const std::pair<QByteArray, QByteArray> asked[] = {
+            {"%1POWR ?", "%1POWR=1"}, {"%1POWR ?", "%1POWR=1"}, {"%1POWR ?", "%1POWR=1"}, {"%1INPT ?", "%1INPT=11"}, {"%1ERST ?", "%1ERST=000000"}};
         std::vector<std::unique_ptr<Client>> clients;
-        for (int i = 0; i < 5; ++i)
-            clients.push_back(std::make_unique<Client>(b.server.port()));
-        const QByteArray requests[] = {"%1POWR ?", "%1POWR ?", "%1POWR ?", "%1INPT ?", "%1ERST ?"};
-        for (int i = 0; i < 5; ++i)
-            clients[i]->socket.write(requests[i] + '\r');
-        const QByteArray answers[] = {"%1POWR=1", "%1POWR=1", "%1POWR=1", "%1INPT=11", "%1ERST=000000"};
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(clients[i]->next(), answers[i]);
+        for (const auto &[request, answer] : asked)
+            clients.emplace_back(std::make_unique<Client>(b.server.port()))->socket.write(request + '\r');
+        for (std::size_t i = 0; i < clients.size(); ++i)
+            QCOMPARE(clients[i]->next(), asked[i].second);
         // The error status is read from the same power status query.
         QStringList heard = sim.heard();
         heard.sort();
@@ -427,7 +368,7 @@ private slots:
         sim.reset();
         QTRY_VERIFY_WITH_TIMEOUT(!b.queue.portOpen(), kWait);
         QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=ERR4"));
-        QTest::qWait(bridge::ProjectorQueue::kReopenMs + 1000);  // a try that fails
+        QTRY_COMPARE_WITH_TIMEOUT(log.size(), 2, 3 * bridge::ProjectorQueue::kReopenMs);  // a try that fails
         sim = std::make_unique<Simulator>(QStringList{"--tcp", path.section(u':', -1), "--state", "cooling-down"});
         QTRY_VERIFY_WITH_TIMEOUT(b.queue.portOpen(), 3 * bridge::ProjectorQueue::kReopenMs);
         QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=2"));
@@ -443,19 +384,11 @@ private slots:
         Bridge b(sim.path);
         QStringList logged;
         QObject::connect(&b.server, &bridge::PjlinkServer::logLine, [&](const QString &line) { logged << line; });
-        QObject::connect(&b.raw, &bridge::RawServer::logLine, [&](const QString &line) { logged << line; });
         b.server.setMaxConnections(2);
-        b.raw.setMaxConnections(1);
         auto first = std::make_unique<Client>(b.server.port());
         Client second(b.server.port()), third(b.server.port());
         QCOMPARE(QList({first->greeting, second.greeting, third.greeting}), QList<QByteArray>({"PJLINK 0", "PJLINK 0", "<closed>"}));
-        QTcpSocket raw1, raw2;
-        raw1.connectToHost(QHostAddress::LocalHost, b.raw.port());
-        QTRY_COMPARE_WITH_TIMEOUT(raw1.state(), QAbstractSocket::ConnectedState, kWait);
-        raw2.connectToHost(QHostAddress::LocalHost, b.raw.port());
-        QTRY_COMPARE_WITH_TIMEOUT(raw2.state(), QAbstractSocket::UnconnectedState, kWait);
-        QCOMPARE(logged, (QStringList{"PJLink: a connection from 127.0.0.1 closed: 2 are open already",
-                                      "raw port: a connection from 127.0.0.1 closed: 1 are open already"}));
+        QCOMPARE(logged, QStringList{"PJLink: a connection from 127.0.0.1 closed: 2 are open already"});
         first.reset();
         QTRY_COMPARE_WITH_TIMEOUT(b.server.connections(), 1, kWait);
         Client fourth(b.server.port());
@@ -552,7 +485,7 @@ private slots:
     }
 
     // The service ended by SIGTERM: a request waiting for a silent projector is
-    // answered with an error, and the program ends with 0.
+    // answered with an error (how the program ends: tst_cmdline's endsOnSignals).
     void endsCleanlyOnSigterm()
     {
         Simulator sim({QStringLiteral("--silent")});
@@ -563,10 +496,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), QStringList{"C00"}, kWait);
         service.process.terminate();
         QCOMPARE(c.next(), QByteArray("%1POWR=ERR4"));
-        QTRY_COMPARE_WITH_TIMEOUT(service.process.state(), QProcess::NotRunning, kWait);
-        QCOMPARE(service.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(service.process.exitCode(), 0);
-        QVERIFY2((service.log += service.process.readAllStandardError()).endsWith("orva-bridge: ended\n"), service.log.constData());
     }
 
     // The configuration file: what it sets, and each way it can be wrong, named.
@@ -598,8 +527,6 @@ private slots:
         row("no-password not yes or no", "[bridge]\nno-password = maybe\n[p]\n", "[bridge] no-password: takes true or false");
         row("blank in an id", "[hall left]\n", "a projector's id is letters");
         row("no projector", "[bridge]\nlisten = 127.0.0.1\n", "names no projector");
-        row("empty", "", "names no projector");
-        row("name with a CR", "[p]\nname = Hall\\r%1POWR=0\n", "projector p: name is printable ASCII only (a blank to \"~\"), not U+000D at 5");
         row("name not ASCII", "[p]\nname = \u00dcbungssaal\n", "projector p: name is printable ASCII only (a blank to \"~\"), not U+00DC at 1");
         row("a section twice", "[p]\n[q]\ndevice = /dev/ttyS1\n[p]\npjlink = 4353\n", "[p]: a second section of that name");
         row("two sections, one device", "[a]\n[b]\npjlink = 4353\n", "projector a and projector b have one device, /dev/ttyS0");
@@ -655,7 +582,6 @@ private slots:
         const auto row = [](const char *name, const char *listen, bool noPassword, QStringList projectors, const char *error) {
             QTest::newRow(name) << QString::fromLatin1(listen) << noPassword << projectors << QString::fromUtf8(error);
         };
-        row("one", "127.0.0.1", false, {"19200 4352 0 -"}, "");
         row("two on their own ports", "127.0.0.1", false, {"19200 4352 0 -", "9600 4353 65535 -"}, "");
         row("two on one port", "127.0.0.1", false, {"19200 4352 0 -", "19200 4352 0 -"},
             "projector b's PJLink port are both port 4352");
@@ -718,11 +644,7 @@ private slots:
         QFile config(dir.filePath(QStringLiteral("bridge.conf")));
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(QStringLiteral("[bridge]\nlog = %1\n[quiet]\ndevice = %2\npjlink = %3\n[hall]\ndevice = %4\npjlink = %5\n")
-                         .arg(dir.filePath(QStringLiteral("exchange.log")), quiet.path)
-                         .arg(quietPort)
-                         .arg(hall.path)
-                         .arg(hallPort)
-                         .toUtf8());
+                         .arg(dir.filePath(QStringLiteral("exchange.log")), quiet.path).arg(quietPort).arg(hall.path).arg(hallPort).toUtf8());
         config.close();
         Service service({QStringLiteral("--config"), config.fileName()}, 2);
         QVERIFY2(service.log.contains(QStringLiteral("orva-bridge: hall: PJLink on 127.0.0.1 port %1\n").arg(hallPort).toUtf8()),
