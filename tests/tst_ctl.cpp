@@ -3,6 +3,7 @@
 
 #include "ExpectedOneShots.h"
 #include "ExpectedRepeatKeys.h"
+#include "SimulatorProcess.h"
 #include "TestSupport.h"
 
 #include <QProcess>
@@ -63,30 +64,6 @@ Run ctl(const QStringList &args, const QProcessEnvironment &env = QProcessEnviro
             QString::fromUtf8(p.readAllStandardError())};
 }
 
-// orva-sim on a pseudo-terminal; `heard` collects the commands its log reports ("<ms> RX <code>").
-struct Sim {
-    QProcess process;
-    QString path;
-    QStringList heard;
-    explicit Sim(const QStringList &args)
-    {
-        QObject::connect(&process, &QProcess::readyReadStandardError, [this] {
-            for (const QByteArray &l : process.readAllStandardError().split('\n'))
-                if (const int rx = l.indexOf(" RX "); rx >= 0)
-                    heard << QString::fromLatin1(l.mid(rx + 4));
-        });
-        process.start(QStringLiteral(ORVA_SIM_PATH), args + QStringList{"--log"});
-        if (QTest::qWaitFor([this] { return process.canReadLine(); }, 10000))
-            path = QString::fromLocal8Bit(process.readLine()).trimmed();
-    }
-    ~Sim()
-    {
-        process.terminate();
-        process.waitForFinished(5000);
-    }
-    QStringList port() const { return {QStringLiteral("--port"), path}; }
-};
-
 } // namespace
 
 class TstCtl : public QObject {
@@ -136,10 +113,7 @@ private slots:
         const QString refused = QStringLiteral("orva-ctl: send: the text holds %1; the projector's commands are printable "
                                                "ASCII (a blank to ~), and nothing was sent\n\nUsage: ");
         QTest::newRow("send, CR inside") << L{} << L{"send", "CR0\rC00"} << 64 << "" << refused.arg("CR (U+000D) at position 4") << L{};
-        QTest::newRow("send, LF inside") << L{} << L{"send", "C00\nC01"} << 64 << "" << refused.arg("LF (U+000A) at position 4") << L{};
         QTest::newRow("send, two line ends") << L{} << L{"send", "C00\n\n"} << 64 << "" << refused.arg("LF (U+000A) at position 4") << L{};
-        QTest::newRow("send, Latin-1") << L{} << L{"send", QString::fromUtf8("C\xc3\xa9")} << 64 << ""
-                                       << refused.arg(QString::fromUtf8("'\xc3\xa9' (U+00E9) at position 2")) << L{};
         QTest::newRow("send, a line end alone") << L{} << L{"send", "\n"} << 64 << "" << "orva-ctl: send takes one command text" << L{};
         QTest::newRow("send, one CR at the end") << L{} << L{"send", "CR0\r"} << 0 << "Stand by\n" << "" << L{"CR0"};
         QTest::newRow("send, one LF at the end") << L{"--on"} << L{"--json", "send", "CR0\n"} << 0
@@ -193,20 +167,20 @@ private slots:
         QFETCH(QString, out);
         QFETCH(QString, err);
         QFETCH(QStringList, heard);
-        Sim sim(simArgs);
-        const Run r = ctl(sim.port() + args);
+        SimulatorProcess sim(simArgs);
+        const Run r = ctl(QStringList{"--port", sim.path} + args);
         QCOMPARE(r.out, out);
         QCOMPARE(r.status, status);
         QVERIFY2(err.isEmpty() ? r.err.isEmpty() : r.err.startsWith(err), qPrintable(r.err));
-        QTRY_COMPARE_WITH_TIMEOUT(sim.heard, heard, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), heard, 5000);
     }
 
     // The device sees one open and one close (the panel's start-up opens twice).
     void opensThePortOnce()
     {
-        Sim sim({QStringLiteral("--on")});
+        SimulatorProcess sim({QStringLiteral("--on")});
         const OpenWatch watch(sim.path);
-        QCOMPARE(ctl(sim.port() + QStringList{QStringLiteral("status")}).out, QStringLiteral("Power ON\n"));
+        QCOMPARE(ctl({QStringLiteral("--port"), sim.path, QStringLiteral("status")}).out, QStringLiteral("Power ON\n"));
         QCOMPARE(watch.seen(), QStringLiteral("open close"));
     }
 
@@ -249,7 +223,7 @@ private slots:
     // and a log that cannot be opened stops before the port.
     void portFromEnvironmentAndLog()
     {
-        Sim sim({QStringLiteral("--on")});
+        SimulatorProcess sim({QStringLiteral("--on")});
         const QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("orva.log"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -263,7 +237,7 @@ private slots:
         const Run r = ctl({QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x.log")), QStringLiteral("status")}, env);
         QCOMPARE(r.status, 3);
         QVERIFY2(r.err.startsWith(QLatin1String("orva-ctl: cannot open the log file")), qPrintable(r.err));
-        QTRY_COMPARE_WITH_TIMEOUT(sim.heard, QStringList{"CR0"}, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), QStringList{"CR0"}, 5000);
     }
 };
 
