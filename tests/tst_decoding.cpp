@@ -174,20 +174,15 @@ private slots:
     void unsendableCharacters()
     {
         const std::pair<QString, const char *> rows[] = {
-            {QString(), ""},
-            {QStringLiteral(" CR PRESSURE ~!"), ""},
-            {QString::fromLatin1("CR0\rC00"), "CR (U+000D) at position 4"},
-            {QString::fromLatin1("A\0B", 3), "NUL (U+0000) at position 2"},
-            {QString::fromLatin1("\tX"), "TAB (U+0009) at position 1"},
-            {QString::fromLatin1("\x1b[A"), "ESC (U+001B) at position 1"},
-            {QString::fromLatin1("AB\x7f"), "DEL (U+007F) at position 3"},
+            {QString(), ""}, {QStringLiteral(" CR PRESSURE ~!"), ""}, {QString::fromLatin1("CR0\rC00"), "CR (U+000D) at position 4"},
+            {QString::fromLatin1("A\0B", 3), "NUL (U+0000) at position 2"}, {QString::fromLatin1("\tX"), "TAB (U+0009) at position 1"},
+            {QString::fromLatin1("\x1b[A"), "ESC (U+001B) at position 1"}, {QString::fromLatin1("AB\x7f"), "DEL (U+007F) at position 3"},
             {QString::fromLatin1("C\xe9"), "'\u00e9' (U+00E9) at position 2"},
             {QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac"), "'\u65e5' (U+65E5) at position 1"},
             {QString::fromUtf8("\xf0\x9f\x98\x80\r"), "'\U0001F600' (U+1F600) at position 1"},
             {QString::fromUtf8("A\xf0\x9f\x98\x80") + QChar(0x7f), "'\U0001F600' (U+1F600) at position 2"},
             {QStringLiteral("A") + QChar(0xD800) + QStringLiteral("B"), "a lone surrogate (U+D800) at position 2"},
-            {QChar(0xDFFF), "a lone surrogate (U+DFFF) at position 1"},
-            {QChar(0xE000), "'\ue000' (U+E000) at position 1"},
+            {QChar(0xDFFF), "a lone surrogate (U+DFFF) at position 1"}, {QChar(0xE000), "'\ue000' (U+E000) at position 1"},
         };
         for (const auto &[text, named] : rows) {
             const std::optional<Unsendable> bad = firstUnsendable(text);
