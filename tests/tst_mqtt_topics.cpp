@@ -185,42 +185,34 @@ private slots:
     }
 
     // The MQTT settings of the configuration file, and what is refused.
-    void settings_data()
-    {
-        QTest::addColumn<QString>("bridgeLines");
-        QTest::addColumn<QString>("error");  // empty: accepted
-        QTest::newRow("none") << "" << "";
-        QTest::newRow("a broker") << "mqtt = mqtt://127.0.0.1:1883" << "";
-        QTest::newRow("everything") << "mqtt = mqtts://broker\nmqtt-ca-file = /etc/ca.pem\nmqtt-user = orva\n"
-                                       "mqtt-password-file = /etc/pw\nmqtt-id = hall\npoll = 3600\nmqtt-send = yes"
-                                    << "";
-        QTest::newRow("a wrong scheme") << "mqtt = tcp://broker"
-                                        << "the broker is mqtt://HOST[:PORT] or mqtts://HOST[:PORT], not \"tcp://broker\": "
-                                           "the scheme is mqtt or mqtts";
-        QTest::newRow("poll 1") << "mqtt = mqtt://b\npoll = 1" << "";
-        QTest::newRow("poll 0") << "mqtt = mqtt://b\npoll = 0" << "poll is 1 to 3600 seconds, not 0";
-        QTest::newRow("poll 3601") << "mqtt = mqtt://b\npoll = 3601" << "poll is 1 to 3600 seconds, not 3601";
-        QTest::newRow("poll no number") << "poll = often" << "CONFIG: [bridge] poll: takes a number";
-        QTest::newRow("send maybe") << "mqtt-send = maybe" << "CONFIG: [bridge] mqtt-send: takes true or false";
-        QTest::newRow("a password, no user") << "mqtt = mqtt://b\nmqtt-password-file = /etc/pw" << "mqtt-password-file needs mqtt-user";
-        QTest::newRow("a user, no broker") << "mqtt-user = orva" << "the MQTT settings need mqtt, the broker";
-        QTest::newRow("a bridge id with a slash") << "mqtt = mqtt://b\nmqtt-id = a/b"
-                                                  << "mqtt-id is letters, digits, '.', '_' and '-', not \"a/b\"";
-        QTest::newRow("a misspelt key") << "mqtt-server = mqtt://b"
-                                        << "CONFIG: [bridge] mqtt-server: no such setting (listen, log, no-password, max-connections, "
-                                           "mqtt, mqtt-ca-file, mqtt-user, mqtt-password-file, mqtt-id, poll, mqtt-send)";
-    }
     void settings()
     {
-        QFETCH(QString, bridgeLines);
-        QFETCH(QString, error);
-        const QTemporaryDir dir;
-        const QString path = written(dir, ("[bridge]\n" + bridgeLines + "\n[p1]\ndevice = /dev/null\npjlink = 0\nraw = 4999\n").toUtf8());
-        bridge::BridgeSettings settings;
-        QString why = bridge::readConfig(path, QStringLiteral("/dev/ttyS0"), settings);
-        if (why.isEmpty())
-            why = bridge::checkSettings(settings);
-        QCOMPARE(why, QString(error).replace(QStringLiteral("CONFIG"), path));
+        const std::pair<const char *, const char *> rows[] = {  // the [bridge] lines, and the error ("": accepted)
+            {"", ""},
+            {"mqtt = mqtt://127.0.0.1:1883", ""},
+            {"mqtt = mqtts://broker\nmqtt-ca-file = /etc/ca.pem\nmqtt-user = orva\nmqtt-password-file = /etc/pw\nmqtt-id = hall\npoll = 3600\n"
+             "mqtt-send = yes", ""},
+            {"mqtt = tcp://broker", "the broker is mqtt://HOST[:PORT] or mqtts://HOST[:PORT], not \"tcp://broker\": the scheme is mqtt or mqtts"},
+            {"mqtt = mqtt://b\npoll = 1", ""},
+            {"mqtt = mqtt://b\npoll = 0", "poll is 1 to 3600 seconds, not 0"},
+            {"mqtt = mqtt://b\npoll = 3601", "poll is 1 to 3600 seconds, not 3601"},
+            {"poll = often", "CONFIG: [bridge] poll: takes a number"},
+            {"mqtt-send = maybe", "CONFIG: [bridge] mqtt-send: takes true or false"},
+            {"mqtt = mqtt://b\nmqtt-password-file = /etc/pw", "mqtt-password-file needs mqtt-user"},
+            {"mqtt-user = orva", "the MQTT settings need mqtt, the broker"},
+            {"mqtt = mqtt://b\nmqtt-id = a/b", "mqtt-id is letters, digits, '.', '_' and '-', not \"a/b\""},
+            {"mqtt-server = mqtt://b", "CONFIG: [bridge] mqtt-server: no such setting (listen, log, no-password, max-connections, "
+                                       "mqtt, mqtt-ca-file, mqtt-user, mqtt-password-file, mqtt-id, poll, mqtt-send)"},
+        };
+        for (const auto &[bridgeLines, error] : rows) {
+            const QTemporaryDir dir;
+            const QString path = written(dir, QByteArray("[bridge]\n") + bridgeLines + "\n[p1]\ndevice = /dev/null\npjlink = 0\nraw = 4999\n");
+            bridge::BridgeSettings settings;
+            QString why = bridge::readConfig(path, QStringLiteral("/dev/ttyS0"), settings);
+            if (why.isEmpty())
+                why = bridge::checkSettings(settings);
+            QCOMPARE(why, QString::fromUtf8(error).replace(QStringLiteral("CONFIG"), path));
+        }
     }
 
     void settingsRead()
