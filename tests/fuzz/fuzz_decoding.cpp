@@ -7,11 +7,7 @@
 
 #include <cstdlib>
 
-static void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
+static void check(bool condition) { if (!condition) std::abort(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t size)
 {

@@ -7,18 +7,11 @@
 #include <algorithm>
 #include <cstdlib>
 
-static void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
+static void check(bool condition) { if (!condition) std::abort(); }
 
 static bool printable(QByteArrayView bytes)
 {
-    for (const char c : bytes)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
-            return false;
-    return true;
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t size)
