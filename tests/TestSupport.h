@@ -15,13 +15,13 @@
 #include <termios.h>
 #include <unistd.h>
 
-// One tick of a timer, delivered at once (QTimer::timeout cannot be emitted from outside).
 // How many descriptors this process has open.
 inline int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
 }
 
+// One tick of a timer, delivered at once (QTimer::timeout cannot be emitted from outside).
 inline void tick(QTimer &timer)
 {
     QVERIFY(QMetaObject::invokeMethod(&timer, "timeout", Qt::DirectConnection));

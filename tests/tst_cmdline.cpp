@@ -93,6 +93,7 @@ private slots:
         const QString log = dir.filePath(QStringLiteral("panel.log"));
         auto pty = std::make_unique<Pty>();
         const QString device = pty->path;
+        const OpenWatch watch(device);
         QProcess panel;
         panel.setProcessEnvironment(environment({"QT_QPA_PLATFORM=offscreen"}));
         panel.start(QStringLiteral(ORVA_PANEL_PATH), {"--com1", device, "--log", log});
@@ -101,15 +102,9 @@ private slots:
             QFile file(log);
             return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
         };
-        // The panel holds the line (start-up's open, close and open take microseconds).
-        const auto holdsLine = [&panel, &device] {
-            const QDir fds(QStringLiteral("/proc/%1/fd").arg(panel.processId()));
-            for (const QFileInfo &fd : fds.entryInfoList(QDir::System))
-                if (fd.symLinkTarget() == device)
-                    return true;
-            return false;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLine(), 30000);
+        // The panel holds the line once start-up has opened, closed and opened it.
+        QString seen;
+        QTRY_VERIFY_WITH_TIMEOUT((seen += u' ' + watch.seen()).simplified() == QLatin1String("open close open"), 30000);
         QTest::qWait(300);
         QVERIFY2(panel.state() == QProcess::Running, panel.readAllStandardError().constData());
         const QDateTime lost = QDateTime::currentDateTime();

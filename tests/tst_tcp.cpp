@@ -71,7 +71,8 @@ private slots:
         QTest::newRow("unanswered") << at.arg(m_full.serverPort()) << "No answer within 3 s: %1\nThe serial device server cannot be reached." << 0;
         for (const char *bad : {"tcp://127.0.0.1", "tcp://127.0.0.1:0", "tcp://127.0.0.1:70000", "tcp://127.0.0.1:4001/x",
                                 "tcp://127.0.0.1:4001?x", "tcp://127.0.0.1:4001#x", "tcp://me@127.0.0.1:4001"})
-            QTest::newRow(bad) << bad << "Not a network address: %1\nWrite a serial" << 1;
+            QTest::newRow(bad) << bad << "Not a network address: %1\nWrite a serial device server's address as tcp://HOST:PORT, "
+                                         "e.g. --com2 tcp://192.168.1.50:4001." << 1;
     }
     void unusableAddress()
     {
@@ -160,11 +161,14 @@ private slots:
     // server answers with a reset), the next a broken pipe. That is a lost link, not
     // SIGPIPE, which ends the program by default (orva-ctl keeps the default). Which
     // of the three the link meets first depends on when the close reaches it. The
-    // lost link's socket is closed.
+    // lost link's socket is closed. Started without stdin, as a service may be, the
+    // socket is descriptor 0.
     void writeAfterServerClosed()
     {
         std::signal(SIGPIPE, SIG_DFL);
         Listener device;
+        const int savedStdin = ::dup(0);
+        ::close(0);
         const int before = openDescriptors();
         TcpLink link(device.path());
         QSignalSpy lost(&link, &SerialControl::portLost);
@@ -182,6 +186,8 @@ private slots:
         QVERIFY2(reasons.contains(first.section(QStringLiteral(": "), 0, 0)) && first.endsWith(": " + device.path()), qPrintable(first));
         QVERIFY(!link.portOpen());
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, kWait);
+        ::dup2(savedStdin, 0);
+        ::close(savedStdin);
     }
 
     // The device server closes an idle connection: the link is lost, once, in its words.
@@ -196,25 +202,6 @@ private slots:
         QVERIFY(lost.wait(kWait));
         QCOMPARE(lost.first().first().value<SerialError>().description, "The device server closed the connection: " + device.path());
         QVERIFY(!lost.wait(200));
-    }
-
-    // Started without stdin, as a service may be, the link's socket is descriptor 0.
-    void worksWithoutStdin()
-    {
-        Listener device;
-        const int savedStdin = ::dup(0);
-        ::close(0);
-        {
-            TcpLink link(device.path());
-            QVERIFY(!link.setPortOpen(true));
-            QVERIFY(!link.output("CR0\r"));
-            QCOMPARE(device.take(4), QByteArray("CR0\r"));
-            QVERIFY(::fcntl(0, F_GETFD) != -1);
-            QVERIFY(link.portOpen());
-        }
-        QVERIFY(::fcntl(0, F_GETFD) == -1);  // closed with the link
-        ::dup2(savedStdin, 0);
-        ::close(savedStdin);
     }
 
     // A link destroyed while its host name is looked up: the answer, when it comes,
@@ -236,17 +223,6 @@ private slots:
         QVERIFY(failed.wait(kWait));
         QCOMPARE(failed.first().first().value<SerialError>().description.section(u'\n', 0, 0), "Connection refused: " + path);
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, kWait);  // the refused connection's socket is closed
-    }
-
-    // Two controls in one program word the same failure each its own way.
-    void wordingPerControl()
-    {
-        PortWording other = panelWording();
-        other.option = QStringLiteral("--other");
-        const QString text = QStringLiteral("Not a network address: tcp://h\nWrite a serial device server's address as "
-                                            "tcp://HOST:PORT, e.g. %1 tcp://192.168.1.50:4001.");
-        for (const auto &[wording, option] : {std::pair(panelWording(), "--com1"), std::pair(other, "--other")})
-            QCOMPARE(QtSerialControl({{1, "tcp://h"}}, wording).setPortOpen(true)->description, text.arg(option));
     }
 
 private:
