@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # orva-bridge on a broker that takes TLS only, and a user with a password: the
 # bridge checks the broker's certificate against the CA file it is given and logs
-# in; with another CA, or a wrong password, it does not get in and says so.
+# in; with another CA, or a wrong password, it does not get in and says so. (What
+# it does on the broker once in is the same as without TLS: tst_mqtt decides it.)
 # The broker is Debian's mosquitto on 127.0.0.1, with a CA and certificate made
 # here by openssl. Skipped (77) where mosquitto, its clients or openssl are missing.
 # Usage: mqtt_tls.sh ORVA_SIM ORVA_BRIDGE
@@ -53,7 +54,7 @@ EOF
 mosquitto -c mosquitto.conf >mosquitto.log 2>&1 &
 pids+=($!)
 
-"$sim" --tcp 0 --log >sim.out 2>sim.heard </dev/null &
+"$sim" --tcp 0 >sim.out </dev/null &
 pids+=($!)
 for _ in $(seq 100); do [[ -s sim.out ]] && break; sleep 0.1; done
 device=$(head -1 sim.out)
@@ -73,12 +74,7 @@ start_bridge good good.log --mqtt-ca-file ca.pem --mqtt-user orva --mqtt-passwor
 power=""
 for _ in $(seq 40); do power=$(retained orva/good/power -C 1); [[ -n $power ]] && break; sleep 0.25; done
 [[ $power == off ]] || fail "with the right CA and password, orva/good/power is \"$power\", not \"off\""
-[[ $(retained orva/good/availability -C 1) == online ]] || fail "orva/good is not online"
-# A command from mosquitto_pub, over TLS as the user, reaches the line.
-mosquitto_pub -h 127.0.0.1 -p "$port" --cafile ca.pem -u orva -P 'right horse' -t orva/good/power/set -m ON
-for _ in $(seq 40); do grep -q " RX C00$" sim.heard && break; sleep 0.25; done
-grep -q " RX C00$" sim.heard || fail "power/set ON from mosquitto_pub did not put C00 on the line"
-echo "mqtt_tls: over TLS with a password: power off, online, power/set ON is C00 on the line"
+echo "mqtt_tls: over TLS with a password: power off"
 
 # Another CA, or a wrong password: nothing is published, and the log says why.
 start_bridge other-ca other.log --mqtt-ca-file other.pem --mqtt-user orva --mqtt-password-file right.password
@@ -93,6 +89,6 @@ grep -q "the broker is not reached (OpenSSL Error.*certificate verify failed); t
 [[ $(grep -c "not reached" wrong.log) -eq 1 ]] || fail "a refusal is logged at every attempt"
 grep -q "the broker is not reached (Connection Refused: not authorised.)" wrong.log || fail "a wrong password is not reported"
 available=$(retained 'orva/+/availability' -v)
-[[ $available == "orva/good/availability online" ]] || fail "a bridge that trusts another CA, or has a wrong password, published: $available"
-echo "mqtt_tls: another CA and a wrong password are refused and logged"
+[[ $available == "orva/good/availability online" ]] || fail "orva/good is not online alone: $available"
+echo "mqtt_tls: another CA and a wrong password are refused and logged, the right ones online"
 echo "mqtt_tls: 2 passed, 0 failed"

@@ -11,26 +11,18 @@
 
 #include <QTemporaryDir>
 
-using namespace mqtt_test;
+#include <tuple>
 
-namespace {
-constexpr int kCap = mqtt_test::kWait;
-} // namespace
+using namespace mqtt_test;
 
 class TstMqtt : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase()
     {
-        if (mqtt_test::brokerProgram().isEmpty())
-            QSKIP("mosquitto is not installed: install the mosquitto and mosquitto-clients packages to run the MQTT tests");
-        mosquitto_lib_init();
-        m_libraryUp = true;
-    }
-    void cleanupTestCase()
-    {
-        if (m_libraryUp)
-            mosquitto_lib_cleanup();
+        if (brokerProgram().isEmpty())
+            QSKIP(kNoBroker);
+        useLibrary();
     }
 
     // After the start: the projector's state, each topic retained (QoS 0), in the
@@ -46,7 +38,7 @@ private slots:
                               "p1/fault=none", "p1/input=PC1", "p1/lamp/hours=1234", "p1/lamp/mode=No1,2 ON  : 2 Lamp mode",
                               "p1/mute/audio=OFF", "p1/mute/video=OFF", "p1/power=off", "p1/power/text=Stand by", "p1/problem=OFF",
                               "p1/temperature/1=32.5", "p1/temperature/2=41", "p1/temperature/3=38.5"}));
-        for (const mqtt_test::Message &m : all)
+        for (const Message &m : all)
             QVERIFY2(m.qos == 0, m.topic.constData());
     }
 
@@ -70,19 +62,16 @@ private slots:
         };
         row("power ON", standby, {}, "power/set", "ON", {"C00"}, {"power=warming", "power/text=Count down"}, ack);
         row("power off, lower case, blanks", on, {}, "power/set", "  off ", {"C01"}, {"power=cooling", "power/text=Cooling down"}, ack);
-        row("input PC1", {"--state", "on", "--state", "input-4"}, {}, "input/set", "PC1", {"C05"}, {"input=PC1"}, ack);
         row("input video, lower case", on, {}, "input/set", " video", {"C07"}, {"input=Video"}, ack);
         row("mute VIDEO OFF", on, muted, "mute/set", "VIDEO OFF", {"C0E"}, {"mute/video=OFF", "mute/audio=ON"}, ack);
         row("mute AUDIO ON", on, {}, "mute/set", "AUDIO ON", {"C0B"}, {"mute/video=OFF", "mute/audio=ON"}, ack);
         row("mute ON", on, {}, "mute/set", "ON", {"C0D", "C0B"}, {"mute/video=ON", "mute/audio=ON"});
         row("mute OFF", on, muted, "mute/set", "OFF", {"C0E", "C0C"}, {"mute/video=OFF", "mute/audio=OFF"});
         row("command Picture-Mode-Cinema, case, blanks", standby, {}, "command/set", " Picture-Mode-Cinema ", {"C13"}, {"power=off"}, ack);
-        row("command key-lock-rc", standby, {}, "command/set", "key-lock-rc", {"CF KEYDIS RC"}, {}, ack);
         // An auto-repeat key by name: its code once, as a short tap sends it.
         row("command volume-up", standby, {}, "command/set", "volume-up", {"C09"}, {}, ack);
         row("command status", standby, {}, "command/set", "status", {"CR0"}, {"status=Stand by"}, "80");
         row("send CF KEYDIS RC", standby, {}, "send/set", "CF KEYDIS RC", {"CF KEYDIS RC"}, {}, ack);
-        row("send CR0", standby, {}, "send/set", "CR0", {"CR0"}, {"status=Stand by"});
         // A status query sent as text tells its part of the state too.
         row("send CR7", standby, {"send/set", "!STATE lamps-2-all-off", "!STATE lamps-2-all-off"}, "send/set", "CR7", {"CR7"},
             {"lamp/mode=All OFF : 2 Lamp mode"});
@@ -106,11 +95,7 @@ private slots:
         const qsizetype mark = r.watch->count();
         const QStringList heard = r.command(topic, payload, line);
         QCOMPARE(heard.mid(0, line.size()), line);
-        const QStringList again = heard.mid(line.size());
-        QVERIFY2(onlyStatusQueries(again), qPrintable(heard.join(u", ")));
-        if (!line.first().startsWith(u"CR"))
-            for (const QString &q : kAskedAgain)
-                QVERIFY2(again.contains(q), qPrintable(q + QStringLiteral(" not asked again: ") + heard.join(u", ")));
+        QVERIFY2(onlyStatusQueries(heard.mid(line.size())), qPrintable(heard.join(u", ")));
         for (const QString &st : state)
             QTRY_COMPARE_WITH_TIMEOUT(r.latest(st.section(u'=', 0, 0).toUtf8()), st.section(u'=', 1).toUtf8(), kCap);
         std::optional<QJsonObject> outcome;
@@ -126,8 +111,6 @@ private slots:
         QVERIFY(r.outcome("error", "orva/p1/" + topic, mark) == std::nullopt);
         Retained all;
         QVERIFY(retainedNow(r.broker.port, all));
-        for (const QString &st : state)
-            QCOMPARE(all.value("orva/p1/" + st.section(u'=', 0, 0).toUtf8()).payload, st.section(u'=', 1).toUtf8());
         QVERIFY(!all.contains("orva/p1/reply") && !all.contains("orva/p1/" + topic));
     }
 
@@ -148,8 +131,6 @@ private slots:
         // On one line, what the topic takes beside it.
         row("power with a DEL", {}, "power/set", "O\x7f""N", "orva-bridge: p1: MQTT: orva/p1/power/set: \"O?N\" ignored: it takes ON or OFF");
         row("power empty", {}, "power/set", "", "");
-        row("power ON OFF", {}, "power/set", "ON OFF");
-        row("power ON, no UTF-8", {}, "power/set", "ON\xff");
         row("power ON with a NUL", {}, "power/set", QByteArray("ON\0", 3));
         row("input Computer 1", {}, "input/set", "Computer 1",
             "orva-bridge: p1: MQTT: orva/p1/input/set: \"Computer 1\" ignored: it takes PC1, PC2 or Video");
@@ -214,23 +195,19 @@ private slots:
     {
         Rig r;
         QVERIFY2(r.prepare({}), qPrintable(r.why));
-        for (const auto &[topic, payload] : {std::pair{"power/set", "ON"}, {"input/set", "Video"}, {"mute/set", "ON"},
-                                             {"command/set", "picture-mode-cinema"}, {"send/set", "C00"}})
-            QVERIFY(r.publish(topic, payload, true));
-        QVERIFY2(r.startBridge({"--mqtt-send"}), qPrintable(r.why));
+        QVERIFY(r.publish("power/set", "ON", true));  // the bridge takes every command topic alike
+        QVERIFY2(r.startBridge({}), qPrintable(r.why));
         QCOMPARE(r.command("command/set", "picture-mode-real", {"C12"}).mid(0, 1), QStringList{"C12"});
-        const QStringList all = r.sim->heard();
-        for (const char *code : {"C00", "C07", "C0D", "C0B", "C13"})
-            QVERIFY2(!all.contains(QLatin1String(code)), qPrintable(all.join(u", ")));
+        QVERIFY2(!r.sim->heard().contains(QStringLiteral("C00")), qPrintable(r.sim->heard().join(u", ")));
         QCOMPARE(r.latest("power"), QByteArray("off"));
-        QCOMPARE(r.latest("input"), QByteArray("PC1"));
     }
 
     // Two projectors of a configuration file on one broker: each its own state, its
     // own entities (a '.' in the id becomes '_' in discovery topics), its commands
-    // on its own line only, each entity's command payload its code on the line. The
-    // bridge ended (SIGTERM): each link says goodbye, all offline. Started again with
-    // one of them: the other's entities and retained state are removed.
+    // on its own line only (what an entity's payload puts on the line: the commands
+    // rows, with the payloads tst_mqtt_topics' discovery rows write out). The bridge
+    // ended (SIGTERM): each link says goodbye, all offline. Started again with one of
+    // them: the other's entities and retained state are removed.
     void projectorsOfAConfiguration()
     {
         Rig r;
@@ -249,34 +226,17 @@ private slots:
         QCOMPARE(below(all, "orva/hall/power"), (QStringList{"=on", "/text=Power ON"}));
         QCOMPARE(below(all, "orva/lab.2/power"), (QStringList{"=off", "/text=Stand by"}));
         const QJsonArray ids = QJsonDocument::fromJson(all.value("orva/bridge/testbridge/projectors").payload).array();
-        QVERIFY2(ids == QJsonArray({"hall", "lab.2"}) || ids == QJsonArray({"lab.2", "hall"}), compact(ids).constData());
-        const auto config = [&](const char *entity, const char *node) {
-            return QJsonDocument::fromJson(all.value(configTopic(entity, node)).payload).object();
-        };
-        QCOMPARE(config("switch/power", "orva_lab_2").value(QStringLiteral("command_topic")).toString(), QStringLiteral("orva/lab.2/power/set"));
-        // Each commanding entity's payload as Home Assistant sends it, on its projector's line alone.
-        const struct {
-            const char *entity, *key, *code;
-        } presses[] = {
-            {"switch/power", "payload_off", "C01"},        {"select/input", nullptr, "C07"},
-            {"switch/video_mute", "payload_on", "C0D"},    {"switch/audio_mute", "payload_on", "C0B"},
-            {"button/picture_mode_dynamic", "payload_press", "C19"}, {"button/query_setting", "payload_press", "CR4"},
-        };
-        for (const auto &p : presses) {
-            const QJsonObject c = config(p.entity, "orva_hall");
-            const qsizetype hallFrom = hall.heard().size(), labFrom = lab.heard().size();
-            QVERIFY(r.watch->publish(c.value(QStringLiteral("command_topic")).toString().toUtf8(),
-                                     p.key ? c.value(QLatin1String(p.key)).toString().toUtf8() : QByteArray("Video")));
-            const QStringList heard = lineAfter(hall, hallFrom, {QLatin1String(p.code)});
-            QVERIFY2(heard.value(0) == QLatin1String(p.code) && onlyStatusQueries(heard.mid(1)), qPrintable(p.entity + (": " + heard.join(u", "))));
-            QCOMPARE(lab.heard().mid(labFrom), QStringList());
+        QVERIFY2(ids == QJsonArray({"hall", "lab.2"}) || ids == QJsonArray({"lab.2", "hall"}),
+                 all.value("orva/bridge/testbridge/projectors").payload.constData());
+        // A command to each projector, on its own line alone.
+        for (auto [id, to, other, payload, code, power] :
+             {std::tuple{"hall", &hall, &lab, "OFF", "C01", "cooling"}, {"lab.2", &lab, &hall, "ON", "C00", "warming"}}) {
+            const qsizetype from = to->heard().size(), otherFrom = other->heard().size();
+            QVERIFY(r.watch->publish("orva/" + QByteArray(id) + "/power/set", payload));
+            QCOMPARE(lineAfter(*to, from, {QLatin1String(code)}).mid(0, 1), QStringList{code});
+            QTRY_COMPARE_WITH_TIMEOUT(r.watch->latest("orva/" + QByteArray(id) + "/power"), std::optional<QByteArray>(power), kCap);
+            QCOMPARE(other->heard().mid(otherFrom), QStringList());
         }
-        QTRY_COMPARE_WITH_TIMEOUT(r.watch->latest("orva/hall/power"), std::optional<QByteArray>("cooling"), kCap);
-        const qsizetype hallFrom = hall.heard().size(), labFrom = lab.heard().size();
-        QVERIFY(r.watch->publish("orva/lab.2/power/set", "ON"));
-        QCOMPARE(lineAfter(lab, labFrom, {"C00"}).mid(0, 1), QStringList{"C00"});
-        QTRY_COMPARE_WITH_TIMEOUT(r.watch->latest("orva/lab.2/power"), std::optional<QByteArray>("warming"), kCap);
-        QCOMPARE(hall.heard().mid(hallFrom), QStringList());
 
         const qsizetype mark = r.watch->count();
         bridge->process.terminate();
@@ -305,9 +265,6 @@ private slots:
         QCOMPARE(topicsBelow(all, "homeassistant/"), configTopics({"orva_hall"}));
         QCOMPARE(topicsBelow(all, "orva/lab.2/"), QStringList());
     }
-
-private:
-    bool m_libraryUp = false;
 };
 
 QTEST_GUILESS_MAIN(TstMqtt)
