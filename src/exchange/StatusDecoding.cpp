@@ -1,7 +1,6 @@
 #include "StatusDecoding.h"
 
 #include <QLatin1String>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -203,29 +202,48 @@ Reading read(QStringView code, QStringView reply)
     return r;
 }
 
+namespace {
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isUpperHex(QChar c) { return isDigit(c) || (c >= u'A' && c <= u'F'); }
+bool isTemperatureChar(QChar c) { return isDigit(c) || c == u'.' || c == u' ' || c == u'+' || c == u'-'; }
+bool isPrintable(QChar c) { return c >= u' ' && c <= u'~'; }
+
+// `count` characters (any number when negative, at least one), each one `ok`.
+bool allOf(QStringView text, qsizetype count, bool (*ok)(QChar))
+{
+    return (count < 0 ? !text.isEmpty() : text.size() == count) && std::all_of(text.begin(), text.end(), ok);
+}
+
+// A decimal: an optional minus, digits, and a point and digits if any.
+bool isDecimal(QStringView text)
+{
+    if (text.startsWith(u'-'))
+        text = text.sliced(1);
+    const qsizetype point = text.indexOf(u'.');
+    return point < 0 ? allOf(text, -1, isDigit) : allOf(text.first(point), -1, isDigit) && allOf(text.sliced(point + 1), -1, isDigit);
+}
+} // namespace
+
 bool replyFits(QStringView code, QStringView reply)
 {
     if (!code.startsWith(u"CR"))
         return true;
-    const auto form = [](const char *pattern) {
-        return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern)));
-    };
-    static const QRegularExpression kTwo = form("[0-9A-F]{2}\r"), kText = form("[ -~]+\r");
-    static const std::pair<const char *, QRegularExpression> kForms[] = {
-        {"CR0", kTwo}, {"CR4", kTwo}, {"CR7", kTwo}, {"CRA", kTwo},
-        {"CR1", form("[0-9]\r")},
-        {"CR3", form("[0-9]{5}\r")},
-        {"CR6", form("[0-9. +-]{17}\r")},
-        {"CR PRESSURE", form("-?[0-9]+(\\.[0-9]+)?\r")},
-    };
-    for (const auto &[query, pattern] : kForms)
-        if (code == QLatin1String(query)) {
-            if (!pattern.match(reply).hasMatch())
-                return false;
-            const Temperatures t = code == u"CR6" ? temperatures(reply) : Temperatures{0, 0, 0};
-            return t.s1 && t.s2 && t.s3;
-        }
-    return kText.match(reply).hasMatch();
+    if (!reply.endsWith(u'\r'))
+        return false;
+    const QStringView body = reply.chopped(1);
+    if (code == u"CR0" || code == u"CR4" || code == u"CR7" || code == u"CRA")
+        return allOf(body, 2, isUpperHex);
+    if (code == u"CR1")
+        return allOf(body, 1, isDigit);
+    if (code == u"CR3")
+        return allOf(body, 5, isDigit);
+    if (code == u"CR6") {
+        const Temperatures t = allOf(body, 17, isTemperatureChar) ? temperatures(reply) : Temperatures{};
+        return t.s1 && t.s2 && t.s3;
+    }
+    if (code == u"CR PRESSURE")
+        return isDecimal(body);
+    return allOf(body, -1, isPrintable);
 }
 
 QString lampTimeText(QStringView trace)

@@ -12,22 +12,6 @@
 
 namespace bridge {
 
-namespace {
-// replyFits, not worked out again for the query and reply of the time before (a
-// client that polls): its regular expressions were the most work of a reply.
-bool replyFits(const QString &code, const QString &reply)
-{
-    static QString lastCode, lastReply;
-    static bool lastFits = false;
-    if (code != lastCode || reply != lastReply) {
-        lastFits = decoding::replyFits(code, reply);
-        lastCode = code;
-        lastReply = reply;
-    }
-    return lastFits;
-}
-} // namespace
-
 QString ProjectorQueue::codeOf(const QString &command, const QString &text)
 {
     if (command.isEmpty())
@@ -68,7 +52,7 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
         }
         // A reply cut short by the end of its window: what follows it is late. A
         // command's own text is its reply; a status query's needs its whole form.
-        if (replyFits(codeOf(m_current->command, m_current->text), m_reply))
+        if (decoding::replyFits(codeOf(m_current->command, m_current->text), m_reply))
             finishCurrent({true, m_reply, QString()}, m_settleMs);
         else
             finishCurrent({false, QString(), QStringLiteral("an incomplete reply from the projector")}, m_settleMs);
@@ -247,7 +231,7 @@ void ProjectorQueue::onReceived(const QString &chunk)
     m_reply += chunk;
     if (!ExchangeEngine::replyComplete(m_reply))
         return;
-    if (replyFits(codeOf(m_current->command, m_current->text), m_reply)) {
+    if (decoding::replyFits(codeOf(m_current->command, m_current->text), m_reply)) {
         m_told.clear();
         finishCurrent({true, m_reply, QString()});
         return;
