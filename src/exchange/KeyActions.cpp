@@ -12,6 +12,16 @@ QString codeText(std::string_view code)
     return QString::fromLatin1(code.data(), qsizetype(code.size()));
 }
 
+// The reply window's or display hold's interval for the next command. QTimer restarts
+// a running timer on every setInterval, even to the same interval; these two are
+// always (re)started right beside it, so an unchanged interval is left alone: the
+// restart was a second one, and the most work of a command through the bridge.
+void setHoldInterval(QTimer &timer, int intervalMs)
+{
+    if (timer.interval() != intervalMs)
+        timer.setInterval(intervalMs);
+}
+
 } // namespace
 
 void ExchangeEngine::transmit(const QString &code)
@@ -25,8 +35,8 @@ bool ExchangeEngine::click(const keys::Command &command)
     if (command.repeats())
         return false;
     if (command.replyWindowMs) {
-        replyTimer.setInterval(command.replyWindowMs);
-        displayHoldTimer.setInterval(command.displayHoldMs);
+        setHoldInterval(replyTimer, command.replyWindowMs);
+        setHoldInterval(displayHoldTimer, command.displayHoldMs);
     }
     transmit(codeText(command.code));
     if (command.side == keys::Side::MenuContext) {
@@ -42,11 +52,11 @@ bool ExchangeEngine::press(const keys::Command &key)
         return false;
     if (key.kind == keys::Kind::Arrow) {
         if (m_state.keyMode == keys::kKeyModeMenu) {
-            replyTimer.setInterval(keys::kArrowMenuReplyMs);
-            displayHoldTimer.setInterval(keys::kArrowMenuHoldMs);
+            setHoldInterval(replyTimer, keys::kArrowMenuReplyMs);
+            setHoldInterval(displayHoldTimer, keys::kArrowMenuHoldMs);
         } else if (m_state.keyMode == keys::kKeyModeZoom) {
-            replyTimer.setInterval(keys::kArrowZoomReplyMs);
-            displayHoldTimer.setInterval(keys::kArrowZoomHoldMs);
+            setHoldInterval(replyTimer, keys::kArrowZoomReplyMs);
+            setHoldInterval(displayHoldTimer, keys::kArrowZoomHoldMs);
         }
         m_state.repeatCode = key.repeatCode;
         transmit(codeText(key.code));
@@ -56,8 +66,8 @@ bool ExchangeEngine::press(const keys::Command &key)
     m_state.repeatCode = key.repeatCode;
     transmit(codeText(key.code));
     repeatTimer.setInterval(key.repeatMs);
-    replyTimer.setInterval(key.replyWindowMs);
-    displayHoldTimer.setInterval(key.displayHoldMs);
+    setHoldInterval(replyTimer, key.replyWindowMs);
+    setHoldInterval(displayHoldTimer, key.displayHoldMs);
     repeatTimer.start();
     return true;
 }
@@ -80,8 +90,8 @@ bool ExchangeEngine::release(const keys::Command &key)
     displayHoldTimer.start();
     setLine(Line::Txd, QString());
     setLine(Line::Rxd, QString());
-    replyTimer.setInterval(keys::kDefaultReplyWindowMs);
-    displayHoldTimer.setInterval(keys::kDefaultDisplayHoldMs);
+    setHoldInterval(replyTimer, keys::kDefaultReplyWindowMs);
+    setHoldInterval(displayHoldTimer, keys::kDefaultDisplayHoldMs);
     emptyRxText();
     if (key.side == keys::Side::ZoomContext) {
         repeatTimer.setInterval(keys::kZoomReleaseRepeatMs);
@@ -106,8 +116,8 @@ void ExchangeEngine::send(const QString &text)
         displayHoldTimer.start();
         return;
     }
-    replyTimer.setInterval(keys::kManualReplyWindowMs);
-    displayHoldTimer.setInterval(keys::kManualDisplayHoldMs);
+    setHoldInterval(replyTimer, keys::kManualReplyWindowMs);
+    setHoldInterval(displayHoldTimer, keys::kManualDisplayHoldMs);
     m_state.manualText = text;
     transmit(m_state.manualText);
 }
