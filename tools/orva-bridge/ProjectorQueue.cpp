@@ -201,10 +201,9 @@ void ProjectorQueue::sendNext()
         return;
     }
     m_engine->startFreshReply();
-    const keys::Command *row = keys::findCommand(m_current->command);
     if (m_current->command.isEmpty())
         m_engine->send(m_current->text);
-    else if (!row || !m_engine->click(*row))
+    else if (const keys::Command *row = keys::findCommand(m_current->command); !row || !m_engine->click(*row))
         finishCurrent({false, QString(), QStringLiteral("no such command")});
     m_settleMs = m_engine->timing().replyWindowMs;  // the window the command went out with
 }
