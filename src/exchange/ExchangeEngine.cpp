@@ -50,6 +50,8 @@ void ExchangeEngine::keepLines()
 
 void ExchangeEngine::setLine(Line which, const QString &text)
 {
+    if (!m_linesShown)
+        return;
     m_lines[std::size_t(which)] = text;
     emit lineChanged(which, text);
 }
@@ -59,9 +61,12 @@ void ExchangeEngine::showExchange(const QString &text, quint8 mode)
     if (mode == kTransmit) {
         const SerialResult failed = m_serial.output(text);
         emit transmitted(text, !failed);
-        setLine(Line::Txd, traceText(text));
+        if (m_linesShown)
+            setLine(Line::Txd, traceText(text));
         replyTimer.start();
         m_state.awaitingReply = 1;
+        if (!m_linesShown)
+            return;
         displayHoldTimer.start();
         // Nothing went on the wire (port closed): say so where the display hold clears it.
         if (failed)
@@ -112,7 +117,7 @@ void ExchangeEngine::onReceive()
         emit received(chunk.left(room));
     }
     m_state.awaitingReply = 0;
-    if (grew)
+    if (grew && m_linesShown)
         showExchange(m_state.rxText, 2);
 }
 

@@ -58,6 +58,11 @@ public:
     // sent back to back within the reply window add to one received text, which is
     // capped: after some ten thousand replies the next one would be cut off.
     void startFreshReply() { emptyRxText(); }
+    // For a front end that shows no lines and reads replies itself (the bridge):
+    // commands, replies and the reply window go on as ever, but the three lines stay
+    // empty, nothing is decoded (no statusDecoded, no readingDecoded) and no display
+    // hold runs. The lines' traces and decoding were a third of a command's work there.
+    void setLinesShown(bool shown) { m_linesShown = shown; }
 
     // The commands, by their rows of the command table (keys/CommandTable.h, found by
     // name or by control with keys::findCommand and keys::findByControl). Each is false,
@@ -129,6 +134,7 @@ private:
     SerialControl &m_serial;
     PanelState m_state;
     std::array<QString, 3> m_lines;
+    bool m_linesShown = true;
 
     // The RXD trace of rxText, extended chunk by chunk as rxText grows.
     QString m_rxTrace = QStringLiteral(" ");

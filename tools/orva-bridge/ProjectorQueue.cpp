@@ -33,6 +33,7 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
     m_quiet.setTimerType(Qt::PreciseTimer);
     connect(&m_quiet, &QTimer::timeout, this, &ProjectorQueue::sendNext);
     ExchangeEngine &engine = *m_engine;
+    engine.setLinesShown(false);  // clients read the replies: PJLink, MQTT and the raw port
     connect(&engine, &ExchangeEngine::received, this, &ProjectorQueue::onReceived);
     connect(&engine, &ExchangeEngine::transmitted, this, [this](const QString &, bool sent) {
         if (!sent && m_current)
