@@ -157,5 +157,6 @@ SerialResult DeviceLink::output(const QString &text)
 QString DeviceLink::input()
 {
     m_commEvent = 0;
-    return lineBytesToText(m_port.readAll());
+    // What is buffered, read at its size: readAll first takes a 16 KiB block for it.
+    return lineBytesToText(m_port.read(m_port.bytesAvailable()));
 }

@@ -56,7 +56,7 @@ void RawServer::onAdmitted(QTcpSocket *socket)
     };
     connect(socket, &QTcpSocket::readyRead, socket, [this, client, id, input, from, tooLong] {
         input->heard.start();
-        input->pending += client->readAll();
+        input->pending += client->read(client->bytesAvailable());  // not readAll: no 16 KiB block per read
         for (qsizetype cr; (cr = input->pending.indexOf('\r')) >= 0;) {
             const QString text = lineBytesToText(input->pending.left(cr));
             input->pending.remove(0, cr + 1);
