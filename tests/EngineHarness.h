@@ -12,14 +12,6 @@
 #include <QStringList>
 #include <QTest>
 
-// A data function's rows, one per entry of a table whose entries start with their tag.
-template <typename Row, std::size_t N> void addRows(const Row (&rows)[N])
-{
-    QTest::addColumn<int>("row");
-    for (std::size_t i = 0; i < N; ++i)
-        QTest::newRow(rows[i].tag) << int(i);
-}
-
 // One interval of an engine's timer ("repeat", "replyWindow", "displayHold") ended at once.
 inline void fire(ExchangeEngine &engine, const char *timer)
 {
