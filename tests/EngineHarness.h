@@ -42,7 +42,6 @@ template <typename Serial> struct EngineOn {
     QString status() const { return engine.line(ExchangeEngine::Line::Status); }
     const PanelState &state() const { return engine.state(); }
     ExchangeEngine &exchange() { return engine; }
-    const ExchangeEngine &exchange() const { return engine; }
 
     void click(const char *name) { QVERIFY2(use(&ExchangeEngine::click, name), name); }
     void press(const char *name) { QVERIFY2(use(&ExchangeEngine::press, name), name); }

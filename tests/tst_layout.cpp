@@ -66,24 +66,23 @@ private slots:
     // down to 6 points and no smaller; one that fits keeps the button's font.
     void captionFontShrinksTo6Points()
     {
-        PanelButton tight(QStringLiteral("A caption far too long for so small a face"));
-        tight.setFont(QFont(QStringLiteral("IPAPGothic"), 9));
-        tight.resize(40, 12);
-        QCOMPARE(tight.captionFont().pointSizeF(), 6.0);
-        PanelButton roomy(QStringLiteral("ON"));
-        roomy.setFont(QFont(QStringLiteral("IPAPGothic"), 9));
-        roomy.resize(60, 20);
-        QCOMPARE(roomy.captionFont().pointSizeF(), 9.0);
+        for (const auto &[caption, size, points] : {std::tuple{"A caption far too long for so small a face", QSize(40, 12), 6.0},
+                                                    std::tuple{"ON", QSize(60, 20), 9.0}}) {
+            PanelButton b{QString::fromLatin1(caption)};
+            b.setFont(QFont(QStringLiteral("IPAPGothic"), 9));
+            b.resize(size);
+            QCOMPARE(b.captionFont().pointSizeF(), points);
+        }
     }
 
     // Buttons are told apart by what they do (the tooltip says it too); a label
-    // without a name of its own is read by its caption.
+    // without a name of its own is read by its caption (the display lines' names:
+    // displayLinesReadByScreenReaders).
     void accessibleNames()
     {
         Panel p(false, false);
         const std::pair<const char *, const char *> spoken[] = {
-            {"Command17", "POWER ON"}, {"Command35", "Brightness -"}, {"Command5", "Cursor up"},
-            {"Command72", "PC2 RGB"},  {"Label11", "TXD"},            {"Label3", "VOL"}};
+            {"Command17", "POWER ON"}, {"Command35", "Brightness -"}, {"Command5", "Cursor up"}, {"Command72", "PC2 RGB"}};
         for (const auto &[control, name] : spoken)
             QCOMPARE(p.w(control)->accessibleName(), QString::fromLatin1(name));
         QSet<QString> names;
@@ -272,23 +271,21 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(p.form.get(), 30000));
 
         // The bottom of the main band (4815 twips), the data band (6210) and the rest (8655).
-        const struct {
-            char step;  // H: Ctrl+H, D: double-click on the word mark, B: the data button
-            int client;
-            bool data, extended;
-        } steps[] = {{' ', 332, false, false}, {'H', 455, true, false}, {'D', 582, true, true},
-                     {'B', 332, false, false}, {'B', 418, true, false}};
-        for (const auto &s : steps) {
-            if (s.step != ' ')
-                step(p, QChar::fromLatin1(s.step));
-            QTRY_COMPARE_WITH_TIMEOUT(p.form->geometry().height(), s.client, 20000);
-            QTRY_COMPARE_WITH_TIMEOUT(p.form->frameGeometry().height(), s.client + frameH, 20000);
+        // Each step (H: Ctrl+H, D: double-click on the word mark, B: the data button), the
+        // client height, whether the data band and the rest show.
+        const std::tuple<char, int, bool, bool> steps[] = {{' ', 332, false, false}, {'H', 455, true, false}, {'D', 582, true, true},
+                                                           {'B', 332, false, false}, {'B', 418, true, false}};
+        for (const auto &[s, client, data, extended] : steps) {
+            if (s != ' ')
+                step(p, QChar::fromLatin1(s));
+            QTRY_COMPARE_WITH_TIMEOUT(p.form->geometry().height(), client, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(p.form->frameGeometry().height(), client + frameH, 20000);
             auto inside = [&](const char *name) {
                 return p.form->rect().contains(QRect(p.w(name)->mapTo(p.form.get(), QPoint(0, 0)), p.w(name)->size()));
             };
             QVERIFY(inside("Command42"));
-            QCOMPARE(inside("Frame9"), s.data);
-            QCOMPARE(inside("Frame11"), s.extended);
+            QCOMPARE(inside("Frame9"), data);
+            QCOMPARE(inside("Frame11"), extended);
         }
         QCOMPARE(p.form->frameGeometry().topLeft(), centred);  // placed once, not at every height
     }
