@@ -65,6 +65,8 @@ private slots:
         QCOMPARE(p.takeWritten(), QByteArray("C20\r"));
         const ExchangeEngine::Timing t = p.engine.timing();
         QVERIFY(!t.repeating && t.replyWindowOpen && t.displayHeld && t.replyWindowMs == 25 && t.displayHoldMs == 25);
+        QVERIFY(p.use(&ExchangeEngine::tap, "cursor-up") && !p.engine.timing().repeating);  // an arrow too
+        QCOMPARE(p.takeWritten(), QByteArray("C3C\r"));
     }
 
     // A program without port options opens COM1 once, at the speed it asks for.
@@ -101,14 +103,16 @@ private slots:
         QCOMPARE(received.size(), 33);
     }
 
-    // A full disk: the first line that fails stops the log with one notice; the engine
-    // sends as before. Opened again on a file that holds a line already, the log of a
+    // A log opened on a full disk while another file is open: the first line that fails
+    // stops it with one notice; the engine sends as before. Opened again on a file that holds a line already, the log of a
     // short session (reference/session.log) is appended there.
     void logSession()
     {
         Engine p, q;
         ExchangeLog log;
         QString error;
+        QTemporaryDir dir;
+        QVERIFY(log.open(dir.filePath(QStringLiteral("first.log")), &error));  // then opened on another while open
         QVERIFY2(log.open(QStringLiteral("/dev/full"), &error), qPrintable(error));
         log.watch(p.exchange());
         QSignalSpy stopped(&log, &ExchangeLog::stopped);
@@ -121,7 +125,6 @@ private slots:
         QVERIFY(!log.isLogging());
         QCOMPARE(p.takeWritten(), QByteArray("CR0\rC00\r"));
 
-        QTemporaryDir dir;
         QFile file(dir.filePath(QStringLiteral("exchange.log")));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier line\n") > 0);
         file.close();
