@@ -131,9 +131,8 @@ private slots:
     {
         QFETCH(QJsonArray, row);
         const QString pasted = row[3].toString(), after = row[4].toString();
-        Panel p;
-        p.form->keyPreview(Qt::Key_H, 2);
-        p.form->wordMarkDoubleClicked();
+        Panel p(true, false);
+        showAndRun(p, QStringLiteral("HD"));  // the whole window: Ctrl+H, a double-click on the word mark
         QLineEdit *box = p.w<QLineEdit>("Text1");
         box->setText(row[1].toString());
         box->setCursorPosition(row[2].toInt());
