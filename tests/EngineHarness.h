@@ -12,14 +12,6 @@
 #include <QStringList>
 #include <QTest>
 
-// A data function's rows, one per entry of a table whose entries start with their tag.
-template <typename Row, std::size_t N> void addRows(const Row (&rows)[N])
-{
-    QTest::addColumn<int>("row");
-    for (std::size_t i = 0; i < N; ++i)
-        QTest::newRow(rows[i].tag) << int(i);
-}
-
 // One interval of an engine's timer ("repeat", "replyWindow", "displayHold") ended at once.
 inline void fire(ExchangeEngine &engine, const char *timer)
 {
@@ -50,7 +42,6 @@ template <typename Serial> struct EngineOn {
     QString status() const { return engine.line(ExchangeEngine::Line::Status); }
     const PanelState &state() const { return engine.state(); }
     ExchangeEngine &exchange() { return engine; }
-    const ExchangeEngine &exchange() const { return engine; }
 
     void click(const char *name) { QVERIFY2(use(&ExchangeEngine::click, name), name); }
     void press(const char *name) { QVERIFY2(use(&ExchangeEngine::press, name), name); }
