@@ -84,6 +84,25 @@ private slots:
         }
     }
 
+    // For a front end that reads replies itself: the wire and the reply window as ever;
+    // no lines, nothing decoded, no display hold.
+    void linesHidden()
+    {
+        Engine p;
+        p.engine.setLinesShown(false);
+        QSignalSpy lines(&p.engine, &ExchangeEngine::lineChanged), decoded(&p.engine, &ExchangeEngine::readingDecoded),
+            ended(&p.engine, &ExchangeEngine::replyWindowEnded);
+        p.click("status");
+        p.serial.receive(QStringLiteral("00\r"));
+        QCOMPARE(p.takeWritten() + p.received.toLatin1(), QByteArray("CR0\r00\r"));
+        QVERIFY(p.engine.timing().replyWindowOpen && !p.engine.timing().displayHeld);
+        fire(p.engine, "replyWindow");
+        QCOMPARE(ended.size(), 1);
+        QVERIFY(ended.first().first().toBool());
+        QCOMPARE(lines.size() + decoded.size(), 0);
+        QVERIFY(p.txd().isEmpty() && p.rxd().isEmpty() && p.status().isEmpty());
+    }
+
     // The reply text keeps at most 32767 characters; nothing more is taken (or
     // reported) until the reply window closes.
     void rxTextCap()
@@ -112,6 +131,7 @@ private slots:
         ExchangeLog log;
         QString error;
         QTemporaryDir dir;
+        QVERIFY(!log.isLogging());  // not opened yet
         QVERIFY(log.open(dir.filePath(QStringLiteral("first.log")), &error));  // then opened on another while open
         QVERIFY2(log.open(QStringLiteral("/dev/full"), &error), qPrintable(error));
         log.watch(p.exchange());
