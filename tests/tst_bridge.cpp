@@ -154,33 +154,6 @@ private slots:
             QVERIFY(c.ask("%1POWR ?").startsWith("%1POWR="));
     }
 
-    // Raw clients: a late reply to one client's query is discarded, not passed to
-    // the next client's.
-    void lateReplyReachesNoOtherRawClient()
-    {
-        Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("2300")});  // past a command text's 2 s
-        Bridge b(sim.path);
-        Client first(b.raw.port(), QStringLiteral("127.0.0.1"), false), second(b.raw.port(), QStringLiteral("127.0.0.1"), false);
-        first.socket.write("CR3\r");
-        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), QStringList{"CR3"}, kWait);
-        second.socket.write("CR0\r");
-        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), (QStringList{"CR3", "CR0"}), kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(!b.queue.settling() && b.queue.waiting() == 0, kWait);
-        QTest::qWait(300);
-        QCOMPARE(first.socket.readAll() + second.socket.readAll(), QByteArray());
-    }
-
-    // A connection that says nothing is closed after the idle time.
-    void idleConnectionClosed()
-    {
-        Simulator sim({});
-        Bridge b(sim.path);
-        b.server.setIdleTimeout(300);
-        Client c(b.server.port());
-        QCOMPARE(c.ask("%1CLSS ?"), QByteArray("%1CLSS=1"));
-        QCOMPARE(c.next(), QByteArray("<closed>"));
-    }
-
     // Three clients asking the power status at once and a fourth the error status:
     // one power status query on the line, each answered; a fifth asking the input
     // gets its own answer.
@@ -238,7 +211,10 @@ private slots:
         QVERIFY(queue.enqueue(2, QStringLiteral("status"), QString(), note));
         QVERIFY(queue.enqueue(3, QString(), QStringLiteral("C0C"), note));
         QVERIFY(queue.enqueue(2, QString(), QStringLiteral("C0D"), note));
+        QString unknown;
+        QVERIFY(queue.enqueue(4, QStringLiteral("no-such"), QString(), [&](const bridge::Reply &r) { unknown = r.answered ? r.text : r.error; }));
         QTRY_COMPARE_WITH_TIMEOUT(answered, 11, kWait);
+        QCOMPARE(unknown, QStringLiteral("no such command"));
         QCOMPARE(sim.heard(), (QStringList{"C0B", "C0B", "CR0", "C0C", "C0B", "C0D", "C0B", "C0B", "C0B", "C0B", "C0B"}));
     }
     void fullQueueAndStop()
@@ -285,7 +261,7 @@ private slots:
     }
 
     // A listener takes so many connections at once: the next is closed at once and
-    // logged; once one goes, another comes in.
+    // logged; once one goes, another comes in; a connection silent for the idle time is closed.
     void connectionLimit()
     {
         Simulator sim({});
@@ -299,9 +275,11 @@ private slots:
         QCOMPARE(logged, QStringList{"PJLink: a connection from 127.0.0.1 closed: 2 are open already"});
         first.reset();
         QTRY_COMPARE_WITH_TIMEOUT(b.server.connections(), 1, kWait);
+        b.server.setIdleTimeout(300);
         Client fourth(b.server.port());
         QCOMPARE(fourth.greeting, QByteArray("PJLINK 0"));
         QCOMPARE(fourth.ask("%1POWR ?"), QByteArray("%1POWR=0"));
+        QCOMPARE(fourth.next(), QByteArray("<closed>"));
     }
 
     // Commands back to back, each sent as the reply before it came, for longer than
@@ -367,20 +345,6 @@ private slots:
         emit b.queue.unsolicited(QStringLiteral("8"));
         QByteArray both;
         QTRY_COMPARE_WITH_TIMEOUT((both += first.socket.readAll() + second.socket.readAll()), QByteArray("88"), kWait);
-    }
-
-    // The service ended by SIGTERM: a request waiting for a silent projector is
-    // answered with an error (how the program ends: tst_cmdline's endsOnSignals).
-    void endsCleanlyOnSigterm()
-    {
-        Simulator sim({QStringLiteral("--silent")});
-        const quint16 port = freePort();
-        Service service({QStringLiteral("--device"), sim.path, QStringLiteral("--pjlink"), QString::number(port)}, 1);
-        Client c(port);
-        c.socket.write("%1POWR 1\r");
-        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), QStringList{"C00"}, kWait);
-        service.process.terminate();
-        QCOMPARE(c.next(), QByteArray("%1POWR=ERR4"));
     }
 
     // The configuration file: what it sets, and each way it can be wrong, named
@@ -468,6 +432,12 @@ private slots:
         QVERIFY2(lines.contains(" quiet TX CR0<CR>\n") && lines.contains(" hall TX CRA<CR>\n") && lines.contains(" hall RX 1<CR>\n")
                      && !lines.contains(" quiet RX"),
                  lines.constData());
+        // Ended by SIGTERM, a request waiting on the silent one is answered with an
+        // error (how the program ends: tst_cmdline's endsOnSignals).
+        waiting1.socket.write("%1POWR 1\r");
+        QTRY_COMPARE_WITH_TIMEOUT(quiet.heard(), (QStringList{"CR0", "CR3", "C00"}), kWait);
+        service.process.terminate();
+        QCOMPARE(waiting1.next(), QByteArray("%1POWR=ERR4"));
     }
 
     // The command line refuses what cannot be served, before it opens anything.
