@@ -66,54 +66,31 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("asked");  // bytes sent, then the answer, in turn
         QTest::addColumn<QStringList>("line");
         QTest::addColumn<QString>("logged");
-        const auto raw = [](const char *name, QStringList sim, QList<QByteArray> asked, QStringList line, const char *logged = "") {
-            QTest::newRow(name) << sim << asked << line << QString::fromUtf8(logged);
-        };
-        // Class 1 requests, "%1" and the CR added.
-        const auto row = [&](const char *name, QStringList sim, QList<QByteArray> asked, QStringList line, const char *logged = "") {
-            for (qsizetype i = 0; i < asked.size(); ++i)
-                asked[i] = "%1" + asked[i] + (i % 2 ? "" : "\r");
-            raw(name, sim, asked, line, logged);
-        };
-        const auto state = [](QStringList states) {
-            QStringList arguments;
-            for (const QString &s : states)
-                arguments << QStringLiteral("--state") << s;
-            return arguments;
-        };
-        row("standby", {}, {"POWR ?", "POWR=0", "INPT 11", "INPT=ERR3", "AVMT ?", "AVMT=ERR3", "INST ?", "INST=11 12 21",
-            "NAME ?", "NAME=Room 2.14", "INF1 ?", "INF1=ORVA", "INF2 ?", "INF2=TK58R", "INFO ?", "INFO=orva-bridge 1.40",
-            "CLSS ?", "CLSS=1", "CLSS 1", "CLSS=ERR2", "POWR 1", "POWR=OK"}, {"CR0", "CR0", "CRA", "C00"});
-        row("on", state({"on"}), {"POWR ?", "POWR=1", "POWR 2", "POWR=ERR2", "INPT 31", "INPT=ERR2", "AVMT 40", "AVMT=ERR2", "INPT ?", "INPT=11",
-            "AVMT ?", "AVMT=30", "ERST ?", "ERST=000000", "LAMP ?", "LAMP=1234 1 1234 1", "INPT 12", "INPT=OK", "INPT 21", "INPT=OK",
-            "AVMT 31", "AVMT=OK", "AVMT 11", "AVMT=OK", "POWR 0", "POWR=OK"},
-            {"CR0", "CR1", "CRA", "CR0", "CR3", "CR7", "CR0", "C06", "CR0", "C07", "CR0", "C0D", "C0B", "CR0", "C0D", "C01"});
-        row("warming", state({"count-down"}), {"POWR ?", "POWR=3"}, {"CR0"});
-        row("cooling", state({"on", "cooling-down"}), {"POWR ?", "POWR=2", "AVMT 31", "AVMT=ERR3"}, {"CR0", "CR0"});
-        row("power fail", state({"power-fail"}), {"POWR ?", "POWR=ERR4", "ERST ?", "ERST=000002"}, {"CR0", "CR0"});
-        row("lamp fail, standby", state({"lamp-fail-standby"}), {"POWR ?", "POWR=0"}, {"CR0"});
-        row("lamp fail, cooling", state({"lamp-fail-cooling"}), {"ERST ?", "ERST=020000"}, {"CR0"});
-        row("input 4", state({"on", "input-4"}), {"INPT ?", "INPT=ERR3"}, {"CR1"});
-        row("temperature warning", state({"on", "temperature-warning"}), {"ERST ?", "ERST=001000", "AVMT 20", "AVMT=OK"}, {"CR0", "CR0", "C0C"});
-        row("no signal", state({"on", "no-signal"}), {"AVMT ?", "AVMT=30"}, {"CRA"});
-        row("lamp No2 on", state({"lamps-2-no2-on"}), {"LAMP ?", "LAMP=1234 0 1234 1"}, {"CR3", "CR7"});
-        row("both lamps off", state({"lamps-2-all-off"}), {"LAMP ?", "LAMP=1234 0 1234 0"}, {"CR3", "CR7"});
-        row("one lamp off", state({"lamp-1-off"}), {"LAMP ?", "LAMP=1234 0"}, {"CR3", "CR7"});
-        row("one lamp on", state({"lamp-2-on"}), {"LAMP ?", "LAMP=1234 1"}, {"CR3", "CR7"});
-        const char *late = "The projector answered after the reply window: the late reply was discarded.";
-        row("silent", {"--silent"}, {"POWR ?", "POWR=ERR4", "POWR 1", "POWR=ERR4", "CLSS ?", "CLSS=1"}, {"CR0", "C00"});
-        row("late", {"--state", "on", "--delay-ms", "700"}, {"LAMP ?", "LAMP=ERR4", "POWR ?", "POWR=ERR4", "INPT ?", "INPT=ERR4",
-            "LAMP ?", "LAMP=ERR4", "AVMT ?", "AVMT=30"}, {"CR3", "CR0", "CR1", "CR3", "CRA"}, late);
-        row("trickled", {"--state", "on", "--split", "2", "--split-gap-ms", "300"}, {"POWR ?", "POWR=1", "LAMP ?", "LAMP=ERR4", "INPT ?", "INPT=11"},
-            {"CR0", "CR3", "CR1"}, late);
-        row("no form of the query", {"--state", "on", "--garbage", "--seed", "7"}, {"POWR ?", "POWR=ERR4", "INPT ?", "INPT=ERR4", "LAMP ?", "LAMP=ERR4"},
-            {"CR0", "CR1", "CR3"}, "The projector's reply did not fit its query: it was taken as no answer.");
-        raw("no PJLink", {}, {"hello\r", "<closed>", "POWR ?\r", "<closed>", "%1PO\r", "<closed>", "\r", "<closed>",
+        // Class 1 requests (tests/reference/bridge_pjlink.txt), "%1" and the CR added.
+        QFile data(QStringLiteral(ORVA_SOURCE_DIR "/tests/reference/bridge_pjlink.txt"));
+        QVERIFY(data.open(QIODevice::ReadOnly));
+        for (const QByteArray &record : data.readAll().split('@').mid(1)) {
+            QList<QByteArray> lines = record.trimmed().split('\n');
+            const QList<QByteArray> head = lines.takeFirst().split(':');
+            QList<QByteArray> asked;
+            QStringList line;
+            QString logged;
+            for (const QByteArray &l : lines)
+                if (l.startsWith("line: "))
+                    line = QString::fromLatin1(l.mid(6)).split(u' ');
+                else if (l.startsWith("log: "))
+                    logged = QString::fromUtf8(l.mid(5));
+                else
+                    asked << "%1" + l.left(l.indexOf(" -> ")) + '\r' << "%1" + l.mid(l.indexOf(" -> ") + 4);
+            QTest::newRow(head[0].constData()) << QString::fromLatin1(head.value(1)).split(u' ', Qt::SkipEmptyParts) << asked << line << logged;
+        }
+        const auto raw = [](const char *name, QList<QByteArray> asked) { QTest::newRow(name) << QStringList() << asked << QStringList() << QString(); };
+        raw("no PJLink", {"hello\r", "<closed>", "POWR ?\r", "<closed>", "%1PO\r", "<closed>", "\r", "<closed>",
             QByteArray("%1POWR\0001\r", 9), "<closed>", "%1POWR \xff\r", "<closed>", QByteArray(200, '%'), "<closed>",
-            "%1NAME " + QByteArray(129, 'x') + '\r', "<closed>"}, {});
-        raw("errors answered", {}, {"%1NAME " + QByteArray(128, 'x') + '\r', "%1NAME=ERR2", "%1LENS ?\r", "%1LENS=ERR1",
+            "%1NAME " + QByteArray(129, 'x') + '\r', "<closed>"});
+        raw("errors answered", {"%1NAME " + QByteArray(128, 'x') + '\r', "%1NAME=ERR2", "%1LENS ?\r", "%1LENS=ERR1",
             "%1PO-R ?\r", "%1PO-R=ERR1", "%1powr 1\r", "%1powr=ERR1", "%1POWR\r", "%1POWR=ERR1", "%1POWR?\r", "%1POWR=ERR1",
-            "%2POWR 1\r", "%2POWR=ERR1", "%1CLSS ?\r", "%1CLSS=1"}, {});
+            "%2POWR 1\r", "%2POWR=ERR1", "%1CLSS ?\r", "%1CLSS=1"});
     }
     void exchanges()
     {
