@@ -147,15 +147,15 @@ private slots:
         bridge::RawServer raw(queue);
         QStringList logged;
         connect(&raw, &bridge::RawServer::logLine, this, [&](const QString &line) { logged << line; });
-        raw.setIdleTimeout(1200);
+        raw.setIdleTimeout(800);
         raw.listen(QHostAddress::LocalHost, 0);
         queue.start();
         Client c(raw.port(), QStringLiteral("127.0.0.1"), false);
-        QTest::qWait(700);
+        QTest::qWait(500);
         c.socket.write(QByteArray(100, 'x') + 'y');
         c.socket.write(QByteArray(100, 'x') + "\rCR3\r" + QByteArray(200, 'x') + '\r');
         QCOMPARE(c.next(), QByteArray("01234"));
-        QTest::qWait(700);
+        QTest::qWait(400);
         QCOMPARE(c.socket.state(), QAbstractSocket::ConnectedState);
         QCOMPARE(c.next(), QByteArray("<closed>"));
         QCOMPARE(sim.heard(), QStringList{"CR3"});
