@@ -82,10 +82,10 @@ async function startBridge(sim) {
 }
 
 // One request through the client: what its callback was given.
-function request(client, call) {
+function request(client, method, args) {
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error('the client gave no answer')), kAnswerMs);
-    call(client, (err, value) => {
+    client[method](...args, (err, value) => {
       clearTimeout(timer);
       resolve({ error: err ? err.message : null, value });
     });
@@ -103,31 +103,30 @@ function sameLine(heard, expected) {
 
 let passed = 0, failed = 0;
 
-// A table of steps: the request as the client makes it, the answer as it reports it
-// (error message and value), the codes heard on the line. (The client's setMute takes
-// one value and the callback: an object {video, audio}, or a boolean for the picture
-// alone; its README's setMute(false, true, cb) loses the callback.) A code that comes
-// after its step's answer is seen by the next step, or, after the last, by stop().
+// A table of steps: [what, client, its method and arguments, the error message and
+// value it reports, the codes heard on the line]. (The client's setMute takes one value
+// and the callback: an object {video, audio}, or a boolean for the picture alone; its
+// README's setMute(false, true, cb) loses the callback.) A code that comes after its
+// step's answer is seen by the next step, or, after the last, by stop().
 async function run(sim, steps) {
-  for (const step of steps) {
+  for (const [what, client, method, args, error, value, line] of steps) {
     const before = sim.heard().length;
     const problems = [];
     try {
-      const got = await request(step.client, step.call);
-      await until('the codes on the line', kAnswerMs, () => sim.heard().length >= before + step.line.length).catch(() => {});
+      const got = await request(client, method, args);
+      await until('the codes on the line', kAnswerMs, () => sim.heard().length >= before + line.length).catch(() => {});
       const heard = sim.heard().slice(before);
-      const want = { error: step.error || null, value: step.value };
-      if (!isDeepStrictEqual(got, want))
-        problems.push(`answer ${JSON.stringify(got)}, expected ${JSON.stringify(want)}`);
-      if (!sameLine(heard, step.line))
-        problems.push(`line heard ${JSON.stringify(heard)}, expected ${JSON.stringify(step.line)}`);
+      if (!isDeepStrictEqual(got, { error, value }))
+        problems.push(`answer ${JSON.stringify(got)}, expected ${JSON.stringify({ error, value })}`);
+      if (!sameLine(heard, line))
+        problems.push(`line heard ${JSON.stringify(heard)}, expected ${JSON.stringify(line)}`);
     } catch (e) {
       problems.push(e.message);
     }
     if (problems.length) ++failed; else ++passed;
-    console.log(problems.length ? `FAIL: ${step.what}: ${problems.join('; ')}` : `ok: ${step.what}`);
+    console.log(problems.length ? `FAIL: ${what}: ${problems.join('; ')}` : `ok: ${what}`);
   }
-  return steps.reduce((n, step) => n + step.line.length, 0);
+  return steps.reduce((n, step) => n + step[6].length, 0);
 }
 
 // The bridge ended, then the simulator; `codes`: how many it must have heard.
@@ -153,26 +152,20 @@ async function main() {
   const wrong = client(kPassword + 'x', bridge);
   const c = client(kPassword, bridge);
   const codes = await run(sim, [
-    { what: 'a wrong password (PJLINK ERRA, nothing on the line)', client: wrong, call: (c, cb) => c.powerOn(cb),
-      error: 'Authorization failed', value: undefined, line: [] },
-    { what: 'POWR ? (on: 1)', client: c, call: (c, cb) => c.getPowerState(cb), value: 1, line: ['CR0'] },
-    { what: 'INPT 12 (computer 2)', client: c, call: (c, cb) => c.setInput('rgb', 2, cb), value: undefined, line: ['CR0', 'C06'] },
-    { what: 'INPT ? (12)', client: c, call: (c, cb) => c.getInput(cb),
-      value: { source: 1, channel: 2, code: '12', name: 'RGB - 2' }, line: ['CR1'] },
-    { what: 'AVMT 31 (picture and sound muted)', client: c, call: (c, cb) => c.setMute({ video: true, audio: true }, cb),
-      value: undefined, line: ['CR0', 'C0D', 'C0B'] },
-    { what: 'AVMT ? (31)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: true, video: true }, line: ['CRA'] },
-    { what: 'AVMT 30 (nothing muted)', client: c, call: (c, cb) => c.setMute({ video: false, audio: false }, cb),
-      value: undefined, line: ['CR0', 'C0E', 'C0C'] },
-    { what: 'AVMT ? (30)', client: c, call: (c, cb) => c.getMute(cb), value: { audio: false, video: false }, line: ['CRA'] },
-    { what: 'LAMP ? (two lamps, No. 1 on)', client: c, call: (c, cb) => c.getLamps(cb),
-      value: [{ hours: kLampHours, on: true }, { hours: kLampHours, on: false }], line: ['CR3', 'CR7'] },
-    { what: 'POWR 0 (on)', client: c, call: (c, cb) => c.powerOff(cb), value: undefined, line: ['C01'] },
-    { what: 'POWR ? (standby: 0)', client: c, call: (c, cb) => c.getPowerState(cb), value: 0, line: ['CR0'] },
-    { what: 'POWR 1 (standby)', client: c, call: (c, cb) => c.powerOn(cb), value: undefined, line: ['C00'] },
-    { what: 'POWR ? (warming up: 3)', client: c, call: (c, cb) => c.getPowerState(cb), value: 3, line: ['CR0'] },
-    { what: 'INPT 11 while warming up (ERR3)', client: c, call: (c, cb) => c.setInput('rgb', 1, cb),
-      error: 'Unavailable time', value: undefined, line: ['CR0'] },
+    ['a wrong password (PJLINK ERRA, nothing on the line)', wrong, 'powerOn', [], 'Authorization failed', undefined, []],
+    ['POWR ? (on: 1)', c, 'getPowerState', [], null, 1, ['CR0']],
+    ['INPT 12 (computer 2)', c, 'setInput', ['rgb', 2], null, undefined, ['CR0', 'C06']],
+    ['INPT ? (12)', c, 'getInput', [], null, { source: 1, channel: 2, code: '12', name: 'RGB - 2' }, ['CR1']],
+    ['AVMT 31 (picture and sound muted)', c, 'setMute', [{ video: true, audio: true }], null, undefined, ['CR0', 'C0D', 'C0B']],
+    ['AVMT ? (31)', c, 'getMute', [], null, { audio: true, video: true }, ['CRA']],
+    ['AVMT 30 (nothing muted)', c, 'setMute', [{ video: false, audio: false }], null, undefined, ['CR0', 'C0E', 'C0C']],
+    ['AVMT ? (30)', c, 'getMute', [], null, { audio: false, video: false }, ['CRA']],
+    ['LAMP ? (two lamps, No. 1 on)', c, 'getLamps', [], null, [{ hours: kLampHours, on: true }, { hours: kLampHours, on: false }], ['CR3', 'CR7']],
+    ['POWR 0 (on)', c, 'powerOff', [], null, undefined, ['C01']],
+    ['POWR ? (standby: 0)', c, 'getPowerState', [], null, 0, ['CR0']],
+    ['POWR 1 (standby)', c, 'powerOn', [], null, undefined, ['C00']],
+    ['POWR ? (warming up: 3)', c, 'getPowerState', [], null, 3, ['CR0']],
+    ['INPT 11 while warming up (ERR3)', c, 'setInput', ['rgb', 1], 'Unavailable time', undefined, ['CR0']],
   ]);
   c.disconnect();
   wrong.disconnect();
