@@ -193,6 +193,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(answered, 11, kWait);
         QCOMPARE(unknown, QStringLiteral("no such command"));
         QCOMPARE(sim.heard(), (QStringList{"C0B", "C0B", "CR0", "C0C", "C0B", "C0D", "C0B", "C0B", "C0B", "C0B", "C0B"}));
+        // The longest command text goes on the line (the projector takes none so long);
+        // one character more is refused at once.
+        const auto why = [&](const bridge::Reply &r) { unknown = r.error; };
+        QVERIFY(queue.enqueue(5, QString(), QString(129, u'A'), why));
+        QCOMPARE(unknown, QStringLiteral("no command text of printable ASCII up to 128 characters"));
+        QVERIFY(queue.enqueue(5, QString(), QString(128, u'A'), why));
+        QTRY_COMPARE_WITH_TIMEOUT(unknown, QStringLiteral("no reply from the projector"), kWait);
     }
     void fullQueueAndStop()
     {
