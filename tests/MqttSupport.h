@@ -279,22 +279,22 @@ struct Rig {
         }
         return std::nullopt;
     }
-    // A command published and its outcome in (in `last`), then a status query no
-    // command is followed by, CR4 (command/set "setting"), answered: the codes the
-    // projector heard from the command to that query.
+    // A command published: its outcome (on orva/p1/reply or orva/p1/error), empty when none came.
+    QJsonObject send(const QByteArray &below, const QByteArray &payload)
+    {
+        const qsizetype mark = watch->count();
+        std::optional<QJsonObject> o;
+        return publish(below, payload) && QTest::qWaitFor([&] { return (o = outcome("reply", below, mark)) || (o = outcome("error", below, mark)); }, kCap)
+            ? *o : QJsonObject();
+    }
+    // A command sent (its outcome in `last`), then a status query no command is
+    // followed by, CR4 (command/set "setting"), answered: the codes the projector
+    // heard from the command to that query.
     QStringList command(const QByteArray &below, const QByteArray &payload)
     {
         const qsizetype from = sim->heard().size();
-        for (const bool barrier : {false, true}) {
-            const QByteArray topic = barrier ? "command/set" : below;
-            const qsizetype mark = watch->count();
-            std::optional<QJsonObject> o;
-            if (!publish(topic, barrier ? "setting" : payload)
-                || !QTest::qWaitFor([&] { return (o = outcome("reply", topic, mark)) || (o = outcome("error", topic, mark)); }, kCap))
-                return {"<no outcome of " + QString::fromUtf8(topic) + '>'};
-            if (!barrier)
-                last = *o;
-        }
+        if ((last = send(below, payload)).isEmpty() || send("command/set", "setting").isEmpty())
+            return {QStringLiteral("<no outcome>")};
         QStringList heard;  // orva-sim's log comes on its own time
         return QTest::qWaitFor([&] { return (heard = sim->heard().mid(from)).endsWith(QStringLiteral("CR4")); }, kCap) ? heard : heard << "<no CR4>";
     }

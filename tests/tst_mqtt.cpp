@@ -9,7 +9,6 @@
 
 #include "MqttSupport.h"
 
-#include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <tuple>
@@ -142,6 +141,17 @@ private slots:
         QCOMPARE(below(after, "orva/"), below(before, "orva/"));
     }
 
+    // Ever new wrong payloads, each told once: the bridge remembers the last 256 it
+    // told of, so the first is told again after 256 others.
+    void ignoredPayloadsForgotten()
+    {
+        Rig r;
+        QCOMPARE(r.up({}), QString());
+        for (int i = 0; i <= 257; ++i)
+            QVERIFY(r.publish("power/set", "X" + QByteArray::number(i % 257)));
+        QTRY_COMPARE_WITH_TIMEOUT(r.bridge->said().count("ignored: it takes ON or OFF"), 258, kCap);
+    }
+
     // Two projectors of a configuration file on one broker: each its own state, its
     // own entities (a '.' in the id becomes '_' in discovery topics), its commands
     // on its own line only (what an entity's payload puts on the line: the commands
@@ -173,9 +183,7 @@ private slots:
         QVERIFY(below(all, "orva/").contains("hall/availability=online") && below(all, "orva/").contains("lab.2/availability=online"));
         QCOMPARE(below(all, "orva/hall/power"), (QStringList{"=on", "/text=Power ON"}));
         QCOMPARE(below(all, "orva/lab.2/power"), (QStringList{"=off", "/text=Stand by"}));
-        const QJsonArray ids = QJsonDocument::fromJson(all.value("orva/bridge/testbridge/projectors").payload).array();
-        QVERIFY2(ids == QJsonArray({"hall", "lab.2"}) || ids == QJsonArray({"lab.2", "hall"}),
-                 all.value("orva/bridge/testbridge/projectors").payload.constData());
+        QCOMPARE(all.value("orva/bridge/testbridge/projectors").payload, QByteArray(R"(["hall","lab.2"])"));  // the file's order
         // A command to each projector, on its own line alone.
         for (auto [id, to, other, payload, code, power] :
              {std::tuple{"hall", &hall, &lab, "OFF", "C01", "cooling"}, {"lab.2", &lab, &hall, "ON", "C00", "warming"}}) {

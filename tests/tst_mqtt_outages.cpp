@@ -77,12 +77,8 @@ private slots:
         QCOMPARE(r.up({"--tcp", "0"}), QString());
         const QString port = r.sim->path.section(u':', -1);
         r.sim.reset();
-        const qsizetype mark = r.watch->count();
-        QVERIFY(r.publish("power/set", "ON"));
-        std::optional<QJsonObject> error;
-        QTRY_VERIFY_WITH_TIMEOUT((error = r.outcome("error", "power/set", mark)).has_value(), kCap);
-        QCOMPARE(error->value(QStringLiteral("payload")).toString(), QStringLiteral("ON"));
-        QVERIFY2(!error->value(QStringLiteral("error")).toString().isEmpty(), QJsonDocument(*error).toJson().constData());
+        const QJsonObject error = r.send("power/set", "ON");
+        QVERIFY2(!error.value(QStringLiteral("error")).toString().isEmpty(), QJsonDocument(error).toJson().constData());
         QTRY_COMPARE_WITH_TIMEOUT(r.latest("availability"), QByteArray("offline"), kCap);
         Retained all;
         QVERIFY(retainedNow(r.broker.port, all));
@@ -99,7 +95,7 @@ private slots:
     }
 
     // A projector that never answers, on a device server that comes after the
-    // bridge: offline, while the bridge is online; a command ends in an error, and
+    // bridge: offline; a command ends in an error, and
     // a flood of them is refused beyond the queue's room, an error each, logged once.
     void silentProjector()
     {
@@ -108,14 +104,11 @@ private slots:
         const quint16 port = freePort();
         QCOMPARE(r.startBridge({"--mqtt-send"}, false, QStringLiteral("tcp://127.0.0.1:%1").arg(port)), QString());
         QTRY_COMPARE_WITH_TIMEOUT(r.latest("availability"), QByteArray("offline"), kCap);
-        QTRY_COMPARE_WITH_TIMEOUT(r.watch->latest("orva/bridge/testbridge/availability"), std::optional<QByteArray>("online"), kCap);
         r.sim = std::make_unique<SimulatorProcess>(QStringList{"--tcp", QString::number(port), "--silent"});
         QTRY_VERIFY_WITH_TIMEOUT(r.bridge->lines().contains("orva-bridge: p1: The projector's port is open again."), kCap);
         const qsizetype mark = r.watch->count();
-        QVERIFY(r.publish("power/set", "ON"));
-        std::optional<QJsonObject> error;
-        QTRY_VERIFY_WITH_TIMEOUT((error = r.outcome("error", "power/set", mark)).has_value(), kCap);
-        QCOMPARE(QJsonDocument(*error).toJson(QJsonDocument::Compact), QByteArray(R"({"error":"no reply from the projector","payload":"ON","topic":"orva/p1/power/set"})"));
+        QCOMPARE(QJsonDocument(r.send("power/set", "ON")).toJson(QJsonDocument::Compact),
+                 QByteArray(R"({"error":"no reply from the projector","payload":"ON","topic":"orva/p1/power/set"})"));
         QCOMPARE(r.sim->heard(), QStringList{"C00"});
         // The longest texts taken (all handled once the wrong payload after them is logged).
         const QByteArray longest(128, 'X');
