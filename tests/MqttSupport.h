@@ -12,13 +12,11 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QProcess>
-#include <QSet>
 #include <QStandardPaths>
 #include <QString>
 #include <QTemporaryDir>
@@ -35,21 +33,22 @@
 
 namespace mqtt_test {
 
-inline constexpr int kWait = 15000;
-inline constexpr int kCap = kWait;  // the tests' name: BridgeSupport.h has a kWait of its own
-inline constexpr char kNoBroker[] = "mosquitto is not installed: install the mosquitto and mosquitto-clients packages to run the MQTT tests";
+inline constexpr int kCap = 15000;  // BridgeSupport.h has a kWait of its own
+// The bridge finding a restarted broker, or a projector back on its port.
+inline constexpr int kComeBack = 60000;
 
 // The broker program, from mosquitto's package; empty when it is not installed.
 inline QString brokerProgram()
 {
-    const QString found = QStandardPaths::findExecutable(QStringLiteral("mosquitto"));
-    return found.isEmpty() ? QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")})
-                           : found;
+    return QStandardPaths::findExecutable(QStringLiteral("mosquitto"), qEnvironmentVariable("PATH").split(u':') + QStringList{"/usr/sbin", "/usr/local/sbin"});
 }
 
-// libmosquitto set up once, the first time a test needs it, and cleaned up at the program's end.
-inline void useLibrary()
+// A test program's initTestCase: skipped without mosquitto; libmosquitto set up
+// once, and cleaned up at the program's end.
+inline void needBroker()
 {
+    if (brokerProgram().isEmpty())
+        QSKIP("mosquitto is not installed: install the mosquitto and mosquitto-clients packages to run the MQTT tests");
     static const struct Library {
         Library() { mosquitto_lib_init(); }
         ~Library() { mosquitto_lib_cleanup(); }
@@ -64,38 +63,27 @@ struct Broker {
     QByteArray log;
 
     Broker() { process.setProcessChannelMode(QProcess::MergedChannels); }
-    ~Broker() { stop(); }
+    ~Broker() { kill(); }
 
     // Up and listening (it says "... running" once its listener is open).
     bool start()
     {
-        const QString config = dir.filePath(QStringLiteral("mosquitto.conf"));
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
+        QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
+        if (!config.open(QIODevice::WriteOnly) || config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n").arg(port).toUtf8()) < 0)
             return false;
-        file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n").arg(port).toUtf8());
-        file.close();
+        config.close();
         log.clear();
-        process.start(brokerProgram(), {QStringLiteral("-c"), config});
-        const bool up = QTest::qWaitFor([&] {
+        process.start(brokerProgram(), {QStringLiteral("-c"), config.fileName()});
+        return QTest::qWaitFor([&] {
             log += process.readAll();
             return log.contains(" running") || process.state() == QProcess::NotRunning;
-        }, kWait);
-        return up && process.state() == QProcess::Running;
+        }, kCap) && process.state() == QProcess::Running;
     }
     // Gone at once, as a crashed or rebooted broker.
     void kill()
     {
         process.kill();
-        process.waitForFinished(kWait);
-    }
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(kWait))
-            kill();
+        process.waitForFinished(kCap);
     }
 };
 
@@ -105,47 +93,39 @@ struct Message {
     int qos = 0;
     bool retained = false;  // delivered from the broker's store (at subscription)
 };
+using Retained = QMap<QByteArray, Message>;
 
 // An MQTT 3.1.1 client with a clean session: subscribes its filters (QoS 2, so a
 // message arrives with the QoS it was published with) at every connection and
 // keeps what it is sent. It reconnects on its own when the broker comes back.
-class Client {
+class Watch {
 public:
-    Client(quint16 port, QList<QByteArray> filters) : m_filters(std::move(filters))
+    Watch(quint16 port, QList<QByteArray> filters) : m_filters(std::move(filters))
     {
         m_mosq = mosquitto_new(nullptr, true, this);
         mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
         mosquitto_reconnect_delay_set(m_mosq, 1, 1, false);
-        mosquitto_connect_callback_set(m_mosq, &Client::onConnect);
-        mosquitto_subscribe_callback_set(m_mosq, &Client::onSubscribe);
-        mosquitto_message_callback_set(m_mosq, &Client::onMessage);
-        mosquitto_publish_callback_set(m_mosq, &Client::onPublish);
+        mosquitto_connect_callback_set(m_mosq, &Watch::onConnect);
+        mosquitto_subscribe_callback_set(m_mosq, [](mosquitto *, void *self, int, int, const int *) { ++static_cast<Watch *>(self)->m_subscribed; });
+        mosquitto_message_callback_set(m_mosq, &Watch::onMessage);
         mosquitto_connect_async(m_mosq, "127.0.0.1", port, 10);
         mosquitto_loop_start(m_mosq);
     }
-    ~Client()
+    ~Watch()
     {
         mosquitto_disconnect(m_mosq);
         mosquitto_loop_stop(m_mosq, false);
         mosquitto_destroy(m_mosq);
     }
 
-    // Subscribed (once more than `before` times: after a reconnection).
-    bool waitSubscribed(int before = 0) const
-    {
-        return QTest::qWaitFor([&] { return m_subscribed.load() > before; }, kWait);
-    }
+    bool waitSubscribed() const { return QTest::qWaitFor([&] { return m_subscribed.load() > 0; }, kCap); }
 
-    // Published with QoS 1 and acknowledged by the broker.
+    // Published with QoS 1, and come back from the broker (the client's filters take its own topics).
     bool publish(const QByteArray &topic, const QByteArray &payload, bool retain = false)
     {
-        int mid = 0;
-        if (mosquitto_publish(m_mosq, &mid, topic.constData(), int(payload.size()), payload.constData(), 1, retain) != MOSQ_ERR_SUCCESS)
-            return false;
-        return QTest::qWaitFor([&] {
-            std::lock_guard lock(m_mutex);
-            return m_acknowledged.contains(mid);
-        }, kWait);
+        const qsizetype from = count();
+        return mosquitto_publish(m_mosq, nullptr, topic.constData(), int(payload.size()), payload.constData(), 1, retain) == MOSQ_ERR_SUCCESS
+            && QTest::qWaitFor([&] { return payloads(topic, from).contains(payload); }, kCap);
     }
 
     QList<Message> messages(qsizetype from = 0) const
@@ -161,11 +141,8 @@ public:
     // The last payload sent on `topic`, if any.
     std::optional<QByteArray> latest(const QByteArray &topic) const
     {
-        std::lock_guard lock(m_mutex);
-        for (qsizetype i = m_messages.size() - 1; i >= 0; --i)
-            if (m_messages[i].topic == topic)
-                return m_messages[i].payload;
-        return std::nullopt;
+        const QList<QByteArray> all = payloads(topic);
+        return all.isEmpty() ? std::nullopt : std::optional(all.last());
     }
     // The payloads sent on `topic` from message `from` on.
     QList<QByteArray> payloads(const QByteArray &topic, qsizetype from = 0) const
@@ -180,59 +157,34 @@ public:
 private:
     static void onConnect(mosquitto *mosq, void *self, int rc)
     {
-        auto *c = static_cast<Client *>(self);
-        if (rc != 0)
-            return;
         std::vector<char *> subs;
-        for (QByteArray &f : c->m_filters)
+        for (QByteArray &f : static_cast<Watch *>(self)->m_filters)
             subs.push_back(f.data());
-        int mid = 0;
-        mosquitto_subscribe_multiple(mosq, &mid, int(subs.size()), subs.data(), 2, 0, nullptr);
-        c->m_subscribeMid.store(mid);
-    }
-    static void onSubscribe(mosquitto *, void *self, int mid, int, const int *)
-    {
-        auto *c = static_cast<Client *>(self);
-        if (mid == c->m_subscribeMid.load())
-            ++c->m_subscribed;
+        if (rc == 0)
+            mosquitto_subscribe_multiple(mosq, nullptr, int(subs.size()), subs.data(), 2, 0, nullptr);
     }
     static void onMessage(mosquitto *, void *self, const mosquitto_message *m)
     {
-        auto *c = static_cast<Client *>(self);
-        Message message{QByteArray(m->topic), QByteArray(static_cast<const char *>(m->payload), m->payloadlen), m->qos, m->retain};
+        auto *c = static_cast<Watch *>(self);
         std::lock_guard lock(c->m_mutex);
-        c->m_messages << message;
-    }
-    static void onPublish(mosquitto *, void *self, int mid)
-    {
-        auto *c = static_cast<Client *>(self);
-        std::lock_guard lock(c->m_mutex);
-        c->m_acknowledged.insert(mid);
+        c->m_messages << Message{QByteArray(m->topic), QByteArray(static_cast<const char *>(m->payload), m->payloadlen), m->qos, m->retain};
     }
 
     mosquitto *m_mosq = nullptr;
     QList<QByteArray> m_filters;
-    std::atomic<int> m_subscribeMid{-1};
     std::atomic<int> m_subscribed{0};
     mutable std::mutex m_mutex;
     QList<Message> m_messages;
-    QSet<int> m_acknowledged;
 };
 
 // What the broker holds retained now, by topic. A new client subscribes to
 // everything and then publishes a message of its own: the broker sends the
 // retained messages of a subscription before it handles the client's next
 // publication, so once that comes back, all of them are in.
-inline bool retainedNow(quint16 port, QMap<QByteArray, Message> &out)
+inline bool retainedNow(quint16 port, Retained &out)
 {
-    static int barriers = 0;
-    Client c(port, {"#"});
-    if (!c.waitSubscribed())
-        return false;
-    const QByteArray barrier = "orva-test/barrier/" + QByteArray::number(++barriers);
-    if (!c.publish(barrier, "x"))
-        return false;
-    if (!QTest::qWaitFor([&] { return c.latest(barrier).has_value(); }, kWait))
+    Watch c(port, {"#"});
+    if (!c.waitSubscribed() || !c.publish("orva-test/barrier", "x"))
         return false;
     out.clear();
     for (const Message &m : c.messages())
@@ -241,169 +193,111 @@ inline bool retainedNow(quint16 port, QMap<QByteArray, Message> &out)
     return true;
 }
 
-using Retained = QMap<QByteArray, Message>;
-using Simulator = SimulatorProcess;
-using Watch = Client;
-// The bridge finding a restarted broker, or a projector back on its port.
-inline constexpr int kComeBack = 60000;
-
 // The state topics of a projector that answers, below orva/<id>/.
 inline const QList<QByteArray> kStateTopics = QByteArray("availability power power/text input mute/video mute/audio lamp/hours "
                                                   "lamp/mode temperature/1 temperature/2 temperature/3 fault problem").split(' ');
-// A projector's Home Assistant entities: component/object.
-inline const QList<QByteArray> kEntities = QByteArray(
-    "switch/power select/input switch/video_mute switch/audio_mute sensor/power_state sensor/power_status sensor/status "
-    "sensor/fault sensor/lamp_mode sensor/lamp_hours sensor/temperature_1 sensor/temperature_2 sensor/temperature_3 "
-    "binary_sensor/problem button/picture_mode_stand button/picture_mode_real button/picture_mode_cinema "
-    "button/picture_mode_image1 button/picture_mode_image2 button/picture_mode_image3 button/picture_mode_image4 "
-    "button/picture_mode_bboard button/picture_mode_dynamic button/query_status button/query_mode button/query_lamp_time "
-    "button/query_setting button/query_temperature").split(' ');
 
-inline QByteArray configTopic(const QByteArray &entity, const QByteArray &node)
+// The Home Assistant entities retained, counted by node: "orva_p1:28".
+inline QStringList entityCounts(const Retained &all)
 {
-    const qsizetype slash = entity.indexOf('/');
-    return "homeassistant/" + entity.left(slash) + "/" + node + "/" + entity.mid(slash + 1) + "/config";
-}
-
-// The entities' configuration topics of these nodes, sorted.
-inline QStringList configTopics(const QList<QByteArray> &nodes)
-{
+    QMap<QByteArray, int> nodes;
+    for (auto it = all.keyBegin(); it != all.keyEnd(); ++it)
+        if (it->startsWith("homeassistant/"))
+            ++nodes[it->split('/').value(2)];
     QStringList out;
-    for (const QByteArray &e : kEntities)
-        for (const QByteArray &node : nodes)
-            out << QString::fromUtf8(configTopic(e, node));
-    out.sort();
+    for (auto it = nodes.begin(); it != nodes.end(); ++it)
+        out << QString::fromUtf8(it.key()) + u':' + QString::number(it.value());
     return out;
 }
 
-// The status queries the bridge asks after a command: power, input, mute.
-inline const QStringList kAskedAgain = {"CR0", "CR1", "CRA"};
-
-inline bool onlyStatusQueries(const QStringList &codes)
-{
-    return std::all_of(codes.begin(), codes.end(), [](const QString &c) { return kAskedAgain.contains(c); });
-}
-
-// What the line holds from `from` on once the codes of a command have gone out,
-// and, for a command that is no status query, the bridge has asked power, input
-// and mute again (the codes first, the queries after them). When that does not
-// come, what it saw and "<not asked again>".
-inline QStringList lineAfter(Simulator &sim, qsizetype from, const QStringList &codes)
-{
-    const bool queriesOnly = std::all_of(codes.begin(), codes.end(), [](const QString &c) { return c.startsWith(u"CR"); });
-    QStringList seen;
-    const bool done = QTest::qWaitFor([&] {
-        seen = sim.heard().mid(from);
-        const QStringList after = seen.mid(codes.size());
-        return seen.size() >= codes.size()
-            && (queriesOnly || std::all_of(kAskedAgain.begin(), kAskedAgain.end(), [&](const QString &q) { return after.contains(q); }));
-    }, kWait);
-    return done ? seen : seen << QStringLiteral("<not asked again>");
-}
-
-// The state topics of projector `id` the client has not seen yet (availability
-// counts once it is online).
-inline QStringList missingState(const Watch &watch, const QByteArray &id)
-{
-    QStringList missing;
-    for (const QByteArray &t : kStateTopics)
-        if (!watch.latest("orva/" + id + "/" + t))
-            missing << QString::fromLatin1(t);
-    if (watch.latest("orva/" + id + "/availability") != QByteArray("online"))
-        missing << QStringLiteral("availability online");
-    return missing;
-}
-
 // What is retained below `prefix`, in the topics' order: "topic=payload" with the
-// topic after the prefix, or the whole topics alone.
-inline QStringList below(const Retained &all, const QByteArray &prefix, bool topicsOnly = false)
+// topic after the prefix.
+inline QStringList below(const Retained &all, const QByteArray &prefix)
 {
     QStringList out;
     for (auto it = all.begin(); it != all.end(); ++it)
         if (it.key().startsWith(prefix))
-            out << QString::fromUtf8(topicsOnly ? it.key() : it.key().mid(prefix.size()) + '=' + it->payload);
+            out << QString::fromUtf8(it.key().mid(prefix.size()) + '=' + it->payload);
     return out;
 }
-inline QStringList topicsBelow(const Retained &all, const QByteArray &prefix) { return below(all, prefix, true); }
 
 // One projector on the broker: mosquitto, orva-sim, a client watching orva/# and
 // homeassistant/#, and the bridge with the projector's id p1.
 struct Rig {
     Broker broker;
-    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<SimulatorProcess> sim;
     std::unique_ptr<Watch> watch;
     std::unique_ptr<Service> bridge;
-    QString why;
+    QJsonObject last;  // the outcome of the last command()
 
-    bool fail(const QString &reason)
-    {
-        why = reason;
-        return false;
-    }
-    bool prepare(const QStringList &simulator)
+    // The parts started: each returns what went wrong, empty when nothing did.
+    QString prepare(const QStringList &simulator, bool withSimulator = true)
     {
         if (!broker.start())
-            return fail(QStringLiteral("mosquitto did not start: ") + QString::fromLocal8Bit(broker.log));
-        sim = std::make_unique<Simulator>(simulator);
-        if (sim->path.isEmpty())
-            return fail(QStringLiteral("orva-sim did not start"));
+            return QStringLiteral("mosquitto did not start: ") + QString::fromLocal8Bit(broker.log);
+        if (withSimulator && (sim = std::make_unique<SimulatorProcess>(simulator))->path.isEmpty())
+            return QStringLiteral("orva-sim did not start");
         watch = std::make_unique<Watch>(broker.port, QList<QByteArray>{"orva/#", "homeassistant/#"});
-        return watch->waitSubscribed() || fail(QStringLiteral("the test's MQTT client did not subscribe"));
+        return watch->waitSubscribed() ? QString() : QStringLiteral("the test's MQTT client did not subscribe");
     }
     // Started on `device` (else orva-sim's), and (unless told not to wait) its projector's whole state published.
-    bool startBridge(const QStringList &more, bool waitForState = true, const QString &device = {})
+    QString startBridge(const QStringList &more, bool waitForState = true, const QString &device = {})
     {
         bridge = std::make_unique<Service>(QStringList{"--device", device.isEmpty() ? sim->path : device, "--pjlink", "0", "--mqtt",
                                                        QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port), "--id", "p1",
                                                        "--mqtt-id", "testbridge", "--poll", "3600"} + more,
                                            0);
-        if (!waitForState)
-            return true;
-        const auto stateOrEnd = [&] { return missingState(*watch, "p1").isEmpty() || bridge->process.state() == QProcess::NotRunning; };
-        if (QTest::qWaitFor(stateOrEnd, kWait) && bridge->process.state() == QProcess::Running)
-            return true;
-        return fail(QStringLiteral("the projector's state is incomplete, missing %1; the bridge said:\n%2")
-                        .arg(missingState(*watch, "p1").join(u", "), QString::fromLocal8Bit(bridge->said())));
+        const auto complete = [&] {
+            return latest("availability") == "online"
+                && std::all_of(kStateTopics.begin(), kStateTopics.end(), [&](const QByteArray &t) { return watch->latest("orva/p1/" + t); });
+        };
+        const auto ended = [&] { return bridge->process.state() == QProcess::NotRunning; };
+        if (!waitForState || (QTest::qWaitFor([&] { return complete() || ended(); }, kCap) && !ended()))
+            return {};
+        return QStringLiteral("the projector's state is incomplete; the bridge said:\n") + QString::fromLocal8Bit(bridge->said());
     }
-    bool up(const QStringList &simulator, const QStringList &more = {"--mqtt-send"}) { return prepare(simulator) && startBridge(more); }
+    QString up(const QStringList &simulator, const QStringList &more = {"--mqtt-send"})
+    {
+        const QString why = prepare(simulator);
+        return why.isEmpty() ? startBridge(more) : why;
+    }
 
     bool publish(const QByteArray &below, const QByteArray &payload, bool retain = false)
     {
         return watch->publish("orva/p1/" + below, payload, retain);
     }
     QByteArray latest(const QByteArray &below) const { return watch->latest("orva/p1/" + below).value_or("<nothing>"); }
-    // A command published, and the line from then on once its codes have gone out (see lineAfter).
-    QStringList command(const QByteArray &below, const QByteArray &payload, const QStringList &codes)
-    {
-        const qsizetype from = sim->heard().size();
-        return publish(below, payload) ? lineAfter(*sim, from, codes) : QStringList{"<not published>"};
-    }
 
     // The first message on orva/p1/<kind> (reply or error) from message `from` on
-    // about a command on `topic`, as JSON.
-    std::optional<QJsonObject> outcome(const QByteArray &kind, const QByteArray &topic, qsizetype from) const
+    // about a command on orva/p1/<below>, as JSON.
+    std::optional<QJsonObject> outcome(const QByteArray &kind, const QByteArray &below, qsizetype from) const
     {
         for (const Message &m : watch->messages(from)) {
             const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
-            if (m.topic == "orva/p1/" + kind && o.value(QStringLiteral("topic")).toString() == QString::fromUtf8(topic))
+            if (m.topic == "orva/p1/" + kind && o.value(QStringLiteral("topic")).toString() == QString::fromUtf8("orva/p1/" + below))
                 return o;
         }
         return std::nullopt;
     }
+    // A command published: its outcome (on orva/p1/reply or orva/p1/error), empty when none came.
+    QJsonObject send(const QByteArray &below, const QByteArray &payload)
+    {
+        const qsizetype mark = watch->count();
+        std::optional<QJsonObject> o;
+        return publish(below, payload) && QTest::qWaitFor([&] { return (o = outcome("reply", below, mark)) || (o = outcome("error", below, mark)); }, kCap)
+            ? *o : QJsonObject();
+    }
+    // A command sent (its outcome in `last`), then a status query no command is
+    // followed by, CR4 (command/set "setting"), answered: the codes the projector
+    // heard from the command to that query.
+    QStringList command(const QByteArray &below, const QByteArray &payload)
+    {
+        const qsizetype from = sim->heard().size();
+        if ((last = send(below, payload)).isEmpty() || send("command/set", "setting").isEmpty())
+            return {QStringLiteral("<no outcome>")};
+        QStringList heard;  // orva-sim's log comes on its own time
+        return QTest::qWaitFor([&] { return (heard = sim->heard().mid(from)).endsWith(QStringLiteral("CR4")); }, kCap) ? heard : heard << "<no CR4>";
+    }
 };
-
-// A configuration file of the bridge on `broker` with these projectors (id and
-// device each), served on MQTT alone.
-inline QString writeConfig(const QTemporaryDir &dir, const QString &name, quint16 broker, const QList<std::pair<QString, QString>> &projectors)
-{
-    QString text = QStringLiteral("[bridge]\nmqtt = mqtt://127.0.0.1:%1\nmqtt-id = testbridge\npoll = 3600\n").arg(broker);
-    for (const auto &[id, device] : projectors)
-        text += QStringLiteral("[%1]\ndevice = %2\npjlink = 0\n").arg(id, device);
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        return {};
-    file.write(text.toUtf8());
-    return file.fileName();
-}
 
 } // namespace mqtt_test
