@@ -53,38 +53,12 @@ for edit in 's/^Restart=/Restrat=/' 's/^RestartSec=.*/RestartSec=soon/'; do
   fi
 done
 
-# The hardening: every line as written here.
+# The hardening: every line of tests/reference/orva-bridge.service.lines as written there.
+lines=$(dirname "$0")/reference/orva-bridge.service.lines
+[ -s "$lines" ] || fail "$lines is missing"
 while read -r line; do
   grep -qxF "$line" "$unit" || fail "the unit lacks $line"
-done <<'EOF'
-Type=simple
-Restart=on-failure
-User=orva-bridge
-SupplementaryGroups=dialout
-LogsDirectory=orva-bridge
-ReadWritePaths=/run/lock
-NoNewPrivileges=yes
-CapabilityBoundingSet=
-ProtectSystem=strict
-ProtectHome=yes
-PrivateTmp=yes
-ProtectKernelTunables=yes
-ProtectKernelModules=yes
-ProtectKernelLogs=yes
-ProtectControlGroups=yes
-RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX
-RestrictNamespaces=yes
-LockPersonality=yes
-MemoryDenyWriteExecute=yes
-RestrictRealtime=yes
-SystemCallArchitectures=native
-DevicePolicy=closed
-DeviceAllow=char-ttyS rw
-DeviceAllow=char-ttyUSB rw
-DeviceAllow=char-ttyACM rw
-After=network.target
-WantedBy=multi-user.target
-EOF
+done <"$lines"
 grep -E '^[[:space:]]*PrivateDevices[[:space:]]*=' "$unit" && fail "the unit sets PrivateDevices=, which hides the serial devices"
 # A later line granting a capability or another device policy would undo the above.
 grep -E '^(CapabilityBoundingSet|AmbientCapabilities)=.' "$unit" && fail "the unit grants a capability"
