@@ -53,6 +53,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), items(row, "heard"), 5000);
     }
 
+    // orva-sim on TCP serves one client after another, and ends when its stdin does.
+    void simulatorOverTcp()
+    {
+        SimulatorProcess sim({QStringLiteral("--on"), QStringLiteral("--tcp"), QStringLiteral("0")});
+        for (int run = 0; run < 2; ++run)
+            QCOMPARE(ctl({QStringLiteral("--port"), sim.path, QStringLiteral("status")}).out, QStringLiteral("Power ON\n"));
+        sim.process.closeWriteChannel();
+        QVERIFY(sim.process.waitForFinished(10000));
+        QCOMPARE(sim.process.exitCode(), 0);
+    }
+
     // $ORVA_PORT names the device when --port does not, which sees one open and one
     // close (the panel's start-up opens twice); --log appends the exchange, a
     // timestamped line each, and a log that cannot be opened stops before the port.
