@@ -15,10 +15,8 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# The command line as the package installs it.
-exec_start='ExecStart=/usr/bin/orva-bridge --config /etc/orva-bridge.conf'
+# One command line: as the package installs it (the first line of the reference below).
 [ "$(grep -c '^ExecStart=' "$unit")" -eq 1 ] || fail "the unit has not exactly one ExecStart="
-grep -qxF "$exec_start" "$unit" || fail "the unit does not say $exec_start"
 
 # The man page check runs man on Documentation='s man: links; the built page stands
 # in for the installed one where it and man are there.
@@ -53,7 +51,7 @@ for edit in 's/^Restart=/Restrat=/' 's/^RestartSec=.*/RestartSec=soon/'; do
   fi
 done
 
-# The hardening: every line of tests/reference/orva-bridge.service.lines as written there.
+# That command line and the hardening: every line of tests/reference/orva-bridge.service.lines as written there.
 lines=$(dirname "$0")/reference/orva-bridge.service.lines
 [ -s "$lines" ] || fail "$lines is missing"
 while read -r line; do
