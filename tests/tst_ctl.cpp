@@ -53,10 +53,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), items(row, "heard"), 5000);
     }
 
-    // orva-sim on TCP serves one client after another, and ends when its stdin does.
+    // orva-sim on TCP serves one client after another; it ends when its stdin does,
+    // not on what comes there.
     void simulatorOverTcp()
     {
         SimulatorProcess sim({QStringLiteral("--on"), QStringLiteral("--tcp"), QStringLiteral("0")});
+        QVERIFY(sim.process.write("x\n") == 2 && sim.process.waitForBytesWritten(5000));
         for (int run = 0; run < 2; ++run)
             QCOMPARE(ctl({QStringLiteral("--port"), sim.path, QStringLiteral("status")}).out, QStringLiteral("Power ON\n"));
         sim.process.closeWriteChannel();
