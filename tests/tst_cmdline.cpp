@@ -19,11 +19,6 @@
 
 namespace {
 
-struct Run {
-    int status = -1;  // -1: crashed
-    QString out, err;
-};
-
 // Only these variables, and a runtime directory of its own so that Qt has nothing to say.
 QProcessEnvironment environment(const QStringList &vars)
 {
@@ -37,13 +32,7 @@ QProcessEnvironment environment(const QStringList &vars)
 
 Run run(const QString &program, const QStringList &args, const QStringList &env = {})
 {
-    QProcess p;
-    p.setProcessEnvironment(environment(env));
-    p.start(program, args);
-    if (!p.waitForFinished(60000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+    return runProgram(program, args, environment(env));
 }
 
 } // namespace
@@ -51,37 +40,17 @@ Run run(const QString &program, const QStringList &args, const QStringList &env 
 class TstCmdline : public QObject {
     Q_OBJECT
 private slots:
-    void panel_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QStringList>("env");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("err");  // how stderr begins
-        using L = QStringList;
-        QTest::newRow("option as COM1's device") << L{"--com1", "--com2", "A"} << L{} << 1
-                                                 << "orva-panel: --com1 needs a device path\n\nUsage: ";
-        QTest::newRow("empty COM2 device") << L{"--com2="} << L{} << 1 << "orva-panel: --com2 needs a device path";
-        QTest::newRow("extra argument") << L{"--com1", "A", "B"} << L{} << 1 << "orva-panel: unexpected argument 'B'";
-        QTest::newRow("no display") << L{} << L{} << 1
-                                    << "orva-panel: needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set); ";
-        QTest::newRow("log that cannot be opened") << L{"--log", "/nonexistent-orva/panel.log"} << L{"QT_QPA_PLATFORM=offscreen"}
-            << 1 << "orva-panel: cannot open the log file /nonexistent-orva/panel.log: No such file or directory\n";
-        // Without a runtime folder Qt has nothing to say either.
-        QTest::newRow("... nor a runtime folder") << L{"--log", "/nonexistent-orva/panel.log"}
-            << L{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR="} << 1 << "orva-panel: cannot open the log file ";
-        // With both displays the panel goes through XWayland, even in a Wayland session.
-        QTest::newRow("Wayland and X") << L{} << L{"WAYLAND_DISPLAY=orva-none", "DISPLAY=:orva-none", "XDG_SESSION_TYPE=wayland"}
-                                       << -1 << "qt.qpa.xcb: could not connect to display :orva-none\n";
-    }
+    // The rows (tests/reference/panel_cmdline.tsv): the arguments, the environment,
+    // the exit status (-1: crashed) and how stderr begins; nothing on stdout. With both
+    // displays the panel goes through XWayland, even in a Wayland session; without a
+    // runtime folder Qt has nothing to say either.
+    void panel_data() { addTableRows("panel_cmdline.tsv"); }
     void panel()
     {
-        QFETCH(QStringList, args);
-        QFETCH(QStringList, env);
-        QFETCH(int, status);
-        QFETCH(QString, err);
-        const Run r = run(QStringLiteral(ORVA_PANEL_PATH), args, env);
-        QCOMPARE(r.err.left(err.size()), err);
-        QCOMPARE(r.status, status);
+        QFETCH(QVariantMap, row);
+        const Run r = run(QStringLiteral(ORVA_PANEL_PATH), items(row, "args"), items(row, "env"));
+        QCOMPARE(r.err.left(row["err"].toString().size()), row["err"].toString());
+        QCOMPARE(r.status, row["status"].toInt());
         QCOMPARE(r.out, QString());
     }
 
@@ -173,20 +142,16 @@ private slots:
             QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
     }
 
-    // Each program's --version, without a display.
-    void versions()
+    // Each program without a display: its --version (the simulator has none), its --help,
+    // whose every option is on the page made from it, and a wrong option refused.
+    void versionsManPagesAndWrongOptions()
     {
-        for (const QString program : {ORVA_PANEL_PATH, ORVA_CTL_PATH, ORVA_BRIDGE_PATH})
-            QCOMPARE(run(program, {QStringLiteral("--version")}).out, QFileInfo(program).fileName() + QStringLiteral(" 1.40\n"));
-    }
-
-    // The pages are made from --help, so every option there is on the page; a wrong option is refused.
-    void manPagesAndWrongOptions()
-    {
-        for (const QString program : {ORVA_PANEL_PATH, ORVA_SIM_PATH, ORVA_CTL_PATH}) {
+        for (const QString program : {ORVA_PANEL_PATH, ORVA_SIM_PATH, ORVA_CTL_PATH, ORVA_BRIDGE_PATH}) {
+            const QString name = QFileInfo(program).fileName();
+            QCOMPARE(run(program, {QStringLiteral("--version")}).out, name == u"orva-sim" ? QString() : name + QStringLiteral(" 1.40\n"));
             const Run help = run(program, {QStringLiteral("--help")});
             QCOMPARE(help.status, 0);
-            QFile page(QStringLiteral(ORVA_MAN_DIR "/") + QFileInfo(program).fileName() + QStringLiteral(".1"));
+            QFile page(QStringLiteral(ORVA_MAN_DIR "/") + name + QStringLiteral(".1"));
             QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
             const QString roff = QString::fromUtf8(page.readAll());
             static const QRegularExpression option(QStringLiteral(R"(^\s+(?:-\S, )?(--[a-z0-9-]+))"), QRegularExpression::MultilineOption);

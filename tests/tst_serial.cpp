@@ -151,24 +151,14 @@ private slots:
         QCOMPARE(c.output(QStringLiteral("C00\r"))->description, QStringLiteral("Port is not open"));
     }
 
-    // A malformed settings string is refused and the settings stay as they were.
-    void settings_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("blanks, lower case") << " 19200 , n , 8 , 1 " << true;
-        QTest::newRow("lowest values") << "50,E,5,2" << true;
-        QTest::newRow("three fields") << "19200,N,8" << false;
-        QTest::newRow("speed not a number") << "fast,N,8,1" << false;
-        QTest::newRow("speed too low") << "49,N,8,1" << false;
-        QTest::newRow("bad parity") << "9600,X,8,1" << false;
-        QTest::newRow("9 data bits") << "9600,N,9,1" << false;
-        QTest::newRow("3 stop bits") << "9600,N,8,3" << false;
-    }
+    // A malformed settings string is refused and the settings stay as they were
+    // (tests/reference/serial_settings.tsv: the text, and "valid" where it is).
+    void settings_data() { addTableRows("serial_settings.tsv"); }
     void settings()
     {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
+        QFETCH(QVariantMap, row);
+        const QString text = row["text"].toString();
+        const bool valid = row["valid"].toBool();
         QtSerialControl c({{1, QStringLiteral("/dev/null")}}, panelWording());
         const SerialResult r = c.setSettings(text);
         QCOMPARE(r ? r->description : c.settings(), valid ? text : QStringLiteral("Invalid settings: \"%1\"").arg(text));
@@ -185,44 +175,18 @@ private slots:
         QCOMPARE(c.setPortOpen(true)->description, QStringLiteral("No device for COM16"));
     }
 
-    // Each kind of failed open as another program meets it, run by root or by nobody.
-    // PATH, LOCK and PID stand for the device, its lock file and this program's pid.
-    void openFailureTexts_data()
-    {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<bool>("asNobody");
-        QTest::addColumn<QString>("expected");
-        const QString busy = QStringLiteral("Device is busy (held by another program): PATH\n"
-                                            "Close the program that uses it, then choose the port again with the COM button.");
-        const QString locked = QStringLiteral("Device is busy (held by another program): PATH\nIts lock file LOCK names process "
-                                              "PID (tst_serial). Close that program, then choose the port again with the COM button.");
-        QTest::newRow("missing") << "missing" << false << "No such file or directory: PATH\nThere is no device PATH.";  // then the ports there
-        QTest::newRow("socket") << "socket" << false << "No such device or address: PATH\nPATH is not a serial port. Start the panel "
-            "with --com1 DEVICE naming the serial port the projector is connected to (e.g. --com1 /dev/ttyUSB0).";
-        QTest::newRow("no access, group dialout") << "dialout" << true
-            << QStringLiteral("Permission denied: PATH\nThe user nobody has no access to this device. Members of its group "
-                              "\"dialout\" have access: add the user to it (sudo adduser nobody dialout), then log out and in again.");
-        QTest::newRow("exclusive, opened by nobody") << "exclusive" << true << busy;
-        QTest::newRow("exclusive, opened by root") << "exclusive" << false << busy;
-        QTest::newRow("exclusive, opened by root without stdin") << "exclusive, no stdin" << false << busy;
-        // The device, not its number: another node of it is held too; a container's /dev/pts/N is another line.
-        QTest::newRow("exclusive, through another node") << "node" << false << busy;
-        QTest::newRow("exclusive, same number in another devpts instance") << "exclusive, own ptys" << false << "opened";
-        QTest::newRow("held with a lock file, opened by nobody") << "held" << true << locked;
-        QTest::newRow("held with a lock file, opened by root") << "held" << false << locked;
-        QTest::newRow("lock file naming pid 0") << "pid 0" << false << busy;
-        QTest::newRow("lock file of an ended program, opened by nobody") << "stale" << true
-            << QStringLiteral("Device is locked by a program that has ended: PATH\nIts lock file LOCK names process DEAD, which is "
-                              "no longer running, and the user nobody may not remove it. Remove it (sudo rm LOCK), then choose "
-                              "the port again with the COM button.");
-        // The lock file's name is too long as well: the system's words, not a guess.
-        QTest::newRow("name too long") << "long" << false << "File name too long: PATH";
-    }
+    // Each kind of failed open as another program meets it, run by root or by nobody
+    // (tests/reference/serial_open_failures.tsv: the setup, "nobody", the text). PATH,
+    // LOCK and PID stand for the device, its lock file and this program's pid. The
+    // device, not its number, is held: another node of it too, but a container's
+    // /dev/pts/N is another line. A missing device's text goes on with the ports there;
+    // a name too long makes the lock file's too long as well: the system's words, not a guess.
+    void openFailureTexts_data() { addTableRows("serial_open_failures.tsv"); }
     void openFailureTexts()
     {
-        QFETCH(QString, setup);
-        QFETCH(bool, asNobody);
-        QFETCH(QString, expected);
+        QFETCH(QVariantMap, row);
+        const QString setup = row["setup"].toString();
+        QString expected = row["expected"].toString();
         if (::geteuid() != 0)
             QSKIP("needs root to drop to nobody and to give devices away");
         Pty pty;
@@ -256,7 +220,7 @@ private slots:
         } else if (setup == QLatin1String("held")) {
             QVERIFY(!holder.setPortOpen(true));
         }
-        const QString out = openElsewhere(path, asNobody, setup.endsWith(QLatin1String("no stdin")), setup.endsWith(QLatin1String("own ptys")));
+        const QString out = openElsewhere(path, row["nobody"].toBool(), setup.endsWith(QLatin1String("no stdin")), setup.endsWith(QLatin1String("own ptys")));
         if (out.isEmpty() && setup.endsWith(QLatin1String("own ptys")))
             QSKIP("the system refuses a mount namespace with a devpts instance of its own");
         if (lockSetup)
