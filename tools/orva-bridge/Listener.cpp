@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -138,9 +139,18 @@ void Listener::send(QTcpSocket *socket, const QByteArray &bytes, bool now)
     const auto open = m_open.find(socket);
     if (open == m_open.end() || open->dropped || socket->state() != QAbstractSocket::ConnectedState)
         return;
-    socket->write(bytes);
-    if (now)
-        socket->flush();
+    // Said now, with nothing waiting before it: straight to the kernel, which takes a
+    // reply of a few bytes at once (QTcpSocket would arm and disarm its write notifier
+    // for it). What the kernel does not take, or an error, goes the buffered way.
+    qint64 written = 0;
+    if (now && socket->bytesToWrite() == 0)
+        written = std::max<qint64>(0, ::send(int(socket->socketDescriptor()), bytes.constData(), size_t(bytes.size()),
+                                             MSG_DONTWAIT | MSG_NOSIGNAL));
+    if (written < bytes.size()) {
+        socket->write(bytes.constData() + written, bytes.size() - written);
+        if (now)
+            socket->flush();
+    }
     if (socket->bytesToWrite() > kMaxBuffered)
         drop(socket, *open);
     else if (socket->bytesToWrite() > 0 && !open->drain->isActive())

@@ -59,8 +59,8 @@ public:
     int connections() const { return int(m_open.size()); }
     // `bytes` to a connection admitted here; one that leaves more than kMaxBuffered
     // untaken, or takes nothing for kDrainTimeoutMs, is closed with a log line.
-    // now: handed to the kernel before send returns (its bytesWritten too), not at the
-    // event loop's next turn.
+    // now: handed to the kernel before send returns, not at the event loop's next turn
+    // (straight, with no bytesWritten, when nothing waits before it).
     void send(QTcpSocket *socket, const QByteArray &bytes, bool now = false);
 
 signals:
