@@ -1,6 +1,6 @@
 #pragma once
 // The auto-repeat keys as they must behave, written out by hand (independently of
-// the command table) in reference/repeat-keys.tsv; the actions the engine tests and the
+// the command table) in reference/repeat-keys.rows; the actions the engine tests and the
 // window tests share, and the check of a released key. `P` is a harness (Engine or Panel)
 // with click/press/release (by command name or by control), exchange(), state(), the
 // three lines, serial and takeWritten().
@@ -10,7 +10,7 @@
 
 #include <QTest>
 
-// The keys, from reference/repeat-keys.tsv.
+// The keys, from reference/repeat-keys.rows.
 struct KeyRow {
     QByteArray name, control;
     quint8 repeatCode;
@@ -21,7 +21,7 @@ struct KeyRow {
 
 inline const QList<KeyRow> kKeys = [] {
     QList<KeyRow> rows;
-    for (const QJsonArray &r : referenceRows("repeat-keys.tsv"))
+    for (const QJsonArray &r : referenceRows("repeat-keys.rows"))
         rows.append({r[0].toString().toLatin1(), r[1].toString().toLatin1(), quint8(r[2].toInt()), r[3].toString().toLatin1(),
                      r[4].toString().toLatin1(), r[5].toInt(), r[6].toInt(), r[7].toInt(), r[8].toBool()});
     return rows;

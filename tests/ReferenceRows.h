@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QList>
+#include <QStringList>
 #include <QTest>
 
 inline QList<QJsonArray> referenceRows(const char *name)
@@ -32,4 +33,13 @@ inline void addReferenceRows(const char *name)
     QTest::addColumn<QJsonArray>("row");
     for (const QJsonArray &row : referenceRows(name))
         QTest::newRow(qPrintable(row[0].toString())) << row;
+}
+
+// A field that holds a list of texts.
+inline QStringList strings(const QJsonValue &field)
+{
+    QStringList out;
+    for (const QJsonValue &item : field.toArray())
+        out << item.toString();
+    return out;
 }

@@ -3,9 +3,6 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QVariantMap>
 #include <QMetaObject>
 #include <QProcess>
 #include <QString>
@@ -45,43 +42,6 @@ inline Run runProgram(const QString &program, const QStringList &args, const QPr
         p.kill();
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
-}
-
-// A test's rows from tests/reference/NAME, a table of tab-separated fields: the
-// column names, then a row a line, its name first (lines starting with # aside).
-// In a field, \n \r \t \\ stand as in C. One column "row": the fields by name.
-inline void addTableRows(const char *name)
-{
-    QTest::addColumn<QVariantMap>("row");
-    QFile file(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/reference/") + QLatin1String(name));
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-    QStringList columns;
-    for (QString line; !(line = QString::fromUtf8(file.readLine())).isEmpty();) {
-        if (line.startsWith(u'#'))
-            continue;
-        QStringList fields = line.chopped(line.endsWith(u'\n') ? 1 : 0).split(u'\t');
-        for (QString &field : fields)
-            for (qsizetype at = field.indexOf(u'\\'); at >= 0 && at + 1 < field.size(); at = field.indexOf(u'\\', at + 1)) {
-                const qsizetype kind = QStringView(u"nrt").indexOf(field[at + 1]);
-                field.replace(at, 2, kind < 0 ? field[at + 1] : QStringView(u"\n\r\t").at(kind));
-            }
-        if (columns.isEmpty()) {
-            columns = fields;
-            continue;
-        }
-        QVariantMap row;
-        for (qsizetype i = 0; i < columns.size(); ++i)
-            row[columns[i]] = fields.value(i);
-        QTest::newRow(qPrintable(fields[0])) << row;
-    }
-    QVERIFY(!columns.isEmpty());
-}
-
-// A row's list of texts (its items between " | "; none where the field is empty).
-inline QStringList items(const QVariantMap &row, const char *column)
-{
-    const QString field = row[QLatin1String(column)].toString();
-    return field.isEmpty() ? QStringList() : field.split(QStringLiteral(" | "));
 }
 
 // A pseudo-terminal: the panel opens `path` (the slave side), the test reads and

@@ -4,6 +4,7 @@
 
 #include "FreePort.h"
 #include "SimulatorProcess.h"
+#include "ReferenceRows.h"
 #include "TestSupport.h"
 
 #include <QDateTime>
@@ -40,17 +41,17 @@ Run run(const QString &program, const QStringList &args, const QStringList &env 
 class TstCmdline : public QObject {
     Q_OBJECT
 private slots:
-    // The rows (tests/reference/panel_cmdline.tsv): the arguments, the environment,
+    // The rows (tests/reference/panel_cmdline.rows): the arguments, the environment,
     // the exit status (-1: crashed) and how stderr begins; nothing on stdout. With both
     // displays the panel goes through XWayland, even in a Wayland session; without a
     // runtime folder Qt has nothing to say either.
-    void panel_data() { addTableRows("panel_cmdline.tsv"); }
+    void panel_data() { addReferenceRows("panel_cmdline.rows"); }
     void panel()
     {
-        QFETCH(QVariantMap, row);
-        const Run r = run(QStringLiteral(ORVA_PANEL_PATH), items(row, "args"), items(row, "env"));
-        QCOMPARE(r.err.left(row["err"].toString().size()), row["err"].toString());
-        QCOMPARE(r.status, row["status"].toInt());
+        QFETCH(QJsonArray, row);
+        const Run r = run(QStringLiteral(ORVA_PANEL_PATH), strings(row[1]), strings(row[2]));
+        QCOMPARE(r.err.left(row[4].toString().size()), row[4].toString());
+        QCOMPARE(r.status, row[3].toInt());
         QCOMPARE(r.out, QString());
     }
 

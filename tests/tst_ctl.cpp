@@ -4,6 +4,7 @@
 #include "ExpectedOneShots.h"
 #include "ExpectedRepeatKeys.h"
 #include "SimulatorProcess.h"
+#include "ReferenceRows.h"
 #include "TestSupport.h"
 
 #include <QRegularExpression>
@@ -37,20 +38,20 @@ private slots:
         QCOMPARE(listed, expected);
     }
 
-    // The rows (tests/reference/ctl_commands.tsv): the simulator's options, orva-ctl's
+    // The rows (tests/reference/ctl_commands.rows): the simulator's options, orva-ctl's
     // arguments, its exit status, stdout, how stderr begins (absent: nothing there), and
     // the codes the simulator heard.
-    void commands_data() { addTableRows("ctl_commands.tsv"); }
+    void commands_data() { addReferenceRows("ctl_commands.rows"); }
     void commands()
     {
-        QFETCH(QVariantMap, row);
-        SimulatorProcess sim(items(row, "sim"));
-        const Run r = ctl(QStringList{"--port", sim.path} + items(row, "args"));
-        QCOMPARE(r.out, row["out"].toString());
-        QCOMPARE(r.status, row["status"].toInt());
-        const QString err = row["err"].toString();
+        QFETCH(QJsonArray, row);
+        SimulatorProcess sim(strings(row[1]));
+        const Run r = ctl(QStringList{"--port", sim.path} + strings(row[2]));
+        QCOMPARE(r.out, row[4].toString());
+        QCOMPARE(r.status, row[3].toInt());
+        const QString err = row[5].toString();
         QVERIFY2(err.isEmpty() ? r.err.isEmpty() : r.err.startsWith(err), qPrintable(r.err));
-        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), items(row, "heard"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.heard(), strings(row[6]), 5000);
     }
 
     // orva-sim on TCP serves one client after another; it ends when its stdin does,

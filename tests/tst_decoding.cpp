@@ -63,13 +63,13 @@ private slots:
         }
     }
 
-    // The rows of reference/decoding.tsv: the command sent, the reply, the status line
+    // The rows of reference/decoding.rows: the command sent, the reply, the status line
     // (null: not written), the reading, the pressure value (null: none), the prefix.
     void decode_data()
     {
         QTest::addColumn<QJsonArray>("row");
         int i = 0;
-        for (const QJsonArray &row : referenceRows("decoding.tsv"))
+        for (const QJsonArray &row : referenceRows("decoding.rows"))
             QTest::addRow("%d: %s", i++, qPrintable(row[0].toString().replace(u'\r', QLatin1String("\\r")))) << row;
     }
     void decode()
@@ -86,29 +86,29 @@ private slots:
         QCOMPARE(result.reading.words(), fromRow ? status.trimmed() : QString());
     }
 
-    // Which replies have the form of an answer to a status query (reference/reply-forms.tsv);
+    // Which replies have the form of an answer to a status query (reference/reply-forms.rows);
     // a reply of another form answers another query (a late one) or none.
     void replyForms()
     {
-        for (const QJsonArray &r : referenceRows("reply-forms.tsv"))
+        for (const QJsonArray &r : referenceRows("reply-forms.rows"))
             QVERIFY2(decoding::replyFits(r[0].toString(), r[1].toString()) == r[2].toBool(), qPrintable(r[1].toString()));
     }
 
     // A command text's first character the projector cannot take, and how it is named
-    // (reference/unsendable.tsv).
+    // (reference/unsendable.rows).
     void unsendableCharacters()
     {
-        for (const QJsonArray &r : referenceRows("unsendable.tsv")) {
+        for (const QJsonArray &r : referenceRows("unsendable.rows")) {
             const std::optional<Unsendable> bad = firstUnsendable(r[0].toString());
             QCOMPARE(bad ? describe(*bad) : QString(), r[1].toString());
         }
     }
 
-    // The reply reader's numbers (reference/numbers.tsv), compared exactly; a reading is a
+    // The reply reader's numbers (reference/numbers.rows), compared exactly; a reading is a
     // piece of a longer reply: nothing after the piece counts.
     void readNumber()
     {
-        for (const QJsonArray &r : referenceRows("numbers.tsv")) {
+        for (const QJsonArray &r : referenceRows("numbers.rows")) {
             const QString text = r[0].toString();
             const double actual = decoding::readNumber(QStringView(text).left(r[2].toInt(-1)));
             QVERIFY2(actual == (r[1].isString() ? kInf : r[1].toDouble()),

@@ -16,11 +16,11 @@ class TstEngine : public QObject
     Q_OBJECT
 
 private slots:
-    // Each action of reference/engine-exchange.tsv and the state after it.
+    // Each action of reference/engine-exchange.rows and the state after it.
     void exchange()
     {
         Engine p;
-        for (const QJsonArray &row : referenceRows("engine-exchange.tsv")) {
+        for (const QJsonArray &row : referenceRows("engine-exchange.rows")) {
             const QString step = row[0].toString();
             act(p, step);
             const ExchangeEngine::Timing t = p.engine.timing();
@@ -33,11 +33,11 @@ private slots:
         QVERIFY(p.warnings.isEmpty());
     }
 
-    // The port and speed choices of reference/engine-ports.tsv, and what follows each.
+    // The port and speed choices of reference/engine-ports.rows, and what follows each.
     void ports()
     {
         Engine p;
-        for (const QJsonArray &row : referenceRows("engine-ports.tsv")) {
+        for (const QJsonArray &row : referenceRows("engine-ports.rows")) {
             const QString step = row[0].toString(), arg = step.section(u' ', 1);
             QString chosen;
             if (step.startsWith(u"port "))

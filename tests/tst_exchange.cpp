@@ -17,7 +17,7 @@
 namespace {
 
 const KeyRow &kVolUp = kKeys[0];
-const QList<QJsonArray> kArrowContexts = referenceRows("arrow-contexts.tsv");
+const QList<QJsonArray> kArrowContexts = referenceRows("arrow-contexts.rows");
 
 void focusOn(Panel &p, const char *name)
 {
@@ -67,7 +67,7 @@ private slots:
     }
 
     // Every auto-repeat key held with the mouse after start-up, then an arrow after
-    // each context of reference/arrow-contexts.tsv: press, repeats, a reply while held, release. An
+    // each context of reference/arrow-contexts.rows: press, repeats, a reply while held, release. An
     // earlier status stays until the display hold ends; in every other row that
     // happens while the key is held, and the release starts the hold again.
     void repeatKey_data()
@@ -122,11 +122,11 @@ private slots:
         QCOMPARE(p.status(), holdEnded ? QString() : QStringLiteral(" Power ON"));
     }
 
-    // What the box takes (reference/text-box.tsv): one line of printable ASCII. Of a paste only its first line
+    // What the box takes (reference/text-box.rows): one line of printable ASCII. Of a paste only its first line
     // goes in (where the cursor is); a paste or a key with any other character the
     // projector cannot take is refused whole. Enter sends nothing, SEND sends what the
     // box shows, CLS empties it.
-    void boxTakesOneLineOfAscii_data() { addReferenceRows("text-box.tsv"); }
+    void boxTakesOneLineOfAscii_data() { addReferenceRows("text-box.rows"); }
     void boxTakesOneLineOfAscii()
     {
         QFETCH(QJsonArray, row);
@@ -157,8 +157,8 @@ private slots:
     }
 
     // The port frame: the COM button shows it, and a click on an option, found by its
-    // caption, chooses the port (COM1/COM2) or the speed (reference/port-frame.tsv).
-    void portFrame_data() { addReferenceRows("port-frame.tsv"); }
+    // caption, chooses the port (COM1/COM2) or the speed (reference/port-frame.rows).
+    void portFrame_data() { addReferenceRows("port-frame.rows"); }
     void portFrame()
     {
         QFETCH(QJsonArray, row);

@@ -116,10 +116,10 @@ private slots:
         QApplication::setStyle(before);
     }
 
-    // Tab from the first stop round to it again (reference/tab-chain.tsv): in the full
+    // Tab from the first stop round to it again (reference/tab-chain.rows): in the full
     // window (Ctrl+H, then the word mark) every stop, in the compact one (the data
     // button) those in sight and the data button, the keyboard's way to the data height.
-    void tabChain_data() { addReferenceRows("tab-chain.tsv"); }
+    void tabChain_data() { addReferenceRows("tab-chain.rows"); }
     void tabChain()
     {
         QFETCH(QJsonArray, row);
@@ -165,8 +165,8 @@ private slots:
     // Client heights in pixels: with no frame known (the design's title bar, 370 twips
     // assumed) or a taller one, (outer - 370) / 15; under a 20 px one (+1 px border),
     // (outer - 315) / 15. Ctrl+H with Shift or Alt, H alone, Ctrl+G leave the window as
-    // it is (reference/heights.tsv).
-    void heights_data() { addReferenceRows("heights.tsv"); }
+    // it is (reference/heights.rows).
+    void heights_data() { addReferenceRows("heights.rows"); }
     void heights()
     {
         QFETCH(QJsonArray, row);
@@ -196,8 +196,8 @@ private slots:
     }
 
     // Centred by the full design height, in twips: Left = (screen - 9495 - frame) / 2,
-    // Top = (screen - 9100) / 2, rounded to pixels; then made compact (reference/placement.tsv).
-    void placement_data() { addReferenceRows("placement.tsv"); }
+    // Top = (screen - 9100) / 2, rounded to pixels; then made compact (reference/placement.rows).
+    void placement_data() { addReferenceRows("placement.rows"); }
     void placement()
     {
         QFETCH(QJsonArray, row);

@@ -3,6 +3,7 @@
 
 #include "exchange/ExchangeEngine.h"
 #include "serial/QtSerialControl.h"
+#include "ReferenceRows.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -152,13 +153,13 @@ private slots:
     }
 
     // A malformed settings string is refused and the settings stay as they were
-    // (tests/reference/serial_settings.tsv: the text, and "valid" where it is).
-    void settings_data() { addTableRows("serial_settings.tsv"); }
+    // (tests/reference/serial_settings.rows: the text, and "valid" where it is).
+    void settings_data() { addReferenceRows("serial_settings.rows"); }
     void settings()
     {
-        QFETCH(QVariantMap, row);
-        const QString text = row["text"].toString();
-        const bool valid = row["valid"].toBool();
+        QFETCH(QJsonArray, row);
+        const QString text = row[1].toString();
+        const bool valid = row[2].toBool();
         QtSerialControl c({{1, QStringLiteral("/dev/null")}}, panelWording());
         const SerialResult r = c.setSettings(text);
         QCOMPARE(r ? r->description : c.settings(), valid ? text : QStringLiteral("Invalid settings: \"%1\"").arg(text));
@@ -176,17 +177,17 @@ private slots:
     }
 
     // Each kind of failed open as another program meets it, run by root or by nobody
-    // (tests/reference/serial_open_failures.tsv: the setup, "nobody", the text). PATH,
+    // (tests/reference/serial_open_failures.rows: the setup, "nobody", the text). PATH,
     // LOCK and PID stand for the device, its lock file and this program's pid. The
     // device, not its number, is held: another node of it too, but a container's
     // /dev/pts/N is another line. A missing device's text goes on with the ports there;
     // a name too long makes the lock file's too long as well: the system's words, not a guess.
-    void openFailureTexts_data() { addTableRows("serial_open_failures.tsv"); }
+    void openFailureTexts_data() { addReferenceRows("serial_open_failures.rows"); }
     void openFailureTexts()
     {
-        QFETCH(QVariantMap, row);
-        const QString setup = row["setup"].toString();
-        QString expected = row["expected"].toString();
+        QFETCH(QJsonArray, row);
+        const QString setup = row[1].toString();
+        QString expected = row[3].toString();
         if (::geteuid() != 0)
             QSKIP("needs root to drop to nobody and to give devices away");
         Pty pty;
@@ -220,7 +221,7 @@ private slots:
         } else if (setup == QLatin1String("held")) {
             QVERIFY(!holder.setPortOpen(true));
         }
-        const QString out = openElsewhere(path, row["nobody"].toBool(), setup.endsWith(QLatin1String("no stdin")), setup.endsWith(QLatin1String("own ptys")));
+        const QString out = openElsewhere(path, row[2].toBool(), setup.endsWith(QLatin1String("no stdin")), setup.endsWith(QLatin1String("own ptys")));
         if (out.isEmpty() && setup.endsWith(QLatin1String("own ptys")))
             QSKIP("the system refuses a mount namespace with a devpts instance of its own");
         if (lockSetup)

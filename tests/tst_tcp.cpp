@@ -2,6 +2,7 @@
 // engine, against a listener on 127.0.0.1 that plays the device server.
 
 #include "EngineHarness.h"
+#include "ReferenceRows.h"
 #include "TestSupport.h"
 #include "serial/QtSerialControl.h"
 #include "serial/TcpLink.h"
@@ -55,7 +56,7 @@ class TstTcp : public QObject {
 private slots:
     // A malformed address fails at once and the port that was open is opened again;
     // a connection refused or unanswered fails in the background and leaves no port
-    // in use (tests/reference/tcp_addresses.tsv). Unanswered: the listener's queue is
+    // in use (tests/reference/tcp_addresses.rows). Unanswered: the listener's queue is
     // full, so the system drops requests.
     void unusableAddress_data()
     {
@@ -64,14 +65,14 @@ private slots:
         m_full.pauseAccepting();
         m_filler.connectToHost(QHostAddress::LocalHost, m_full.serverPort());
         QVERIFY(m_filler.waitForConnected(kWait));
-        addTableRows("tcp_addresses.tsv");
+        addReferenceRows("tcp_addresses.rows");
     }
     void unusableAddress()
     {
-        QFETCH(QVariantMap, row);
-        const QString path = row["path"].toString().replace(QLatin1String("FULL"), QString::number(m_full.serverPort()));
-        const QString warning = row["warning"].toString();
-        const int inUse = row["inUse"].toInt();
+        QFETCH(QJsonArray, row);
+        const QString path = row[1].toString().replace(QLatin1String("FULL"), QString::number(m_full.serverPort()));
+        const QString warning = row[2].toString();
+        const int inUse = row[3].toInt();
         Listener device;
         Panel p(true, Devices{{1, device.path()}, {2, path}}, panelWording());
         QCOMPARE(p.engine.choosePort(2), inUse == 0);
