@@ -67,6 +67,21 @@ private slots:
                                      && r.watch->payloads("orva/p1/availability", mark).contains("offline"), kCap);
     }
 
+    // A command the projector answers with anything but an ACK was not taken: the
+    // error says what it answered.
+    void commandNotTaken()
+    {
+        Rig r;
+        QCOMPARE(r.prepare({"--garbage", "--seed", "7"}), QString());
+        QCOMPARE(r.startBridge({}, false), QString());
+        QVERIFY(QTest::qWaitFor([&] {  // the projector's discovery: its commands are subscribed
+            const QList<Message> all = r.watch->messages();
+            return std::any_of(all.begin(), all.end(), [](const Message &m) { return m.topic.startsWith("homeassistant/"); });
+        }, kCap));
+        const QString error = r.send("power/set", "ON").value(QStringLiteral("error")).toString();
+        QVERIFY2(error.startsWith(QStringLiteral("the projector did not take C00: it answered ")), qPrintable(error));
+    }
+
     // The projector's device server gone and back (orva-sim on a fixed port), with
     // no poll meanwhile: a command then ends in an error, which tells the projector
     // offline, and changes no state (nor is carried out later); once the port is
