@@ -82,6 +82,15 @@ private slots:
         QVERIFY2(error.startsWith(QStringLiteral("the projector did not take C00: it answered ")), qPrintable(error));
     }
 
+    // A projector that never answers is offline once a poll goes unanswered.
+    void neverAnswers()
+    {
+        Rig r;
+        QCOMPARE(r.prepare({"--silent"}), QString());
+        QCOMPARE(r.startBridge({}, false), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(r.latest("availability"), QByteArray("offline"), kCap);
+    }
+
     // The projector's device server gone and back (orva-sim on a fixed port), with
     // no poll meanwhile: a command then ends in an error, which tells the projector
     // offline, and changes no state (nor is carried out later); once the port is
