@@ -414,7 +414,7 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QByteArray lines = log.readAll();
         QVERIFY2(lines.contains(" quiet TX CR0<CR>\n") && lines.contains(" hall TX CRA<CR>\n") && lines.contains(" hall RX 1<CR>\n")
-                     && !lines.contains(" quiet RX"),
+                     && lines.contains(" hall STATUS Power ON\n") && !lines.contains(" quiet RX"),
                  lines.constData());
         // Ended by SIGTERM, a request waiting on the silent one is answered with an
         // error (how the program ends: tst_cmdline's endsOnSignals).

@@ -62,6 +62,7 @@ public:
     // commands, replies and the reply window go on as ever, but the three lines stay
     // empty, nothing is decoded (no statusDecoded, no readingDecoded) and no display
     // hold runs. The lines' traces and decoding were a third of a command's work there.
+    // An exchange log that watches the engine shows them again, for its STATUS lines.
     void setLinesShown(bool shown) { m_linesShown = shown; }
 
     // The commands, by their rows of the command table (keys/CommandTable.h, found by

@@ -41,6 +41,9 @@ bool ExchangeLog::open(const QString &path, QString *error)
 
 void ExchangeLog::watch(ExchangeEngine &engine, const QString &source)
 {
+    // Its STATUS lines are the status line's texts: an engine that hid its lines
+    // (the bridge's) decodes them again while a log watches it.
+    engine.setLinesShown(true);
     connect(&engine, &ExchangeEngine::transmitted, this, [this, source](const QString &text, bool sent) {
         if (sent)
             write(source, u"TX", text);
