@@ -147,15 +147,15 @@ private slots:
         bridge::RawServer raw(queue);
         QStringList logged;
         connect(&raw, &bridge::RawServer::logLine, this, [&](const QString &line) { logged << line; });
-        raw.setIdleTimeout(800);
+        raw.setIdleTimeout(2000);  // margins of 800 ms and more: the machine may be loaded
         raw.listen(QHostAddress::LocalHost, 0);
         queue.start();
         Client c(raw.port(), QStringLiteral("127.0.0.1"), false);
-        QTest::qWait(500);
+        QTest::qWait(1200);
         c.socket.write(QByteArray(100, 'x') + 'y');
         c.socket.write(QByteArray(100, 'x') + "\rCR3\r" + QByteArray(200, 'x') + '\r');
         QCOMPARE(c.next(), QByteArray("01234"));
-        QTest::qWait(400);
+        QTest::qWait(1000);  // 2200 ms after the connection, 1000 after its last bytes
         QCOMPARE(c.socket.state(), QAbstractSocket::ConnectedState);
         QCOMPARE(c.next(), QByteArray("<closed>"));
         QCOMPARE(sim.heard(), QStringList{"CR3"});
