@@ -61,7 +61,7 @@ public:
     // For a front end that shows no lines and reads replies itself (the bridge):
     // commands, replies and the reply window go on as ever, but the three lines stay
     // empty, nothing is decoded (no statusDecoded, no readingDecoded) and no display
-    // hold runs. The lines' traces and decoding were a third of a command's work there.
+    // hold runs. The lines' traces and decoding were a fifth of a command's work there.
     // An exchange log that watches the engine shows them again, for its STATUS lines.
     void setLinesShown(bool shown) { m_linesShown = shown; }
 

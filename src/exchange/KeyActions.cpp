@@ -15,7 +15,7 @@ QString codeText(std::string_view code)
 // The reply window's or display hold's interval for the next command. QTimer restarts
 // a running timer on every setInterval, even to the same interval; these two are
 // always (re)started right beside it, so an unchanged interval is left alone: the
-// restart was a second one, and the most work of a command through the bridge.
+// restart would be a second one.
 void setHoldInterval(QTimer &timer, int intervalMs)
 {
     if (timer.interval() != intervalMs)
