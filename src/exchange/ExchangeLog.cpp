@@ -17,7 +17,6 @@ ExchangeLog::~ExchangeLog() = default;
 bool ExchangeLog::open(const QString &path, QString *error)
 {
     m_file.close();
-    m_stopped = false;
     m_path = path;
     auto fail = [&](const QString &why) {
         if (error)
@@ -97,7 +96,6 @@ void ExchangeLog::write(const QString &source, QStringView kind, QStringView tex
         return;
     const QString reason = QStringLiteral("Writing the log file %1 failed (%2); nothing more is logged.")
                                .arg(m_path, m_file.errorString());
-    m_stopped = true;
     m_file.close();
     emit stopped(reason);
 }

@@ -36,7 +36,7 @@ public:
     void write(QStringView kind, QStringView text) { write({}, kind, text); }
 
     // True while lines are being written (open, and no write has failed).
-    bool isLogging() const { return m_file.isOpen() && !m_stopped; }
+    bool isLogging() const { return m_file.isOpen(); }
 
     // A text as the log writes it: printable characters as they are, every other
     // character by its trace name in angle brackets.
@@ -53,5 +53,4 @@ private:
 
     QFile m_file;
     QString m_path;
-    bool m_stopped = false;
 };

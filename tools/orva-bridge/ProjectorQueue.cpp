@@ -35,10 +35,6 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
     ExchangeEngine &engine = *m_engine;
     engine.setLinesShown(false);  // clients read the replies: PJLink, MQTT and the raw port
     connect(&engine, &ExchangeEngine::received, this, &ProjectorQueue::onReceived);
-    connect(&engine, &ExchangeEngine::transmitted, this, [this](const QString &, bool sent) {
-        if (!sent && m_current)
-            finishCurrent({false, QString(), QStringLiteral("the projector's port is closed"), true});
-    });
     connect(&engine, &ExchangeEngine::replyWindowEnded, this, [this](bool) {
         if (!m_current)
             return;
@@ -197,6 +193,9 @@ void ProjectorQueue::sendNext()
     if (std::any_of(m_waiting.begin(), m_waiting.end(), owned))
         m_turns.push_back(client);
     m_reply.clear();
+    // Both links take every byte for an open port (what the line does not take at
+    // once waits in their buffers), so a command that goes out to an open port is
+    // sent; a device lost on the way ends it at its reply window.
     if (!m_serial->portOpen()) {
         finishCurrent({false, QString(), QStringLiteral("the projector's port is closed"), true});
         return;
