@@ -1,7 +1,8 @@
 #pragma once
 // An exchange engine on a serial control (the fake one unless told), started the
 // way the program starts it, with what it reports recorded, and given commands by
-// name as a front end gives them. No window, no Qt Widgets.
+// name as a front end gives them; the steps the engine and window tests share. No
+// window, no Qt Widgets.
 
 #include "TestSupport.h"
 #include "exchange/ExchangeEngine.h"
@@ -55,3 +56,37 @@ template <typename Serial> struct EngineOn {
     QByteArray takeWritten() { return std::exchange(serial.written, QByteArray()); }
 };
 using Engine = EngineOn<FakeSerialControl>;
+
+// One action on a harness `P` (Engine or Panel: click/press/release by command name or
+// by control, exchange(), serial), "VERB ARG": "click X", "key X" (pressed and released; X: a
+// command name for the engine harness, a control for the window's), "tap X" (a command
+// name), "send TEXT", "rx TEXT", "event" (another comm event), "close" (the port), "reply"
+// or "hold" (the end of the reply window or the display hold); "start", "once SETTINGS"
+// (the start-up of a program without port options), "port N", "speed SETTINGS", "end",
+// "lose TEXT" (the device gone), "block N" (port N cannot be opened: "busy"), "free".
+template <typename P> void act(P &p, const QString &step)
+{
+    using Verb = void (*)(P &, const QString &);
+    static const QHash<QString, Verb> verbs{
+        {"click", [](P &h, const QString &a) { h.click(qPrintable(a)); }},
+        {"key", [](P &h, const QString &a) { h.press(qPrintable(a)); h.release(qPrintable(a)); }},
+        {"tap", [](P &h, const QString &a) { h.exchange().tap(*keys::findCommand(a)); }},
+        {"send", [](P &h, const QString &a) { h.exchange().send(a); }},
+        {"rx", [](P &h, const QString &a) { h.serial.receive(a); }},
+        {"event", [](P &h, const QString &) { h.serial.raiseEvent(1001); }},
+        {"close", [](P &h, const QString &) { h.serial.setPortOpen(false); }},
+        {"reply", [](P &h, const QString &) { fire(h.exchange(), "replyWindow"); }},
+        {"hold", [](P &h, const QString &) { fire(h.exchange(), "displayHold"); }},
+        {"start", [](P &h, const QString &) { h.exchange().start(); }},
+        {"once", [](P &h, const QString &a) { h.exchange().startOnce(a); }},
+        {"port", [](P &h, const QString &a) { h.exchange().choosePort(a.toInt()); }},
+        {"speed", [](P &h, const QString &a) { h.exchange().chooseSpeed(a); }},
+        {"end", [](P &h, const QString &) { h.exchange().end(); }},
+        {"lose", [](P &h, const QString &a) { h.serial.loseDevice(a); }},
+        {"block", [](P &h, const QString &a) { h.serial.unopenable.insert(a.toInt(), QStringLiteral("busy")); }},
+        {"free", [](P &h, const QString &) { h.serial.unopenable.clear(); }},
+    };
+    const Verb verb = verbs.value(step.section(u' ', 0, 0));
+    QVERIFY2(verb, qPrintable(step));
+    verb(p, step.section(u' ', 1));
+}
