@@ -44,14 +44,9 @@ template <typename Serial> struct EngineOn {
     const PanelState &state() const { return engine.state(); }
     ExchangeEngine &exchange() { return engine; }
 
-    void click(const char *name) { QVERIFY2(use(&ExchangeEngine::click, name), name); }
-    void press(const char *name) { QVERIFY2(use(&ExchangeEngine::press, name), name); }
-    void release(const char *name) { QVERIFY2(use(&ExchangeEngine::release, name), name); }
-    bool use(bool (ExchangeEngine::*action)(const keys::Command &), const char *name)
-    {
-        const keys::Command *c = keys::findCommand(name);
-        return c && (engine.*action)(*c);
-    }
+    void click(const char *name) { QVERIFY2(engine.click(*keys::findCommand(name)), name); }
+    void press(const char *name) { QVERIFY2(engine.press(*keys::findCommand(name)), name); }
+    void release(const char *name) { QVERIFY2(engine.release(*keys::findCommand(name)), name); }
     // Bytes written since the last call.
     QByteArray takeWritten() { return std::exchange(serial.written, QByteArray()); }
 };
