@@ -99,10 +99,8 @@ private slots:
         QCOMPARE(int(p.state().keyMode), keyMode);
         p.serial.receive(QStringLiteral("\x06"));
         QCOMPARE(p.rxd(), QStringLiteral(" ACK "));
-        if (holdEnded) {
-            fire(e, "replyWindow");
-            fire(e, "displayHold");
-        }
+        for (const QString &step : holdEnded ? QStringList{"reply", "hold"} : QStringList())
+            act(p, step);
         p.release(k.control.constData());
         QCOMPARE(p.takeWritten(), QByteArray());
         checkReleasedExchange(p, k, repeatMs, keyMode);
@@ -139,8 +137,7 @@ private slots:
         p.click("Command95");
         QCOMPARE(p.takeWritten(), after.toLatin1() + '\r');
         p.click("Command96");
-        QCOMPARE(box->text(), QString());
-        QCOMPARE(p.takeWritten(), QByteArray());
+        QCOMPARE(box->text() + p.takeWritten(), QString());
     }
 
     // The port frame: the COM button shows it, and a click on an option, found by its
