@@ -4,7 +4,6 @@
 // on a harness `P` (Engine or Panel).
 
 #include "ReferenceRows.h"
-#include "TestSupport.h"
 
 #include <QTest>
 

@@ -3,7 +3,6 @@
 // (appended to a file).
 
 #include "EngineHarness.h"
-#include "ExpectedRepeatKeys.h"
 #include "ReferenceRows.h"
 #include "exchange/ExchangeLog.h"
 

@@ -233,8 +233,6 @@ private slots:
             QVERIFY(p.exchange().timing().repeating);
         }
         QCOMPARE(p.takeWritten(), QByteArray());
-        fire(p.exchange(), "repeat");
-        QCOMPARE(p.takeWritten(), repeats ? wire : QByteArray());
         sendKey(b, QEvent::KeyRelease, key);
         QCOMPARE(p.takeWritten(), atPress ? QByteArray() : wire);
         QVERIFY(!p.exchange().timing().repeating);
