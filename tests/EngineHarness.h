@@ -27,6 +27,7 @@ template <typename Serial> struct EngineOn {
     QStringList warnings;
     QList<int> portsInUse;  // every portInUse report
     QString received;       // every received chunk
+    QStringList events;     // the query of every reading decoded; "answered" or "no reply" as a reply window ends
 
     // `args` are the serial control's.
     template <typename... Args> explicit EngineOn(bool start = true, Args &&...args) : serial(std::forward<Args>(args)...)
@@ -34,6 +35,8 @@ template <typename Serial> struct EngineOn {
         QObject::connect(&engine, &ExchangeEngine::warning, [this](const QString &text) { warnings << text; });
         QObject::connect(&engine, &ExchangeEngine::portInUse, [this](int port) { portsInUse << port; });
         QObject::connect(&engine, &ExchangeEngine::received, [this](const QString &chunk) { received += chunk; });
+        QObject::connect(&engine, &ExchangeEngine::readingDecoded, [this](const decoding::Reading &r) { events << r.code; });
+        QObject::connect(&engine, &ExchangeEngine::replyWindowEnded, [this](bool answered) { events << (answered ? "answered" : "no reply"); });
         if (start)
             engine.start();
     }
@@ -58,7 +61,8 @@ using Engine = EngineOn<FakeSerialControl>;
 // name), "send TEXT", "rx TEXT", "event" (another comm event), "close" (the port), "reply"
 // or "hold" (the end of the reply window or the display hold); "start", "once SETTINGS"
 // (the start-up of a program without port options), "port N", "speed SETTINGS", "end",
-// "lose TEXT" (the device gone), "block N" (port N cannot be opened: "busy"), "free".
+// "lose TEXT" (the device gone), "block N" (port N cannot be opened: "busy"), "free";
+// "hide" (the lines, for a front end that reads replies itself).
 template <typename P> void act(P &p, const QString &step)
 {
     using Verb = void (*)(P &, const QString &);
@@ -72,6 +76,7 @@ template <typename P> void act(P &p, const QString &step)
         {"close", [](P &h, const QString &) { h.serial.setPortOpen(false); }},
         {"reply", [](P &h, const QString &) { fire(h.exchange(), "replyWindow"); }},
         {"hold", [](P &h, const QString &) { fire(h.exchange(), "displayHold"); }},
+        {"hide", [](P &h, const QString &) { h.exchange().setLinesShown(false); }},
         {"start", [](P &h, const QString &) { h.exchange().start(); }},
         {"once", [](P &h, const QString &a) { h.exchange().startOnce(a); }},
         {"port", [](P &h, const QString &a) { h.exchange().choosePort(a.toInt()); }},

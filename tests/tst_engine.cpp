@@ -13,13 +13,13 @@
 namespace {
 
 // The lines, awaitingReply and which timers run (reply window, display hold, repeat),
-// the hold intervals and the bytes written since the step before.
+// the hold intervals, and the bytes written and the engine's events since the step before.
 QString lines(Engine &p)
 {
     const ExchangeEngine::Timing t = p.engine.timing();
     return QStringLiteral("%1|%2|%3|%4%5%6%7|%8/%9|").arg(p.txd(), p.rxd(), p.status()).arg(int(p.state().awaitingReply))
                .arg(t.replyWindowOpen).arg(t.displayHeld).arg(t.repeating).arg(t.replyWindowMs).arg(t.displayHoldMs)
-        + QString::fromLatin1(p.takeWritten());
+        + QString::fromLatin1(p.takeWritten()) + u'|' + std::exchange(p.events, {}).join(u',');
 }
 
 // The port open (0: none), the port reported in use, the warnings and the serial
@@ -53,23 +53,6 @@ private slots:
             QCOMPARE(p.state().pressureValue, state == &lines ? 106 : 0);
             QVERIFY(p.warnings.isEmpty());
         }
-    }
-
-    // For a front end that reads replies itself: the wire and the reply window as ever;
-    // no lines, nothing decoded, no display hold.
-    void linesHidden()
-    {
-        Engine p;
-        p.engine.setLinesShown(false);
-        QSignalSpy lines(&p.engine, &ExchangeEngine::lineChanged), decoded(&p.engine, &ExchangeEngine::readingDecoded),
-            ended(&p.engine, &ExchangeEngine::replyWindowEnded);
-        p.click("status");
-        p.serial.receive(QStringLiteral("00\r"));
-        QCOMPARE(p.takeWritten() + p.received.toLatin1(), QByteArray("CR0\r00\r"));
-        QVERIFY(p.engine.timing().replyWindowOpen && !p.engine.timing().displayHeld);
-        fire(p.engine, "replyWindow");
-        QVERIFY(ended.size() == 1 && ended.first().first().toBool());
-        QCOMPARE(lines.size() + decoded.size(), 0);
     }
 
     // The reply text keeps at most 32767 characters; nothing more is taken (or
