@@ -53,9 +53,8 @@ private slots:
         const OneShotRow &b = kExpectedOneShots[row];
         Panel p;
         act(p, QStringLiteral("key Command1"));
-        p.takeWritten();
         p.click(b.control.constData());
-        QCOMPARE(p.takeWritten(), QByteArray(b.code) + '\r');
+        QCOMPARE(p.takeWritten(), "C09\r" + b.code + '\r');
         const ExchangeEngine::Timing t = p.exchange().timing();
         QCOMPARE(QList<int>({t.replyWindowMs, t.displayHoldMs, t.repeatMs}), QList<int>({b.replyWindowMs, b.displayHoldMs, b.menuContext ? 200 : 250}));
         QCOMPARE(p.state().keyMode, quint8(b.menuContext ? 1 : 0));
@@ -180,7 +179,6 @@ private slots:
         Panel p;
         focusOn(p, "Command17");
         QTest::keyClick(p.w("Command44"), Qt::Key_H, Qt::ControlModifier);
-        QCOMPARE(p.takeWritten(), QByteArray());
         QCOMPARE(p.form->outerHeightTwips(), 5350);
         // Nor does the button keep them: they go on to the window. So do the keys a
         // held key (in focus) has no use for: a key it does not take, a release
