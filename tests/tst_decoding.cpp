@@ -2,7 +2,6 @@
 // queries: the query sent, the reply, the status text, the pressure value and the
 // reading.
 
-#include "exchange/CommandText.h"
 #include "exchange/StatusDecoding.h"
 #include "exchange/TraceRule.h"
 #include "ReferenceRows.h"
@@ -92,16 +91,6 @@ private slots:
     {
         for (const QJsonArray &r : referenceRows("reply-forms.rows"))
             QVERIFY2(decoding::replyFits(r[0].toString(), r[1].toString()) == r[2].toBool(), qPrintable(r[1].toString()));
-    }
-
-    // A command text's first character the projector cannot take, and how it is named
-    // (reference/unsendable.rows).
-    void unsendableCharacters()
-    {
-        for (const QJsonArray &r : referenceRows("unsendable.rows")) {
-            const std::optional<Unsendable> bad = firstUnsendable(r[0].toString());
-            QCOMPARE(bad ? describe(*bad) : QString(), r[1].toString());
-        }
     }
 
     // The reply reader's numbers (reference/numbers.rows), compared exactly; a reading is a
