@@ -13,7 +13,6 @@
 namespace {
 
 constexpr int kNone = std::numeric_limits<int>::min();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // A reading written out: the query, then the values it holds.
 QString shown(const decoding::Reading &r)
@@ -100,7 +99,7 @@ private slots:
         for (const QJsonArray &r : referenceRows("numbers.rows")) {
             const QString text = r[0].toString();
             const double actual = decoding::readNumber(QStringView(text).left(r[2].toInt(-1)));
-            QVERIFY2(actual == (r[1].isString() ? kInf : r[1].toDouble()),
+            QVERIFY2(actual == (r[1].isString() ? std::numeric_limits<double>::infinity() : r[1].toDouble()),
                      qPrintable(QStringLiteral("%1 (%2): %3").arg(text).arg(r[2].toInt(-1)).arg(actual, 0, 'g', 17)));
         }
     }

@@ -9,7 +9,6 @@
 #include "ExpectedRepeatKeys.h"
 #include "PanelHarness.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
