@@ -20,56 +20,37 @@ class TstMqtt : public QObject {
 private slots:
     void initTestCase() { needBroker(); }
 
-    // Every kind of command topic: the codes on the line (then the bridge asks
-    // power, input and mute again), up to the test's status query after it, CR4; the
-    // state published after it; and the outcome on orva/p1/reply (not retained:
-    // ignoredPayloads).
-    void commands_data()
-    {
-        QTest::addColumn<QStringList>("simulator");
-        QTest::addColumn<QStringList>("first");   // a command carried out first: topic, payload
-        QTest::addColumn<QByteArray>("topic");    // below orva/p1/
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QStringList>("line");    // the codes the projector hears, in order
-        QTest::addColumn<QStringList>("state");   // "topic=payload" after it, topics below orva/p1/
-        QTest::addColumn<QString>("reply");       // the outcome's "reply" and "status"
-        const QStringList standby, on{"--state", "on"}, muted{"mute/set", "ON"};
-        const auto row = [](const char *name, QStringList simulator, QStringList first, const char *topic, const char *payload,
-                            QStringList line, QStringList state, const char *reply = "ACK") {
-            QTest::newRow(name) << simulator << first << QByteArray(topic) << QByteArray(payload) << line << state << QString::fromUtf8(reply);
-        };
-        const QStringList again{"CR0", "CR1", "CRA", "CR4"};
-        row("power ON", standby, {}, "power/set", "ON", QStringList{"C00"} + again, {"power=warming", "power/text=Count down"});
-        row("input video, lower case", on, {}, "input/set", " video", QStringList{"C07"} + again, {"input=Video"});
-        row("mute ON", on, {}, "mute/set", "ON", QStringList{"C0D", "C0B"} + again, {"mute/video=ON", "mute/audio=ON"});
-        row("mute OFF", on, muted, "mute/set", "OFF", QStringList{"C0E", "C0C"} + again, {"mute/video=OFF", "mute/audio=OFF"});
-        row("command Picture-Mode-Cinema, case, blanks", standby, {}, "command/set", " Picture-Mode-Cinema ", QStringList{"C13"} + again, {"power=off"});
-        // An auto-repeat key by name: its code once, as a short tap sends it.
-        row("command volume-up", standby, {}, "command/set", "volume-up", QStringList{"C09"} + again, {});
-        row("command status", standby, {}, "command/set", "status", {"CR0", "CR4"}, {}, "80 Stand by");
-        row("send CF KEYDIS RC", standby, {}, "send/set", "CF KEYDIS RC", QStringList{"CF KEYDIS RC"} + again, {});
-        // A status query sent as text tells its part of the state too.
-        row("send CR7", standby, {"send/set", "!STATE lamps-2-all-off"}, "send/set", "CR7", QStringList{"CR7"} + again,
-            {"lamp/mode=All OFF : 2 Lamp mode"}, "00 All OFF : 2 Lamp mode");
-    }
+    // Every kind of command topic, one after the other on a projector that is on:
+    // the codes on the line (then the bridge asks power, input and mute again) up to
+    // the test's status query after it, CR4; the state published after it; and the
+    // outcome on orva/p1/reply (not retained: ignoredPayloads). power/set ON and OFF:
+    // tst_mqtt_outages' brokerAway and projectorUnplugged.
     void commands()
     {
-        QFETCH(QStringList, simulator);
-        QFETCH(QStringList, first);
-        QFETCH(QByteArray, topic);
-        QFETCH(QByteArray, payload);
-        QFETCH(QStringList, line);
-        QFETCH(QStringList, state);
-        QFETCH(QString, reply);
+        const char *const rows[][3] = {  // topic below orva/p1/, payload; codes | "topic=payload" after it | the outcome's reply and status
+            {"input/set", " video", "C07 CR0 CR1 CRA CR4 | input=Video | ACK"},
+            {"mute/set", "ON", "C0D C0B CR0 CR1 CRA CR4 | mute/video=ON, mute/audio=ON | ACK"},
+            {"mute/set", "OFF", "C0E C0C CR0 CR1 CRA CR4 | mute/video=OFF, mute/audio=OFF | ACK"},
+            {"command/set", " Picture-Mode-Cinema ", "C13 CR0 CR1 CRA CR4 |  | ACK"},
+            // An auto-repeat key by name: its code once, as a short tap sends it.
+            {"command/set", "volume-up", "C09 CR0 CR1 CRA CR4 |  | ACK"},
+            {"command/set", "status", "CR0 CR4 |  | 00 Power ON"},
+            {"send/set", "CF KEYDIS RC", "CF KEYDIS RC CR0 CR1 CRA CR4 |  | ACK"},
+            // A status query sent as text tells its part of the state too.
+            {"send/set", "!STATE lamps-2-all-off", "!STATE lamps-2-all-off CR0 CR1 CRA CR4 |  | ACK"},
+            {"send/set", "CR7", "CR7 CR0 CR1 CRA CR4 | lamp/mode=All OFF : 2 Lamp mode | 00 All OFF : 2 Lamp mode"},
+        };
         Rig r;
-        QCOMPARE(r.up(simulator), QString());
-        if (!first.isEmpty())
-            QCOMPARE(r.command(first[0].toUtf8(), first[1].toUtf8()).last(), QStringLiteral("CR4"));
-        QCOMPARE(r.command(topic, payload), line);
-        for (const QString &st : state)
-            QCOMPARE(r.latest(st.section(u'=', 0, 0).toUtf8()), st.section(u'=', 1).toUtf8());
-        QCOMPARE(r.last.value(QStringLiteral("payload")).toString(), QString::fromUtf8(payload));
-        QCOMPARE((r.last.value(QStringLiteral("reply")).toString() + u' ' + r.last.value(QStringLiteral("status")).toString()).trimmed(), reply);
+        QCOMPARE(r.up({"--state", "on"}), QString());
+        for (const auto &[topic, payload, expected] : rows) {
+            const QString heard = r.command(topic, payload).join(u' ');
+            QStringList state;
+            for (const QString &st : QString::fromUtf8(expected).section(QStringLiteral(" | "), 1, 1).split(QStringLiteral(", "), Qt::SkipEmptyParts))
+                state << st.section(u'=', 0, 0) + u'=' + QString::fromUtf8(r.latest(st.section(u'=', 0, 0).toUtf8()));
+            const QString reply = r.last.value(QStringLiteral("reply")).toString() + u' ' + r.last.value(QStringLiteral("status")).toString();
+            QCOMPARE(QStringList({heard, state.join(QStringLiteral(", ")), reply.trimmed()}).join(QStringLiteral(" | ")), QString::fromUtf8(expected));
+            QCOMPARE(r.last.value(QStringLiteral("payload")).toString(), QString::fromUtf8(payload));
+        }
         QCOMPARE(r.latest("status"), QByteArray("Normally"));  // the status line of CR4's reply
     }
 
