@@ -170,17 +170,14 @@ inline bool retainedNow(quint16 port, Retained &out)
 inline const QList<QByteArray> kStateTopics = QByteArray("availability power power/text input mute/video mute/audio lamp/hours "
                                                   "lamp/mode temperature/1 temperature/2 temperature/3 fault problem").split(' ');
 
-// The Home Assistant entities retained, counted by node: "orva_p1:28".
-inline QStringList entityCounts(const Retained &all)
+// The Home Assistant entities retained, counted by node: {"orva_p1", 28}.
+inline QMap<QByteArray, int> entityCounts(const Retained &all)
 {
     QMap<QByteArray, int> nodes;
-    for (auto it = all.keyBegin(); it != all.keyEnd(); ++it)
-        if (it->startsWith("homeassistant/"))
-            ++nodes[it->split('/').value(2)];
-    QStringList out;
-    for (auto it = nodes.begin(); it != nodes.end(); ++it)
-        out << QString::fromUtf8(it.key()) + u':' + QString::number(it.value());
-    return out;
+    for (const QByteArray &topic : all.keys())
+        if (topic.startsWith("homeassistant/"))
+            ++nodes[topic.split('/').value(2)];
+    return nodes;
 }
 
 // What is retained below `prefix`, in the topics' order: "topic=payload" with the

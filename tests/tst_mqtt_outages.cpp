@@ -48,7 +48,7 @@ private slots:
             r.watch = std::make_unique<Watch>(r.broker.port, QStringList{"orva/#", "homeassistant/#"});
             Retained all;
             QTRY_VERIFY_WITH_TIMEOUT(retainedNow(r.broker.port, all)
-                                         && entityCounts(all) == QStringList{"orva_p1:28"}
+                                         && entityCounts(all) == (QMap<QByteArray, int>{{"orva_p1", 28}})
                                          && below(all, "orva/bridge/").contains("testbridge/availability=online")
                                          && below(all, "orva/p1/").size() == kStateTopics.size(),
                                      kComeBack);
