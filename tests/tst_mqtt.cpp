@@ -24,7 +24,7 @@ private slots:
     // the codes on the line (then the bridge asks power, input and mute again) up to
     // the test's status query after it, CR4; the state published after it; and the
     // outcome on orva/p1/reply (not retained: ignoredPayloads). power/set ON and OFF:
-    // tst_mqtt_outages' brokerAway and projectorUnplugged.
+    // tst_mqtt_outages' brokerAway (with the state after it) and projectorUnplugged.
     void commands()
     {
         const char *const rows[][3] = {  // topic below orva/p1/, payload; codes | "topic=payload" after it | the outcome's reply and status
