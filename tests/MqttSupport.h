@@ -154,16 +154,16 @@ private:
 // everything and then publishes a message of its own: the broker sends the
 // retained messages of a subscription before it handles the client's next
 // publication, so once that comes back, all of them are in.
-inline bool retainedNow(quint16 port, Retained &out)
+inline Retained retained(quint16 port)
 {
     Watch c(port, {QStringLiteral("#")});
     if (!c.waitSubscribed() || !c.publish("orva-test/barrier", "x"))
-        return false;
-    out.clear();
+        return {{"<the test's client did not get the barrier back>", {}}};
+    Retained out;
     for (const Message &m : c.messages())
         if (m.retained)
             out.insert(m.topic, m);
-    return true;
+    return out;
 }
 
 // The state topics of a projector that answers, below orva/<id>/.

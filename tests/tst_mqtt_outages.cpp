@@ -47,8 +47,7 @@ private slots:
             QVERIFY2(r.broker.start(), r.broker.log.constData());
             r.watch = std::make_unique<Watch>(r.broker.port, QStringList{"orva/#", "homeassistant/#"});
             Retained all;
-            QTRY_VERIFY_WITH_TIMEOUT(retainedNow(r.broker.port, all)
-                                         && entityCounts(all) == (QMap<QByteArray, int>{{"orva_p1", 28}})
+            QTRY_VERIFY_WITH_TIMEOUT(entityCounts(all = retained(r.broker.port)) == (QMap<QByteArray, int>{{"orva_p1", 28}})
                                          && below(all, "orva/bridge/").contains("testbridge/availability=online")
                                          && below(all, "orva/p1/").size() == kStateTopics.size(),
                                      kComeBack);
@@ -81,8 +80,7 @@ private slots:
         const QJsonObject error = r.send("power/set", "ON");
         QVERIFY2(!error.value(QStringLiteral("error")).toString().isEmpty(), QJsonDocument(error).toJson().constData());
         QTRY_COMPARE_WITH_TIMEOUT(r.latest("availability"), QByteArray("offline"), kCap);
-        Retained all;
-        QVERIFY(retainedNow(r.broker.port, all));
+        const Retained all = retained(r.broker.port);
         const QStringList kept = below(all, "orva/p1/");
         QVERIFY2(kept.contains("availability=offline") && kept.contains("power=off") && kept.contains("power/text=Stand by")
                      && !all.contains("orva/p1/error"), qPrintable(kept.join(u", ")));
@@ -121,8 +119,7 @@ private slots:
             R"({"error":"too many commands wait for the projector","payload":")" + longest + R"(","topic":"orva/p1/send/set"})"));
         QCOMPARE(r.bridge->lines().count("orva-bridge: p1: MQTT: too many commands wait for the projector: those that come "
                                          "are refused (with an error on orva/p1/error)"), 1);
-        Retained all;
-        QVERIFY(retainedNow(r.broker.port, all));
+        const Retained all = retained(r.broker.port);
         QCOMPARE(below(all, "orva/p1/"), QStringList{"availability=offline"});
     }
 };
