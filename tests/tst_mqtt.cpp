@@ -161,7 +161,8 @@ private slots:
         }
 
         const qsizetype mark = r.watch->count();
-        bridge.reset();  // SIGTERM (its exit status: tst_cmdline)
+        bridge->end();  // SIGTERM
+        QVERIFY(bridge->process.exitStatus() == QProcess::NormalExit && bridge->process.exitCode() == 0);
         QTRY_VERIFY_WITH_TIMEOUT((r.broker.log += r.broker.process.readAll()).contains("Client orva-testbridge-lab.2 disconnected."), kCap);
         for (const char *topic : {"orva/bridge/testbridge/availability", "orva/hall/availability", "orva/lab.2/availability"})
             QTRY_VERIFY2_WITH_TIMEOUT(r.watch->payloads(topic, mark).contains("offline"), topic, kCap);
