@@ -49,7 +49,6 @@ struct Broker {
     QProcess process;
     QByteArray log;
 
-    Broker() { process.setProcessChannelMode(QProcess::MergedChannels); }
     ~Broker() { kill(); }
 
     // Up and listening (it says "... running" once its listener is open).
@@ -60,7 +59,7 @@ struct Broker {
         process.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port).toUtf8());
         process.closeWriteChannel();
         return QTest::qWaitFor([&] {
-            log += process.readAll();
+            log += process.readAllStandardError();
             return log.contains(" running") || process.state() == QProcess::NotRunning;
         }, kCap) && process.state() == QProcess::Running;
     }
@@ -106,7 +105,7 @@ public:
     // its own topics). With `lines`, each line of `payload` a message.
     bool publish(const QByteArray &topic, const QByteArray &payload, bool retain = false, bool lines = false)
     {
-        const qsizetype from = count();
+        const qsizetype from = messages().size();
         QProcess pub;
         pub.start(program("mosquitto_pub"), QStringList{"-h", "127.0.0.1", "-p", m_port, "-q", "1", "-t", QString::fromUtf8(topic),
                                                         lines ? "-l" : payload.isEmpty() ? "-n" : "-s"} + (retain ? QStringList{"-r"} : QStringList()));
@@ -127,7 +126,6 @@ public:
         }
         return m_messages.mid(from);
     }
-    qsizetype count() { return messages().size(); }
     // The last payload sent on `topic`; "<nothing>" before one.
     QByteArray latest(const QByteArray &topic)
     {
@@ -222,27 +220,16 @@ struct Rig {
             return latest("availability") == "online"
                 && std::all_of(kStateTopics.begin(), kStateTopics.end(), [&](const QByteArray &t) { return latest(t) != "<nothing>"; });
         };
-        const auto ended = [&] { return bridge->process.state() == QProcess::NotRunning; };
-        if (!waitForState || (QTest::qWaitFor([&] { return complete() || ended(); }, kCap) && !ended()))
+        if (!waitForState || QTest::qWaitFor(complete, kCap))
             return {};
         return QStringLiteral("the projector's state is incomplete; the bridge said:\n") + QString::fromLocal8Bit(bridge->said());
-    }
-    QString up(const QStringList &simulator, const QStringList &more = {"--mqtt-send"})
-    {
-        const QString why = prepare(simulator);
-        return why.isEmpty() ? startBridge(more) : why;
-    }
-
-    bool publish(const QByteArray &below, const QByteArray &payload, bool retain = false)
-    {
-        return watch->publish("orva/p1/" + below, payload, retain);
     }
     QByteArray latest(const QByteArray &below) { return watch->latest("orva/p1/" + below); }
 
     // A command published: its outcome (on orva/p1/reply or orva/p1/error), empty when none came.
     QJsonObject send(const QByteArray &below, const QByteArray &payload)
     {
-        const qsizetype mark = watch->count();
+        const qsizetype mark = watch->messages().size();
         QJsonObject o;
         const auto came = [&] {
             for (const Message &m : watch->messages(mark))
@@ -251,7 +238,7 @@ struct Rig {
                     return true;
             return false;
         };
-        return publish(below, payload) && QTest::qWaitFor(came, kCap) ? o : QJsonObject();
+        return watch->publish("orva/p1/" + below, payload) && QTest::qWaitFor(came, kCap) ? o : QJsonObject();
     }
     // A command sent (its outcome in `last`), then a status query no command is
     // followed by, CR4 (command/set "setting"), answered: the codes the projector

@@ -41,7 +41,8 @@ private slots:
             {"send/set", "CR7", "CR7 CR0 CR1 CRA CR4 | lamp/mode=All OFF : 2 Lamp mode | 00 All OFF : 2 Lamp mode"},
         };
         Rig r;
-        QCOMPARE(r.up({"--state", "on"}), QString());
+        QCOMPARE(r.prepare({"--state", "on"}), QString());
+        QCOMPARE(r.startBridge({"--mqtt-send"}), QString());
         for (const auto &[topic, payload, expected] : rows) {
             const QString heard = r.command(topic, payload).join(u' ');
             QStringList state;
@@ -87,7 +88,7 @@ private slots:
         QFETCH(QList<QByteArray>, told);
         Rig r;
         QCOMPARE(r.prepare({}), QString());
-        QVERIFY(r.publish("power/set", "ON", true));  // the bridge takes every command topic alike
+        QVERIFY(r.watch->publish("orva/p1/power/set", "ON", true));  // the bridge takes every command topic alike
         QCOMPARE(r.startBridge(bridge), QString());
         const Retained before = retained(r.broker.port);
         QCOMPARE(below(before, "orva/"),
@@ -99,7 +100,7 @@ private slots:
             QVERIFY2(m.qos == 0 || m.topic == "orva/p1/power/set", m.topic.constData());  // the test's own at QoS 1
         for (int i = 0; i < 3; ++i)
             for (qsizetype at = 0; at < payloads.size(); at += 2)
-                QVERIFY(r.publish(payloads[at], payloads[at + 1]));
+                QVERIFY(r.watch->publish("orva/p1/" + payloads[at], payloads[at + 1]));
         r.command("command/set", "status");
         QCOMPARE(r.sim->heard(), (QStringList{"CR0", "CR1", "CRA", "CR3", "CR7", "CR6", "CR0", "CR4"}));
         told.prepend("orva-bridge: p1: MQTT: orva/p1/power/set: a retained command is not carried out (remove it with: mosquitto_pub -r -n -t "
@@ -159,10 +160,10 @@ private slots:
             QCOMPARE(other->heard().mid(otherFrom), QStringList());
         }
 
-        const qsizetype mark = r.watch->count();
+        const qsizetype mark = r.watch->messages().size();
         bridge->end();  // SIGTERM
         QVERIFY(bridge->process.exitStatus() == QProcess::NormalExit && bridge->process.exitCode() == 0);
-        QTRY_VERIFY_WITH_TIMEOUT((r.broker.log += r.broker.process.readAll()).contains("Client orva-testbridge-lab.2 disconnected."), kCap);
+        QTRY_VERIFY_WITH_TIMEOUT((r.broker.log += r.broker.process.readAllStandardError()).contains("Client orva-testbridge-lab.2 disconnected."), kCap);
         for (const char *topic : {"orva/bridge/testbridge/availability", "orva/hall/availability", "orva/lab.2/availability"})
             QTRY_VERIFY2_WITH_TIMEOUT(r.watch->payloads(topic, mark).contains("offline"), topic, kCap);
         all = retained(r.broker.port);

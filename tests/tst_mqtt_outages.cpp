@@ -60,7 +60,7 @@ private slots:
         QCOMPARE(r.bridge->lines().count(waiting), 1);
         QCOMPARE(r.command("power/set", "ON").value(0), QStringLiteral("C00"));
         QTRY_COMPARE_WITH_TIMEOUT(r.latest("power"), QByteArray("warming"), kCap);
-        const qsizetype mark = r.watch->count();
+        const qsizetype mark = r.watch->messages().size();
         r.bridge->process.kill();
         QTRY_VERIFY_WITH_TIMEOUT(r.watch->payloads("orva/bridge/testbridge/availability", mark).contains("offline")
                                      && r.watch->payloads("orva/p1/availability", mark).contains("offline"), kCap);
@@ -74,7 +74,8 @@ private slots:
     void projectorUnplugged()
     {
         Rig r;
-        QCOMPARE(r.up({"--tcp", "0"}), QString());
+        QCOMPARE(r.prepare({"--tcp", "0"}), QString());
+        QCOMPARE(r.startBridge({}), QString());
         const QString port = r.sim->path.section(u':', -1);
         r.sim.reset();
         const QJsonObject error = r.send("power/set", "ON");
@@ -106,14 +107,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(r.latest("availability"), QByteArray("offline"), kCap);
         r.sim = std::make_unique<SimulatorProcess>(QStringList{"--tcp", QString::number(port), "--silent"});
         QTRY_VERIFY_WITH_TIMEOUT(r.bridge->lines().contains("orva-bridge: p1: The projector's port is open again."), kCap);
-        const qsizetype mark = r.watch->count();
+        const qsizetype mark = r.watch->messages().size();
         QCOMPARE(QJsonDocument(r.send("power/set", "ON")).toJson(QJsonDocument::Compact),
                  QByteArray(R"({"error":"no reply from the projector","payload":"ON","topic":"orva/p1/power/set"})"));
         QCOMPARE(r.sim->heard(), QStringList{"C00"});
         // The longest texts taken (all handled once the wrong payload after them is logged).
         const QByteArray longest(128, 'X');
         QVERIFY(r.watch->publish("orva/p1/send/set", QByteArrayList(100, longest).join('\n'), false, true));
-        QVERIFY(r.publish("power/set", "MAYBE"));
+        QVERIFY(r.watch->publish("orva/p1/power/set", "MAYBE"));
         QTRY_VERIFY_WITH_TIMEOUT(r.bridge->said().contains("\"MAYBE\" ignored"), kCap);
         QVERIFY(r.watch->payloads("orva/p1/error", mark).contains(
             R"({"error":"too many commands wait for the projector","payload":")" + longest + R"(","topic":"orva/p1/send/set"})"));
