@@ -62,7 +62,7 @@ private slots:
     }
 
     // The state each status query's reply gives: the power status's rows as far as the
-    // bridge tells them apart (warming and cooling: tst_mqtt's commands), and replies that are none.
+    // bridge tells them apart (warming: tst_mqtt_outages' brokerAway), and replies that are none.
     void states()
     {
         const std::tuple<const char *, const char *, const char *> rows[] = {
