@@ -2,12 +2,13 @@
 # orva-bridge on a broker that takes TLS only, and a user with a password: the
 # bridge checks the broker's certificate against the CA file it is given and logs
 # in; with another CA, or a wrong password, it does not get in and says so. (What
-# it does on the broker once in is the same as without TLS: tst_mqtt decides it.)
+# it does on the broker once in is the same as without TLS: tst_mqtt decides it;
+# here the bridge's own availability tells it in, with no projector on its port.)
 # The broker is Debian's mosquitto on 127.0.0.1, with a CA and certificate made
 # here by openssl. Skipped (77) where mosquitto, its clients or openssl are missing.
-# Usage: mqtt_tls.sh ORVA_SIM ORVA_BRIDGE
+# Usage: mqtt_tls.sh ORVA_BRIDGE
 set -euo pipefail
-sim=$(realpath "$1") bridge=$(realpath "$2")
+bridge=$(realpath "$1")
 PATH=$PATH:/usr/sbin
 for tool in mosquitto mosquitto_sub mosquitto_passwd openssl python3; do
   command -v "$tool" >/dev/null || { echo "mqtt_tls: $tool is missing (apt-get install mosquitto mosquitto-clients openssl); skipped"; exit 77; }
@@ -38,27 +39,23 @@ printf 'listener %s 127.0.0.1\ncafile %s/ca.pem\ncertfile %s/broker.pem\nkeyfile
   "$port" "$dir" "$dir" "$dir" "$dir" >mosquitto.conf
 mosquitto -c mosquitto.conf >mosquitto.log 2>&1 &
 pids+=($!)
-
-"$sim" --tcp 0 >sim.out </dev/null &
-pids+=($!)
-for _ in $(seq 100); do [[ -s sim.out ]] && break; sleep 0.1; done
-device=$(head -1 sim.out)
+for _ in $(seq 100); do grep -q ' running' mosquitto.log && break; sleep 0.1; done
 
 retained() {  # topic [options]: its retained payload, read over TLS as the user (what is retained comes at once)
   mosquitto_sub -h 127.0.0.1 -p "$port" --cafile ca.pem -u orva -P 'right horse' -t "$@" --retained-only -W 1 2>/dev/null || true
 }
 start_bridge() {  # id, log file, extra arguments
   local id=$1 log=$2; shift 2
-  "$bridge" --device "$device" --pjlink 0 --mqtt "mqtts://127.0.0.1:$port" --id "$id" --mqtt-id "$id" "$@" >"$log" 2>&1 &
+  "$bridge" --device tcp://127.0.0.1:9 --pjlink 0 --mqtt "mqtts://127.0.0.1:$port" --id "$id" --mqtt-id "$id" "$@" >"$log" 2>&1 &
   pids+=($!)
 }
 fail() { echo "mqtt_tls: FAIL: $*"; for f in ./*.log; do echo "--- $f"; cat "$f"; done; exit 1; }
 
-# The right CA and password: the state arrives.
+# The right CA and password: the bridge is online.
 start_bridge good good.log --mqtt-ca-file ca.pem --mqtt-user orva --mqtt-password-file right.password
-power=""
-for _ in $(seq 40); do power=$(retained orva/good/power -C 1); [[ -n $power ]] && break; sleep 0.25; done
-[[ $power == off ]] || fail "with the right CA and password, orva/good/power is \"$power\", not \"off\""
+online=""
+for _ in $(seq 40); do online=$(retained orva/bridge/good/availability -C 1); [[ -n $online ]] && break; sleep 0.25; done
+[[ $online == online ]] || fail "with the right CA and password, orva/bridge/good/availability is \"$online\", not \"online\""
 
 # Another CA, or a wrong password: nothing is published, and the log says why.
 start_bridge other-ca other.log --mqtt-ca-file other.pem --mqtt-user orva --mqtt-password-file right.password
@@ -67,6 +64,6 @@ for _ in $(seq 40); do grep -q "not reached" other.log && grep -q "not reached" 
 grep -q "the broker is not reached (OpenSSL Error.*certificate verify failed); trying again" other.log ||
   fail "a broker certificate from another CA is not reported"
 grep -q "the broker is not reached (Connection Refused: not authorised.)" wrong.log || fail "a wrong password is not reported"
-available=$(retained 'orva/+/availability' -v)
-[[ $available == "orva/good/availability online" ]] || fail "orva/good is not online alone: $available"
+available=$(retained 'orva/bridge/+/availability' -v)
+[[ $available == "orva/bridge/good/availability online" ]] || fail "the bridge good is not online alone: $available"
 echo "mqtt_tls: 2 passed, 0 failed"
