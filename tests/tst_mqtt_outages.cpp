@@ -64,6 +64,15 @@ private slots:
                                      && r.watch->payloads("orva/p1/availability", mark).contains("offline"), kCap);
     }
 
+    // A projector on its port that never answers: its polls go unanswered, which tells it offline.
+    void neverAnswers()
+    {
+        Rig r;
+        QCOMPARE(r.prepare({"--silent"}), QString());
+        QCOMPARE(r.startBridge({}, false), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(r.latest("availability"), QByteArray("offline"), kCap);
+    }
+
     // The projector's device server gone and back (orva-sim on a fixed port), with
     // no poll meanwhile: a command then ends in an error, which tells the projector
     // offline, and changes no state (nor is carried out later); once the port is
