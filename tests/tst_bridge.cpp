@@ -151,35 +151,23 @@ private slots:
         QCOMPARE(heard, (QStringList{"CR0", "CR1"}));
     }
 
-    // A client that goes away with commands waiting: only its own are dropped; its
-    // command already on the line is answered to no one.
-    void clientDropsWithCommandsWaiting()
-    {
-        Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("200")});
-        bridge::ProjectorQueue queue(sim.path, QStringLiteral("19200,N,8,1"));
-        queue.start();
-        int leftHeard = 0;
-        QList<bridge::Reply> stayed;
-        const auto left = [&](const bridge::Reply &) { ++leftHeard; };
-        QVERIFY(queue.enqueue(1, QStringLiteral("status"), QString(), left));
-        QVERIFY(queue.enqueue(1, QStringLiteral("mode"), QString(), left));
-        QVERIFY(queue.enqueue(2, QStringLiteral("lamp-time"), QString(), [&](const bridge::Reply &r) { stayed << r; }));
-        queue.dropClient(1);
-        QTRY_COMPARE_WITH_TIMEOUT(stayed.size(), 1, kWait);
-        QVERIFY(stayed.first().answered);
-        QCOMPARE(stayed.first().text, QStringLiteral("01234\r"));
-        QCOMPARE(leftHeard, 0);
-        QCOMPARE(sim.heard(), (QStringList{"CR0", "CR3"}));
-    }
-
-    // Clients take turns: one client's backlog delays another's command by at most
-    // the one on the line and one of its own; a client may have kClientShare
-    // commands waiting (on the line included), and the queue kMaxWaiting.
-    void clientsTakeTurns()
+    // The queue on its own. A client that goes away with commands waiting: only its
+    // own are dropped; its command already on the line is answered to no one. Clients
+    // take turns: one client's backlog delays another's command by at most the one on
+    // the line and one of its own; a client may have kClientShare commands waiting (on
+    // the line included), and the queue kMaxWaiting. Stopped, each is told why.
+    void queueOnItsOwn()
     {
         Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("20")});
         bridge::ProjectorQueue queue(sim.path, QStringLiteral("19200,N,8,1"));
         queue.start();
+        QStringList told;
+        const auto left = [&](const bridge::Reply &) { told << QStringLiteral("to a client that left"); };
+        QVERIFY(queue.enqueue(11, QStringLiteral("status"), QString(), left));
+        QVERIFY(queue.enqueue(11, QStringLiteral("mode"), QString(), left));
+        QVERIFY(queue.enqueue(12, QStringLiteral("lamp-time"), QString(), [&](const bridge::Reply &r) { told << r.text; }));
+        queue.dropClient(11);
+        QTRY_COMPARE_WITH_TIMEOUT(told, QStringList{"01234\r"}, kWait);
         int answered = 0;
         const auto note = [&](const bridge::Reply &r) { answered += r.answered; };
         for (int i = 0; i < 8; ++i)
@@ -192,31 +180,19 @@ private slots:
         QVERIFY(queue.enqueue(4, QStringLiteral("no-such"), QString(), [&](const bridge::Reply &r) { unknown = r.answered ? r.text : r.error; }));
         QTRY_COMPARE_WITH_TIMEOUT(answered, 11, kWait);
         QCOMPARE(unknown, QStringLiteral("no such command"));
-        QCOMPARE(sim.heard(), (QStringList{"C0B", "C0B", "CR0", "C0C", "C0B", "C0D", "C0B", "C0B", "C0B", "C0B", "C0B"}));
-        // The longest command text goes on the line (the projector takes none so long);
-        // one character more is refused at once.
-        const auto why = [&](const bridge::Reply &r) { unknown = r.error; };
-        QVERIFY(queue.enqueue(5, QString(), QString(129, u'A'), why));
-        QCOMPARE(unknown, QStringLiteral("no command text of printable ASCII up to 128 characters"));
-        QVERIFY(queue.enqueue(5, QString(), QString(128, u'A'), why));
-        QTRY_COMPARE_WITH_TIMEOUT(unknown, QStringLiteral("no reply from the projector"), kWait);
-    }
-    void fullQueueAndStop()
-    {
-        Simulator sim({QStringLiteral("--silent")});
-        bridge::ProjectorQueue queue(sim.path, QStringLiteral("19200,N,8,1"));
-        queue.start();
-        QStringList errors;
-        const auto note = [&](const bridge::Reply &r) { errors << (r.answered ? QStringLiteral("answered") : r.error); };
-        QVERIFY(queue.enqueue(1, QStringLiteral("power-on"), QString(), note));  // on the line
+        QCOMPARE(sim.heard(), (QStringList{"CR0", "CR3", "C0B", "C0B", "CR0", "C0C", "C0B", "C0D", "C0B", "C0B", "C0B", "C0B", "C0B"}));
+        // The longest command text goes on the line, one character more is refused at
+        // once; behind it, commands until the queue is full.
+        told.clear();
+        const auto why = [&](const bridge::Reply &r) { told << r.error; };
+        QVERIFY(queue.enqueue(1, QString(), QString(129, u'A'), why));
+        QVERIFY(queue.enqueue(1, QString(), QString(128, u'A'), why));  // on the line
         for (int i = 0; i < bridge::ProjectorQueue::kMaxWaiting; ++i)
             QVERIFY(queue.enqueue(2 + i / bridge::ProjectorQueue::kClientShare, QString(),
-                                  QStringLiteral("C%1").arg(i, 2, 16, QLatin1Char('0')), note));
-        QCOMPARE(queue.waiting(), 64);
-        QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C99"), note));
-        QCOMPARE(queue.waiting(), 64);
+                                  QStringLiteral("C%1").arg(i, 2, 16, QLatin1Char('0')), why));
+        QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C99"), why));
         queue.stop(QStringLiteral("the bridge is ending"));
-        QCOMPARE(errors, QStringList(65, QStringLiteral("the bridge is ending")));
+        QCOMPARE(told, QStringList{"no command text of printable ASCII up to 128 characters"} + QStringList(65, QStringLiteral("the bridge is ending")));
         QCOMPARE(queue.waiting(), 0);
         QVERIFY(!queue.portOpen());
     }
