@@ -323,18 +323,13 @@ private slots:
         QString why = bridge::readConfig(path, packaged ? QString() : QStringLiteral("/dev/ttyS0"), read);
         if (const QString unusable = why.isEmpty() ? bridge::checkSettings(read) : QString(); !unusable.isEmpty())
             why = path + QStringLiteral(": ") + unusable;
-        if (!error.isEmpty()) {
-            QVERIFY2(why.contains(error) && why.startsWith(path), qPrintable(why));
-            return;
-        }
-        QVERIFY2(why.isEmpty(), qPrintable(why));
-        if (settings.isEmpty())
+        QVERIFY2(error.isEmpty() ? why.isEmpty() : why.contains(error) && why.startsWith(path), qPrintable(why));
+        if (!why.isEmpty() || settings.isEmpty())
             return;
         QString got = QStringLiteral("%1 %2 no-password=%3 max=%4").arg(read.listen, read.log).arg(read.noPassword).arg(read.maxConnections);
         for (const bridge::ProjectorSettings &p : read.projectors)
             got += QStringLiteral(" | %1 %2 %3 %4 %5 '%6' '%7'").arg(p.id, p.device, p.speed).arg(p.pjlink).arg(p.raw).arg(p.name, p.passwordFile);
         QCOMPARE(got, settings);
-        QVERIFY(!bridge::readConfig(dir.filePath(QStringLiteral("missing.conf")), {}, read).isEmpty());
     }
 
     // Two projectors in one service: one silent, with requests waiting on it; the
@@ -392,12 +387,8 @@ private slots:
         };
         row("config and device", {"--config", "/dev/null", "--device", "/dev/ttyS1"}, "--device is a setting of the configuration file's projectors");
         row("no config file", {"--config", "/nonexistent/bridge.conf"}, "cannot read the configuration file /nonexistent/bridge.conf");
-        row("speed", {"--speed", "4800"}, "the speed is 19200 or 9600");
         row("port", {"--pjlink", "x"}, "--pjlink takes a port number");
-        row("beyond the loopback", {"--listen", "0.0.0.0"}, "needs a password file");
-        row("max-connections", {"--max-connections", "0"}, "max-connections is 1 to 256, not 0");
         row("empty password file", {"--password-file", "/dev/null"}, "holds no password");
-        row("name with a CR", {"--name", "Hall\r%1POWR=0"}, "the projector: name is printable ASCII only (a blank to \"~\"), not U+000D at 5");
         row("name of 65", {"--name", QString(65, u'x')}, "the projector: name is at most 64 characters, not 65 (see orva-bridge --help)");
         row("unknown option", {"--pjlink-port", "4352"}, "orva-bridge: Unknown option 'pjlink-port' (see orva-bridge --help)");
         row("help", {"--help"}, "--raw <PORT>                 Shared raw port (a port number; default", 0);
