@@ -113,6 +113,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!b.queue.settling(), kWait);
         QCOMPARE(log.removeDuplicates(), 0);
         QCOMPARE(log.contains(logged), !logged.isEmpty());
+        // Too long for the parser as well (the listener takes no line so long).
+        QCOMPARE(pjlink::parseLine("%1NAME " + QByteArray(129, 'x')).kind, pjlink::Parsed::Kind::Close);
     }
 
     // A projector that never stops talking: the line never settles, yet each request
@@ -159,7 +161,7 @@ private slots:
         // The longest command text goes on the line, one character more is refused at
         // once; behind it, commands until the queue is full.
         told.clear();
-        const auto why = [&](const bridge::Reply &r) { told << r.error; };
+        const auto why = [&](const bridge::Reply &r) { told << (r.answered ? QStringLiteral("answered") : r.error); };
         QVERIFY(queue.enqueue(1, QString(), QString(129, u'A'), why));
         QVERIFY(queue.enqueue(1, QString(), QString(128, u'A'), why));  // on the line
         for (int i = 0; i < bridge::ProjectorQueue::kMaxWaiting; ++i)
