@@ -27,10 +27,8 @@ if [ "${1:-}" = install ]; then
   install "${2:?usage: pjlink_npm.sh install NPM_DIR}"
   exit
 fi
-npm_dir=${1:?usage: pjlink_npm.sh NPM_DIR ORVA_SIM ORVA_BRIDGE}
-sim=${2:?usage: pjlink_npm.sh NPM_DIR ORVA_SIM ORVA_BRIDGE}
-bridge=${3:?usage: pjlink_npm.sh NPM_DIR ORVA_SIM ORVA_BRIDGE}
+[ $# -eq 3 ] || { echo "usage: pjlink_npm.sh NPM_DIR ORVA_SIM ORVA_BRIDGE" >&2; exit 2; }
 command -v node >/dev/null || { echo "SKIP: node is not installed (scripts/test.sh installs it)"; exit 77; }
-install "$npm_dir" || exit
-echo "pjlink $(node -p "require('$npm_dir/node_modules/pjlink/package.json').version") on node $(node --version)"
-exec node "$here/pjlink_npm.js" "$npm_dir" "$sim" "$bridge"
+install "$1" || exit
+echo "pjlink $(node -p "require('$1/node_modules/pjlink/package.json').version") on node $(node --version)"
+exec node "$here/pjlink_npm.js" "$@"

@@ -7,7 +7,6 @@
 #include "ProjectorQueue.h"
 #include "RawServer.h"
 #include "SimulatorProcess.h"
-#include "exchange/ExchangeEngine.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -99,9 +98,7 @@ private slots:
         QFETCH(QStringList, line);
         QFETCH(QString, logged);
         Simulator sim(simulator);
-        bridge::PjlinkIdentity identity;
-        identity.name = QStringLiteral("Room 2.14");
-        Bridge b(sim.path, identity);
+        Bridge b(sim.path, {QStringLiteral("Room 2.14"), {}});
         QStringList log;
         QObject::connect(&b.queue, &bridge::ProjectorQueue::logLine, [&](const QString &text) { log << text; });
         auto c = std::make_unique<Client>(b.server.port());
@@ -116,7 +113,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!b.queue.settling(), kWait);
         QCOMPARE(log.removeDuplicates(), 0);
         QCOMPARE(log.contains(logged), !logged.isEmpty());
-        // Too long for the listener to take, and for the parser as well.
+        // Too long for the parser as well (the listener takes no line so long).
         QCOMPARE(pjlink::parseLine("%1NAME " + QByteArray(129, 'x')).kind, pjlink::Parsed::Kind::Close);
     }
 
@@ -131,55 +128,23 @@ private slots:
             QVERIFY(c.ask("%1POWR ?").startsWith("%1POWR="));
     }
 
-    // Three clients asking the power status at once and a fourth the error status:
-    // one power status query on the line, each answered; a fifth asking the input
-    // gets its own answer.
-    void clientsShareTheLine()
-    {
-        Simulator sim({QStringLiteral("--state"), QStringLiteral("on"), QStringLiteral("--delay-ms"), QStringLiteral("150")});
-        Bridge b(sim.path);
-        const std::pair<QByteArray, QByteArray> asked[] = {
-            {"%1POWR ?", "%1POWR=1"}, {"%1POWR ?", "%1POWR=1"}, {"%1POWR ?", "%1POWR=1"}, {"%1INPT ?", "%1INPT=11"}, {"%1ERST ?", "%1ERST=000000"}};
-        std::vector<std::unique_ptr<Client>> clients;
-        for (const auto &[request, answer] : asked)
-            clients.emplace_back(std::make_unique<Client>(b.server.port()))->socket.write(request + '\r');
-        for (std::size_t i = 0; i < clients.size(); ++i)
-            QCOMPARE(clients[i]->next(), asked[i].second);
-        // The error status is read from the same power status query.
-        QStringList heard = sim.heard();
-        heard.sort();
-        QCOMPARE(heard, (QStringList{"CR0", "CR1"}));
-    }
-
-    // A client that goes away with commands waiting: only its own are dropped; its
-    // command already on the line is answered to no one.
-    void clientDropsWithCommandsWaiting()
-    {
-        Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("200")});
-        bridge::ProjectorQueue queue(sim.path, QStringLiteral("19200,N,8,1"));
-        queue.start();
-        int leftHeard = 0;
-        QList<bridge::Reply> stayed;
-        const auto left = [&](const bridge::Reply &) { ++leftHeard; };
-        QVERIFY(queue.enqueue(1, QStringLiteral("status"), QString(), left));
-        QVERIFY(queue.enqueue(1, QStringLiteral("mode"), QString(), left));
-        QVERIFY(queue.enqueue(2, QStringLiteral("lamp-time"), QString(), [&](const bridge::Reply &r) { stayed << r; }));
-        queue.dropClient(1);
-        QTRY_COMPARE_WITH_TIMEOUT(stayed.size(), 1, kWait);
-        QVERIFY(stayed.first().answered);
-        QCOMPARE(stayed.first().text, QStringLiteral("01234\r"));
-        QCOMPARE(leftHeard, 0);
-        QCOMPARE(sim.heard(), (QStringList{"CR0", "CR3"}));
-    }
-
-    // Clients take turns: one client's backlog delays another's command by at most
-    // the one on the line and one of its own; a client may have kClientShare
-    // commands waiting (on the line included), and the queue kMaxWaiting.
-    void clientsTakeTurns()
+    // The queue on its own. A client that goes away with commands waiting: only its
+    // own are dropped; its command already on the line is answered to no one. Clients
+    // take turns: one client's backlog delays another's command by at most the one on
+    // the line and one of its own; a client may have kClientShare commands waiting (on
+    // the line included), and the queue kMaxWaiting. Stopped, each is told why.
+    void queueOnItsOwn()
     {
         Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("20")});
         bridge::ProjectorQueue queue(sim.path, QStringLiteral("19200,N,8,1"));
         queue.start();
+        QStringList told;
+        const auto left = [&](const bridge::Reply &) { told << QStringLiteral("to a client that left"); };
+        QVERIFY(queue.enqueue(11, QStringLiteral("status"), QString(), left));
+        QVERIFY(queue.enqueue(11, QStringLiteral("mode"), QString(), left));
+        QVERIFY(queue.enqueue(12, QStringLiteral("lamp-time"), QString(), [&](const bridge::Reply &r) { told << r.text; }));
+        queue.dropClient(11);
+        QTRY_COMPARE_WITH_TIMEOUT(told, QStringList{"01234\r"}, kWait);
         int answered = 0;
         const auto note = [&](const bridge::Reply &r) { answered += r.answered; };
         for (int i = 0; i < 8; ++i)
@@ -192,31 +157,19 @@ private slots:
         QVERIFY(queue.enqueue(4, QStringLiteral("no-such"), QString(), [&](const bridge::Reply &r) { unknown = r.answered ? r.text : r.error; }));
         QTRY_COMPARE_WITH_TIMEOUT(answered, 11, kWait);
         QCOMPARE(unknown, QStringLiteral("no such command"));
-        QCOMPARE(sim.heard(), (QStringList{"C0B", "C0B", "CR0", "C0C", "C0B", "C0D", "C0B", "C0B", "C0B", "C0B", "C0B"}));
-        // The longest command text goes on the line (the projector takes none so long);
-        // one character more is refused at once.
-        const auto why = [&](const bridge::Reply &r) { unknown = r.error; };
-        QVERIFY(queue.enqueue(5, QString(), QString(129, u'A'), why));
-        QCOMPARE(unknown, QStringLiteral("no command text of printable ASCII up to 128 characters"));
-        QVERIFY(queue.enqueue(5, QString(), QString(128, u'A'), why));
-        QTRY_COMPARE_WITH_TIMEOUT(unknown, QStringLiteral("no reply from the projector"), kWait);
-    }
-    void fullQueueAndStop()
-    {
-        Simulator sim({QStringLiteral("--silent")});
-        bridge::ProjectorQueue queue(sim.path, QStringLiteral("19200,N,8,1"));
-        queue.start();
-        QStringList errors;
-        const auto note = [&](const bridge::Reply &r) { errors << (r.answered ? QStringLiteral("answered") : r.error); };
-        QVERIFY(queue.enqueue(1, QStringLiteral("power-on"), QString(), note));  // on the line
+        QCOMPARE(sim.heard(), (QStringList{"CR0", "CR3", "C0B", "C0B", "CR0", "C0C", "C0B", "C0D", "C0B", "C0B", "C0B", "C0B", "C0B"}));
+        // The longest command text goes on the line, one character more is refused at
+        // once; behind it, commands until the queue is full.
+        told.clear();
+        const auto why = [&](const bridge::Reply &r) { told << (r.answered ? QStringLiteral("answered") : r.error); };
+        QVERIFY(queue.enqueue(1, QString(), QString(129, u'A'), why));
+        QVERIFY(queue.enqueue(1, QString(), QString(128, u'A'), why));  // on the line
         for (int i = 0; i < bridge::ProjectorQueue::kMaxWaiting; ++i)
             QVERIFY(queue.enqueue(2 + i / bridge::ProjectorQueue::kClientShare, QString(),
-                                  QStringLiteral("C%1").arg(i, 2, 16, QLatin1Char('0')), note));
-        QCOMPARE(queue.waiting(), 64);
-        QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C99"), note));
-        QCOMPARE(queue.waiting(), 64);
+                                  QStringLiteral("C%1").arg(i, 2, 16, QLatin1Char('0')), why));
+        QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C99"), why));
         queue.stop(QStringLiteral("the bridge is ending"));
-        QCOMPARE(errors, QStringList(65, QStringLiteral("the bridge is ending")));
+        QCOMPARE(told, QStringList{"no command text of printable ASCII up to 128 characters"} + QStringList(65, QStringLiteral("the bridge is ending")));
         QCOMPARE(queue.waiting(), 0);
         QVERIFY(!queue.portOpen());
     }
@@ -273,52 +226,50 @@ private slots:
     {
         Simulator sim({});
         Bridge b(sim.path);
-        int answered = 0;
-        QStringList wrong;
-        std::function<void()> next = [&] {
-            b.queue.enqueue(1, QStringLiteral("lamp-time"), {}, [&](const bridge::Reply &r) {
-                if (r.answered && r.text == QLatin1String("01234\r"))
-                    ++answered;
-                else
-                    wrong << QStringLiteral("%1: %2 %3").arg(answered + wrong.size()).arg(r.text, r.error);
-                if (answered + wrong.size() < 6000)
-                    next();
-            });
-        };
+        int replies = 0;
+        QString wrong;  // the first reply that was not whole
         // An event loop of its own: QTRY's waits sleep 10 ms between turns.
         QEventLoop loop;
+        std::function<void()> next = [&] {
+            b.queue.enqueue(1, QStringLiteral("lamp-time"), {}, [&](const bridge::Reply &r) {
+                if (wrong.isEmpty() && !(r.answered && r.text == QLatin1String("01234\r")))
+                    wrong = QStringLiteral("%1: %2 %3").arg(replies).arg(r.text, r.error);
+                ++replies < 6000 ? next() : loop.quit();
+            });
+        };
         QTimer::singleShot(200000, &loop, &QEventLoop::quit);
         next();
-        QObject::connect(&b.queue.engine(), &ExchangeEngine::received, &loop, [&] {
-            if (answered + wrong.size() == 6000)
-                loop.quit();
-        }, Qt::QueuedConnection);
         loop.exec();
-        QCOMPARE(answered + wrong.size(), 6000);
-        QCOMPARE(wrong, QStringList());
+        QCOMPARE(replies, 6000);
+        QCOMPARE(wrong, QString());
     }
 
-    // Two raw clients, two PJLink clients and orva-ctl at once: each reply to its
-    // own sender, told apart by its content; characters nobody asked for go to
-    // every raw client.
+    // Two raw clients, PJLink clients and orva-ctl at once: each reply to its own
+    // sender, told apart by its content; three PJLink clients asking the power status
+    // and one the error status share one power status query on the line; characters
+    // nobody asked for go to every raw client.
     void clientsOfEveryKindTogether()
     {
-        Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("100")});
+        Simulator sim({QStringLiteral("--delay-ms"), QStringLiteral("150")});
         Bridge b(sim.path);
         Client first(b.raw.port(), QStringLiteral("127.0.0.1"), false), second(b.raw.port(), QStringLiteral("127.0.0.1"), false);
-        Client pj(b.server.port()), pj2(b.server.port());
+        const std::pair<QByteArray, QByteArray> asked[] = {
+            {"%1POWR ?", "%1POWR=0"}, {"%1POWR ?", "%1POWR=0"}, {"%1INPT ?", "%1INPT=11"}, {"%1ERST ?", "%1ERST=000000"}, {"%1POWR ?", "%1POWR=0"}};
+        std::vector<std::unique_ptr<Client>> pj;
+        for (std::size_t i = 0; i < std::size(asked); ++i)
+            pj.push_back(std::make_unique<Client>(b.server.port()));
         QProcess ctl;
         // Its command waits behind the others: a reply window of its own would end first.
         ctl.start(QStringLiteral(ORVA_CTL_PATH),
                   {QStringLiteral("--port"), b.rawPath(), QStringLiteral("--timeout"), QStringLiteral("5000"), QStringLiteral("status")});
         first.socket.write("CR3\r");
         second.socket.write("C05\r");
-        pj.socket.write("%1POWR ?\r");
-        pj2.socket.write("%1INPT ?\r");
+        for (std::size_t i = 0; i < pj.size(); ++i)
+            pj[i]->socket.write(asked[i].first + '\r');
         QCOMPARE(first.next(), QByteArray("01234"));
         QTRY_COMPARE_WITH_TIMEOUT((second.buffer += second.socket.readAll()), QByteArray("\x06"), kWait);
-        QCOMPARE(pj.next(), QByteArray("%1POWR=0"));
-        QCOMPARE(pj2.next(), QByteArray("%1INPT=11"));
+        for (std::size_t i = 0; i < pj.size(); ++i)
+            QCOMPARE(pj[i]->next(), asked[i].second);
         QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWait);
         QCOMPARE(ctl.exitCode(), 0);
         QCOMPARE(ctl.readAllStandardOutput(), QByteArray("Stand by\n"));
@@ -366,18 +317,13 @@ private slots:
         QString why = bridge::readConfig(path, packaged ? QString() : QStringLiteral("/dev/ttyS0"), read);
         if (const QString unusable = why.isEmpty() ? bridge::checkSettings(read) : QString(); !unusable.isEmpty())
             why = path + QStringLiteral(": ") + unusable;
-        if (!error.isEmpty()) {
-            QVERIFY2(why.contains(error) && why.startsWith(path), qPrintable(why));
-            return;
-        }
-        QVERIFY2(why.isEmpty(), qPrintable(why));
-        if (settings.isEmpty())
+        QVERIFY2(error.isEmpty() ? why.isEmpty() : why.contains(error) && why.startsWith(path), qPrintable(why));
+        if (!why.isEmpty() || settings.isEmpty())
             return;
         QString got = QStringLiteral("%1 %2 no-password=%3 max=%4").arg(read.listen, read.log).arg(read.noPassword).arg(read.maxConnections);
         for (const bridge::ProjectorSettings &p : read.projectors)
             got += QStringLiteral(" | %1 %2 %3 %4 %5 '%6' '%7'").arg(p.id, p.device, p.speed).arg(p.pjlink).arg(p.raw).arg(p.name, p.passwordFile);
         QCOMPARE(got, settings);
-        QVERIFY(!bridge::readConfig(dir.filePath(QStringLiteral("missing.conf")), {}, read).isEmpty());
     }
 
     // Two projectors in one service: one silent, with requests waiting on it; the
@@ -395,8 +341,6 @@ private slots:
         const QString config = writeConfig(dir, QStringLiteral("[bridge]\nlog = %1\n[quiet]\ndevice = %2\npjlink = %3\n[hall]\ndevice = %4\npjlink = %5\n")
                                                     .arg(dir.filePath(QStringLiteral("exchange.log")), quiet.path).arg(quietPort).arg(hall.path).arg(hallPort).toUtf8());
         Service service({QStringLiteral("--config"), config}, 2);
-        QVERIFY2(service.log.contains(QStringLiteral("orva-bridge: hall: PJLink on 127.0.0.1 port %1\n").arg(hallPort).toUtf8()),
-                 service.log.constData());
         Client waiting1(quietPort), waiting2(quietPort), asking(hallPort);
         // The second request only once the first is on the line: two connections
         // that send at the same moment are served in either order.
@@ -435,12 +379,8 @@ private slots:
         };
         row("config and device", {"--config", "/dev/null", "--device", "/dev/ttyS1"}, "--device is a setting of the configuration file's projectors");
         row("no config file", {"--config", "/nonexistent/bridge.conf"}, "cannot read the configuration file /nonexistent/bridge.conf");
-        row("speed", {"--speed", "4800"}, "the speed is 19200 or 9600");
         row("port", {"--pjlink", "x"}, "--pjlink takes a port number");
-        row("beyond the loopback", {"--listen", "0.0.0.0"}, "needs a password file");
-        row("max-connections", {"--max-connections", "0"}, "max-connections is 1 to 256, not 0");
         row("empty password file", {"--password-file", "/dev/null"}, "holds no password");
-        row("name with a CR", {"--name", "Hall\r%1POWR=0"}, "the projector: name is printable ASCII only (a blank to \"~\"), not U+000D at 5");
         row("name of 65", {"--name", QString(65, u'x')}, "the projector: name is at most 64 characters, not 65 (see orva-bridge --help)");
         row("unknown option", {"--pjlink-port", "4352"}, "orva-bridge: Unknown option 'pjlink-port' (see orva-bridge --help)");
         row("help", {"--help"}, "--raw <PORT>                 Shared raw port (a port number; default", 0);
