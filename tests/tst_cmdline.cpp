@@ -7,7 +7,6 @@
 #include "ReferenceRows.h"
 #include "TestSupport.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -56,37 +55,26 @@ private slots:
     }
 
     // A lost port is logged when it is lost, while its warning box is still open
-    // (nobody closes it here), with the time of the loss.
+    // (nobody closes it here; the line's text and time: tst_engine's logSession).
     void lossLoggedBeforeTheBoxCloses()
     {
         const QTemporaryDir dir;
-        const QString log = dir.filePath(QStringLiteral("panel.log"));
+        QFile log(dir.filePath(QStringLiteral("panel.log")));
         auto pty = std::make_unique<Pty>();
-        const QString device = pty->path;
-        const OpenWatch watch(device);
+        const OpenWatch watch(pty->path);
         QProcess panel;
         panel.setProcessEnvironment(environment({"QT_QPA_PLATFORM=offscreen"}));
-        panel.start(QStringLiteral(ORVA_PANEL_PATH), {"--com1", device, "--log", log});
+        panel.start(QStringLiteral(ORVA_PANEL_PATH), {"--com1", pty->path, "--log", log.fileName()});
         QVERIFY(panel.waitForStarted());
-        const auto logged = [&log] {
-            QFile file(log);
-            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-        };
         // The panel holds the line once start-up has opened, closed and opened it.
         QString seen;
         QTRY_VERIFY_WITH_TIMEOUT((seen += u' ' + watch.seen()).simplified() == QLatin1String("open close open"), 30000);
         QTest::qWait(300);
-        QVERIFY2(panel.state() == QProcess::Running, panel.readAllStandardError().constData());
-        const QDateTime lost = QDateTime::currentDateTime();
+        QVERIFY2(panel.state() == QProcess::Running && log.open(QIODevice::ReadOnly), panel.readAllStandardError().constData());
         pty.reset();
-        QString text;
-        QTRY_VERIFY_WITH_TIMEOUT((text = logged()).contains(QLatin1String(" ERROR ")), 10000);
+        QByteArray text;
+        QTRY_VERIFY_WITH_TIMEOUT((text += log.readAll()).contains(" ERROR The serial port stopped working and was closed. Read error"), 10000);
         QVERIFY(panel.state() == QProcess::Running);
-        const QString line = text.section(u'\n', 0, 0);
-        const QDateTime at = QDateTime::fromString(line.left(23), QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
-        QVERIFY2(at >= lost.addMSecs(-50) && at <= lost.addSecs(5), qPrintable(line));
-        QCOMPARE(line.mid(24), QStringLiteral("ERROR The serial port stopped working and was closed. Read error on the device: %1 "
-                                              "Choose COM1 or COM2 (COM button) to open it again.").arg(device));
         panel.kill();
         panel.waitForFinished();
     }
