@@ -7,8 +7,6 @@
 #include "ReferenceRows.h"
 #include "TestSupport.h"
 
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -68,24 +66,18 @@ private slots:
     }
 
     // $ORVA_PORT names the device when --port does not, which sees one open and one
-    // close (the panel's start-up opens twice); --log appends the exchange, a
-    // timestamped line each, and a log that cannot be opened stops before the port.
+    // close (the panel's start-up opens twice); a log that cannot be opened stops
+    // before the port (what a log holds: tst_engine's logSession; one written by
+    // orva-ctl: the rows' log on a full disk).
     void portFromEnvironmentAndLog()
     {
         SimulatorProcess sim({QStringLiteral("--on")});
-        const QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("orva.log"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("ORVA_PORT"), sim.path);
         const OpenWatch watch(sim.path);
-        QCOMPARE(ctl({QStringLiteral("--log"), path, QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
+        QCOMPARE(ctl({QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
         QCOMPARE(watch.seen(), QStringLiteral("open close"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "),
-                                              QRegularExpression::MultilineOption);
-        QCOMPARE(QString::fromUtf8(file.readAll()).remove(stamp), QStringLiteral("TX CR0<CR>\nRX 00<CR>\nSTATUS Power ON\n"));
-        const Run r = ctl({QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x.log")), QStringLiteral("status")}, env);
+        const Run r = ctl({QStringLiteral("--log"), QStringLiteral("/nonexistent-orva/x.log"), QStringLiteral("status")}, env);
         QCOMPARE(r.status, 3);
         QVERIFY2(r.err.startsWith(QLatin1String("orva-ctl: cannot open the log file")), qPrintable(r.err));
         QCOMPARE(watch.seen(), QString());
