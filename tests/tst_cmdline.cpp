@@ -17,26 +17,6 @@
 
 #include <sys/ioctl.h>
 
-namespace {
-
-// Only these variables, and a runtime directory of its own so that Qt has nothing to say.
-QProcessEnvironment environment(const QStringList &vars)
-{
-    static const QTemporaryDir runtimeDir;
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
-    for (const QString &var : vars)
-        env.insert(var.section(u'=', 0, 0), var.section(u'=', 1));
-    return env;
-}
-
-Run run(const QString &program, const QStringList &args, const QStringList &env = {})
-{
-    return runProgram(program, args, environment(env));
-}
-
-} // namespace
-
 class TstCmdline : public QObject {
     Q_OBJECT
 private slots:
@@ -48,7 +28,7 @@ private slots:
     void panel()
     {
         QFETCH(QJsonArray, row);
-        const Run r = run(QStringLiteral(ORVA_PANEL_PATH), strings(row[1]), strings(row[2]));
+        const Run r = runProgram(QStringLiteral(ORVA_PANEL_PATH), strings(row[1]), strings(row[2]));
         QCOMPARE(r.err.left(row[4].toString().size()), row[4].toString());
         QCOMPARE(r.status, row[3].toInt());
         QCOMPARE(r.out, QString());
@@ -124,7 +104,7 @@ private slots:
     // The serial ports, a line each of five tab-separated fields ("-" for none), without a display.
     void listPorts()
     {
-        const Run r = run(QStringLiteral(ORVA_PANEL_PATH), {QStringLiteral("--list-ports")});
+        const Run r = runProgram(QStringLiteral(ORVA_PANEL_PATH), {QStringLiteral("--list-ports")});
         QCOMPARE(r.status, 0);
         static const QRegularExpression line(QStringLiteral(R"(^/\S+(\t[^\t]+){4}$)"));
         for (const QString &l : r.out.split(u'\n', Qt::SkipEmptyParts))
@@ -137,8 +117,8 @@ private slots:
     {
         for (const QString program : {ORVA_PANEL_PATH, ORVA_SIM_PATH, ORVA_CTL_PATH, ORVA_BRIDGE_PATH}) {
             const QString name = QFileInfo(program).fileName();
-            QCOMPARE(run(program, {QStringLiteral("--version")}).out, name == u"orva-sim" ? QString() : name + QStringLiteral(" 1.40\n"));
-            const Run help = run(program, {QStringLiteral("--help")});
+            QCOMPARE(runProgram(program, {QStringLiteral("--version")}).out, name == u"orva-sim" ? QString() : name + QStringLiteral(" 1.40\n"));
+            const Run help = runProgram(program, {QStringLiteral("--help")});
             QCOMPARE(help.status, 0);
             QFile page(QStringLiteral(ORVA_MAN_DIR "/") + name + QStringLiteral(".1"));
             QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
@@ -149,7 +129,7 @@ private slots:
                 // roff writes "-" as "\-".
                 QVERIFY2(roff.contains(it.next().captured(1).replace(u'-', QLatin1String("\\-"))), qPrintable(help.out));
             QVERIFY2(listed >= 5, qPrintable(help.out));
-            const Run wrong = run(program, {QStringLiteral("--no-such-option")});
+            const Run wrong = runProgram(program, {QStringLiteral("--no-such-option")});
             QVERIFY2(wrong.status > 0 && wrong.out.isEmpty(), qPrintable(program + wrong.err));
         }
     }

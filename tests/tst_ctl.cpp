@@ -11,7 +11,7 @@
 
 namespace {
 
-Run ctl(const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+Run ctl(const QStringList &args, const QStringList &env = {})
 {
     return runProgram(QStringLiteral(ORVA_CTL_PATH), args, env);
 }
@@ -72,8 +72,7 @@ private slots:
     void portFromEnvironmentAndLog()
     {
         SimulatorProcess sim({QStringLiteral("--on")});
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ORVA_PORT"), sim.path);
+        const QStringList env{"ORVA_PORT=" + sim.path};
         const OpenWatch watch(sim.path);
         QCOMPARE(ctl({QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
         QCOMPARE(watch.seen(), QStringLiteral("open close"));
