@@ -183,11 +183,7 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("secret\n") > 0);
         file.close();
         Running bridge({"--password-file", file.fileName()});
-        const struct {
-            const char *from;
-            QByteArray password, answer;
-            int waitMs;
-        } rows[] = {
+        const std::tuple<const char *, QByteArray, QByteArray, int> rows[] = {  // from, password, answer, wait in ms
             {"127.0.0.2", "guess1", "PJLINK ERRA", 0}, {"127.0.0.2", "guess2", "PJLINK ERRA", 0},
             {"127.0.0.2", "guess3", "PJLINK ERRA", 0}, {"127.0.0.2", "guess4", "PJLINK ERRA", 1000},
             {"127.0.0.3", "secret", "%1clss=ERR1", 0}, {"127.0.0.2", "secret", "%1clss=ERR1", 2000},
