@@ -7,6 +7,8 @@
 #include "ReferenceRows.h"
 #include "TestSupport.h"
 
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -66,17 +68,22 @@ private slots:
     }
 
     // $ORVA_PORT names the device when --port does not, which sees one open and one
-    // close (the panel's start-up opens twice); a log that cannot be opened stops
-    // before the port (what a log holds: tst_engine's logSession; one written by
-    // orva-ctl: the rows' log on a full disk).
+    // close (the panel's start-up opens twice); --log appends the exchange (no ERROR line
+    // when the command is answered; the lines' form: tst_engine's logSession), and a log
+    // that cannot be opened stops before the port.
     void portFromEnvironmentAndLog()
     {
         SimulatorProcess sim({QStringLiteral("--on")});
+        const QTemporaryDir dir;
+        QFile log(dir.filePath(QStringLiteral("orva.log")));
         const QStringList env{"ORVA_PORT=" + sim.path};
         const OpenWatch watch(sim.path);
-        QCOMPARE(ctl({QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
+        QCOMPARE(ctl({QStringLiteral("--log"), log.fileName(), QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
         QCOMPARE(watch.seen(), QStringLiteral("open close"));
-        const Run r = ctl({QStringLiteral("--log"), QStringLiteral("/nonexistent-orva/x.log"), QStringLiteral("status")}, env);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        static const QRegularExpression stamp(QStringLiteral(R"(^[-\d]{10}T[:.\d]{12} )"), QRegularExpression::MultilineOption);
+        QCOMPARE(QString::fromUtf8(log.readAll()).remove(stamp), QStringLiteral("TX CR0<CR>\nRX 00<CR>\nSTATUS Power ON\n"));
+        const Run r = ctl({QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x.log")), QStringLiteral("status")}, env);
         QCOMPARE(r.status, 3);
         QVERIFY2(r.err.startsWith(QLatin1String("orva-ctl: cannot open the log file")), qPrintable(r.err));
         QCOMPARE(watch.seen(), QString());
