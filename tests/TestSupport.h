@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -28,15 +29,27 @@ inline void tick(QTimer &timer)
     QVERIFY(QMetaObject::invokeMethod(&timer, "timeout", Qt::DirectConnection));
 }
 
-// A program run to its end: its exit status (-1: crashed, or killed after a minute) and output.
+// Only the variables `vars` ("NAME=value"), and a runtime directory of its own so that Qt has nothing to say.
+inline QProcessEnvironment environment(const QStringList &vars)
+{
+    static const QTemporaryDir runtimeDir;
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
+    for (const QString &var : vars)
+        env.insert(var.section(u'=', 0, 0), var.section(u'=', 1));
+    return env;
+}
+
+// A program run to its end in that environment: its exit status (-1: crashed, or killed
+// after a minute) and output.
 struct Run {
     int status = -1;
     QString out, err;
 };
-inline Run runProgram(const QString &program, const QStringList &args, const QProcessEnvironment &env)
+inline Run runProgram(const QString &program, const QStringList &args, const QStringList &vars = {})
 {
     QProcess p;
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(environment(vars));
     p.start(program, args);
     if (!p.waitForFinished(60000))
         p.kill();

@@ -13,7 +13,7 @@
 
 namespace {
 
-Run ctl(const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+Run ctl(const QStringList &args, const QStringList &env = {})
 {
     return runProgram(QStringLiteral(ORVA_CTL_PATH), args, env);
 }
@@ -68,23 +68,21 @@ private slots:
     }
 
     // $ORVA_PORT names the device when --port does not, which sees one open and one
-    // close (the panel's start-up opens twice); --log appends the exchange, a
-    // timestamped line each, and a log that cannot be opened stops before the port.
+    // close (the panel's start-up opens twice); --log appends the exchange (no ERROR line
+    // when the command is answered; the lines' form: tst_engine's logSession), and a log
+    // that cannot be opened stops before the port.
     void portFromEnvironmentAndLog()
     {
         SimulatorProcess sim({QStringLiteral("--on")});
         const QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("orva.log"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ORVA_PORT"), sim.path);
+        QFile log(dir.filePath(QStringLiteral("orva.log")));
+        const QStringList env{"ORVA_PORT=" + sim.path};
         const OpenWatch watch(sim.path);
-        QCOMPARE(ctl({QStringLiteral("--log"), path, QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
+        QCOMPARE(ctl({QStringLiteral("--log"), log.fileName(), QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
         QCOMPARE(watch.seen(), QStringLiteral("open close"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "),
-                                              QRegularExpression::MultilineOption);
-        QCOMPARE(QString::fromUtf8(file.readAll()).remove(stamp), QStringLiteral("TX CR0<CR>\nRX 00<CR>\nSTATUS Power ON\n"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        static const QRegularExpression stamp(QStringLiteral(R"(^[-\d]{10}T[:.\d]{12} )"), QRegularExpression::MultilineOption);
+        QCOMPARE(QString::fromUtf8(log.readAll()).remove(stamp), QStringLiteral("TX CR0<CR>\nRX 00<CR>\nSTATUS Power ON\n"));
         const Run r = ctl({QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x.log")), QStringLiteral("status")}, env);
         QCOMPARE(r.status, 3);
         QVERIFY2(r.err.startsWith(QLatin1String("orva-ctl: cannot open the log file")), qPrintable(r.err));

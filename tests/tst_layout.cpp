@@ -249,9 +249,8 @@ private slots:
 
     // The real window under openbox with a title bar taller than the design's 370 twips
     // (about 50 px; ctest's tst_titlebar runs it by openbox_window.sh): at each height the
-    // client area keeps the design's height, so the lowest control of each band meant to
-    // show lies wholly inside it, and once the frame is known the outer window is centred
-    // as at start-up.
+    // client area keeps the design's height (which bands show there: heights), and once
+    // the frame is known the outer window is centred as at start-up.
     void heightsAndPlacementUnderATallTitleBar()
     {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
@@ -269,23 +268,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(p.form->frameGeometry().topLeft(), centred, 20000);
         QApplication::setActiveWindow(p.form.get());
         QVERIFY(QTest::qWaitForWindowActive(p.form.get(), 30000));
-
-        // The bottom of the main band (4815 twips), the data band (6210) and the rest (8655).
-        // Each step (H: Ctrl+H, D: double-click on the word mark, B: the data button), the
-        // client height, whether the data band and the rest show.
-        const std::tuple<char, int, bool, bool> steps[] = {{' ', 332, false, false}, {'H', 455, true, false}, {'D', 582, true, true},
-                                                           {'B', 332, false, false}, {'B', 418, true, false}};
-        for (const auto &[s, client, data, extended] : steps) {
+        // Each step (H: Ctrl+H, D: double-click on the word mark, B: the data button) and the client height.
+        for (const auto &[s, client] : {std::pair{' ', 332}, {'H', 455}, {'D', 582}, {'B', 332}, {'B', 418}}) {
             if (s != ' ')
                 step(p, QChar::fromLatin1(s));
             QTRY_COMPARE_WITH_TIMEOUT(p.form->geometry().height(), client, 20000);
             QTRY_COMPARE_WITH_TIMEOUT(p.form->frameGeometry().height(), client + frameH, 20000);
-            auto inside = [&](const char *name) {
-                return p.form->rect().contains(QRect(p.w(name)->mapTo(p.form.get(), QPoint(0, 0)), p.w(name)->size()));
-            };
-            QVERIFY(inside("Command42"));
-            QCOMPARE(inside("Frame9"), data);
-            QCOMPARE(inside("Frame11"), extended);
         }
         QCOMPARE(p.form->frameGeometry().topLeft(), centred);  // placed once, not at every height
     }
