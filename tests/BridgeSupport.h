@@ -3,6 +3,7 @@
 // port, and the orva-bridge program as a process. Needs ORVA_BRIDGE_PATH.
 
 #include "FreePort.h"
+#include "TestSupport.h"
 
 #include <QByteArray>
 #include <QHostAddress>

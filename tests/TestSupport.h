@@ -1,8 +1,9 @@
 #pragma once
-// Small helpers shared by the panel tests.
+// Small helpers shared by the tests.
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QMetaObject>
 #include <QProcess>
 #include <QString>
@@ -21,6 +22,13 @@
 inline int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}
+
+// A file `name` in `dir` holding `text`: its path (empty when it cannot be written).
+inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &text)
+{
+    QFile file(dir.filePath(name));
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? file.fileName() : QString();
 }
 
 // One tick of a timer, delivered at once (QTimer::timeout cannot be emitted from outside).
@@ -77,8 +85,7 @@ public:
         if (slave >= 0)
             ::close(slave);
     }
-    Pty(const Pty &) = delete;
-    Pty &operator=(const Pty &) = delete;
+    Q_DISABLE_COPY(Pty)
 
     void closeMaster()
     {
@@ -108,8 +115,7 @@ public:
         QVERIFY(::inotify_add_watch(m_fd, path.toLocal8Bit().constData(), IN_OPEN | IN_CLOSE) >= 0);
     }
     ~OpenWatch() { ::close(m_fd); }
-    OpenWatch(const OpenWatch &) = delete;
-    OpenWatch &operator=(const OpenWatch &) = delete;
+    Q_DISABLE_COPY(OpenWatch)
 
     // "open close open ..." since the watch began (or the last call).
     QString seen() const

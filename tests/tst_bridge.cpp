@@ -39,12 +39,6 @@ struct Bridge {
     QString rawPath() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(raw.port()); }
 };
 
-// A configuration file of `text` in `dir`: its path.
-QString writeConfig(const QTemporaryDir &dir, const QByteArray &text)
-{
-    QFile file(dir.filePath(QStringLiteral("bridge.conf")));
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? file.fileName() : QString();
-}
 
 } // namespace
 
@@ -312,7 +306,7 @@ private slots:
         QFETCH(QString, settings);
         QTemporaryDir dir;
         const bool packaged = file.startsWith('/');
-        const QString path = packaged ? QString::fromUtf8(file) : writeConfig(dir, file);
+        const QString path = packaged ? QString::fromUtf8(file) : writeFile(dir, QStringLiteral("bridge.conf"), file);
         bridge::BridgeSettings read;
         QString why = bridge::readConfig(path, packaged ? QString() : QStringLiteral("/dev/ttyS0"), read);
         if (const QString unusable = why.isEmpty() ? bridge::checkSettings(read) : QString(); !unusable.isEmpty())
@@ -338,7 +332,7 @@ private slots:
         quint16 hallPort = freePort();
         while (hallPort == quietPort)
             hallPort = freePort();
-        const QString config = writeConfig(dir, QStringLiteral("[bridge]\nlog = %1\n[quiet]\ndevice = %2\npjlink = %3\n[hall]\ndevice = %4\npjlink = %5\n")
+        const QString config = writeFile(dir, QStringLiteral("bridge.conf"), QStringLiteral("[bridge]\nlog = %1\n[quiet]\ndevice = %2\npjlink = %3\n[hall]\ndevice = %4\npjlink = %5\n")
                                                     .arg(dir.filePath(QStringLiteral("exchange.log")), quiet.path).arg(quietPort).arg(hall.path).arg(hallPort).toUtf8());
         Service service({QStringLiteral("--config"), config}, 2);
         Client waiting1(quietPort), waiting2(quietPort), asking(hallPort);

@@ -179,10 +179,7 @@ private slots:
     void passwordGuessing()
     {
         QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("password")));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("secret\n") > 0);
-        file.close();
-        Running bridge({"--password-file", file.fileName()});
+        Running bridge({"--password-file", writeFile(dir, QStringLiteral("password"), "secret\n")});
         const std::tuple<const char *, QByteArray, QByteArray, int> rows[] = {  // from, password, answer, wait in ms
             {"127.0.0.2", "guess1", "PJLINK ERRA", 0}, {"127.0.0.2", "guess2", "PJLINK ERRA", 0},
             {"127.0.0.2", "guess3", "PJLINK ERRA", 0}, {"127.0.0.2", "guess4", "PJLINK ERRA", 1000},

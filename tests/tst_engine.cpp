@@ -79,9 +79,7 @@ private slots:
         ExchangeLog log;
         QString error;
         QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("exchange.log")));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier line\n") > 0);
-        file.close();
+        QFile file(writeFile(dir, QStringLiteral("exchange.log"), "earlier line\n"));
         QVERIFY(log.open(dir.filePath(QStringLiteral("first.log")), &error));
         QVERIFY2(log.open(file.fileName(), &error), qPrintable(error));
         log.watch(q.exchange());

@@ -137,10 +137,7 @@ private slots:
             QString text = QStringLiteral("[bridge]\nmqtt = mqtt://127.0.0.1:%1\nmqtt-id = testbridge\npoll = 3600\n").arg(r.broker.port);
             for (const auto &[id, device] : projectors)
                 text += QStringLiteral("[%1]\ndevice = %2\npjlink = 0\n").arg(id, device);
-            QFile file(dir.filePath(QStringLiteral("bridge.conf")));
-            if (file.open(QIODevice::WriteOnly))
-                file.write(text.toUtf8());
-            return std::make_unique<Service>(QStringList{"--config", file.fileName()}, 0);
+            return std::make_unique<Service>(QStringList{"--config", writeFile(dir, QStringLiteral("bridge.conf"), text.toUtf8())}, 0);
         };
         auto bridge = serve({{"hall", hall.path}, {"lab.2", lab.path}});
         Retained all;

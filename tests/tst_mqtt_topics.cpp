@@ -5,6 +5,7 @@
 
 #include "Config.h"
 #include "Mqtt.h"
+#include "TestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,12 +15,6 @@
 
 namespace {
 
-// A configuration file in `dir` holding `text`.
-QString written(const QTemporaryDir &dir, const QByteArray &text)
-{
-    QFile file(dir.filePath(QStringLiteral("bridge.conf")));
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? file.fileName() : QString();
-}
 
 } // namespace
 
@@ -131,7 +126,7 @@ private slots:
         };
         for (const auto &[bridgeLines, error] : rows) {
             const QTemporaryDir dir;
-            const QString path = written(dir, QByteArray("[bridge]\n") + bridgeLines + "\n[p1]\ndevice = /dev/null\npjlink = 0\nraw = 4999\n");
+            const QString path = writeFile(dir, QStringLiteral("bridge.conf"), QByteArray("[bridge]\n") + bridgeLines + "\n[p1]\ndevice = /dev/null\npjlink = 0\nraw = 4999\n");
             bridge::BridgeSettings settings;
             QString why = bridge::readConfig(path, QStringLiteral("/dev/ttyS0"), settings);
             if (why.isEmpty())
@@ -143,7 +138,7 @@ private slots:
     void settingsRead()
     {
         const QTemporaryDir dir;
-        const QString path = written(dir, "[bridge]\nmqtt = mqtts://broker:9999\nmqtt-ca-file = /etc/ca.pem\nmqtt-user = orva\nmqtt-password-file = "
+        const QString path = writeFile(dir, QStringLiteral("bridge.conf"), "[bridge]\nmqtt = mqtts://broker:9999\nmqtt-ca-file = /etc/ca.pem\nmqtt-user = orva\nmqtt-password-file = "
                                           "/etc/pw\nmqtt-id = hall\npoll = 30\nmqtt-send = on\n[left]\ndevice = /dev/ttyUSB0\npjlink = 0\n");
         bridge::BridgeSettings settings;
         QCOMPARE(bridge::readConfig(path, QStringLiteral("/dev/ttyS0"), settings), QString());

@@ -237,34 +237,29 @@ private slots:
     // opens, closes and opens again; a port choice closes and opens; END closes.
     // Root is let past another program's exclusive hold, so the panel asks about it,
     // but not by opening the device.
-    void opensAndClosesSeenOutside_data()
-    {
-        QTest::addColumn<bool>("asNobody");
-        QTest::newRow("root") << false;
-        QTest::newRow("nobody") << true;
-    }
     void opensAndClosesSeenOutside()
     {
-        QFETCH(bool, asNobody);
-        if (asNobody && ::geteuid() != 0)
-            QSKIP("needs root to drop to nobody");
-        Pty pty;
-        QVERIFY(::chmod(pty.path.toLocal8Bit().constData(), 0666) == 0);
-        const OpenWatch watch(pty.path);
-        if (::fork() == 0) {
-            if (asNobody && !becomeNobody())
-                ::_exit(2);
-            QtSerialControl serial({{1, pty.path}, {2, pty.path}}, panelWording());
-            ExchangeEngine engine(serial);
-            engine.start();
-            engine.choosePort(2);
-            engine.end();
-            ::_exit(serial.portOpen() ? 3 : 0);
+        for (const bool asNobody : {false, true}) {
+            if (asNobody && ::geteuid() != 0)
+                QSKIP("needs root to drop to nobody");
+            Pty pty;
+            QVERIFY(::chmod(pty.path.toLocal8Bit().constData(), 0666) == 0);
+            const OpenWatch watch(pty.path);
+            if (::fork() == 0) {
+                if (asNobody && !becomeNobody())
+                    ::_exit(2);
+                QtSerialControl serial({{1, pty.path}, {2, pty.path}}, panelWording());
+                ExchangeEngine engine(serial);
+                engine.start();
+                engine.choosePort(2);
+                engine.end();
+                ::_exit(serial.portOpen() ? 3 : 0);
+            }
+            int status = -1;
+            ::wait(&status);
+            QCOMPARE(status, 0);
+            QCOMPARE(watch.seen(), QStringLiteral("open close open close open close"));
         }
-        int status = -1;
-        ::wait(&status);
-        QCOMPARE(status, 0);
-        QCOMPARE(watch.seen(), QStringLiteral("open close open close open close"));
     }
 
     void missingDeviceNamesThePortsThere()
