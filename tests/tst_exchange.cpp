@@ -57,6 +57,9 @@ private slots:
         const ExchangeEngine::Timing t = p.exchange().timing();
         QCOMPARE(QList<int>({t.replyWindowMs, t.displayHoldMs, t.repeatMs}), QList<int>({b.replyWindowMs, b.displayHoldMs, b.menuContext ? 200 : 250}));
         QCOMPARE(p.state().keyMode, quint8(b.menuContext ? 1 : 0));
+        const keys::Command &command = *keys::findCommand(QString::fromLatin1(b.name));  // no repeat key
+        QVERIFY(!p.exchange().press(command) && !p.exchange().tap(command) && !p.exchange().release(command)
+                && p.takeWritten().isEmpty());
     }
 
     // Every auto-repeat key held with the mouse after start-up, then an arrow after
