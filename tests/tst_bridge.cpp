@@ -139,8 +139,8 @@ private slots:
         QVERIFY(queue.enqueue(12, QStringLiteral("lamp-time"), QString(), [&](const bridge::Reply &r) { told << r.text; }));
         queue.dropClient(11);
         QTRY_COMPARE_WITH_TIMEOUT(told, QStringList{"01234\r"}, kWait);
-        int answered = 0;
-        const auto note = [&](const bridge::Reply &r) { answered += r.answered; };
+        int answered = 0;  // a clean reply leaves the line unsettled: the next goes at once
+        const auto note = [&](const bridge::Reply &r) { answered += r.answered && !queue.settling(); };
         for (int i = 0; i < 8; ++i)
             QVERIFY(queue.enqueue(1, QString(), QStringLiteral("C0B"), note));
         QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C0C"), note));
