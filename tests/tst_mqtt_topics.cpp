@@ -122,7 +122,7 @@ private slots:
             {"mqtt-user = orva", "the MQTT settings need mqtt, the broker"},
             {"mqtt = mqtt://b\nmqtt-id = a/b", "mqtt-id is letters, digits, '.', '_' and '-', not \"a/b\""},
             {"mqtt-server = mqtt://b", "CONFIG: [bridge] mqtt-server: no such setting (listen, log, no-password, max-connections, "
-                                       "mqtt, mqtt-ca-file, mqtt-user, mqtt-password-file, mqtt-id, poll, mqtt-send)"},
+                                       "mqtt, mqtt-ca-file, mqtt-user, mqtt-password-file, mqtt-id, poll, mqtt-send, http, http-password-file)"},
         };
         for (const auto &[bridgeLines, error] : rows) {
             const QTemporaryDir dir;
@@ -148,7 +148,7 @@ private slots:
         // With a broker, a projector needs no listener.
         QCOMPARE(bridge::checkSettings(settings), QString());
         settings.mqtt = bridge::MqttSettings();
-        QCOMPARE(bridge::checkSettings(settings), QStringLiteral("projector left has neither a PJLink port nor a raw port (nor MQTT)"));
+        QCOMPARE(bridge::checkSettings(settings), QStringLiteral("projector left has neither a PJLink port nor a raw port (nor MQTT, nor HTTP)"));
         // An id given on the command line names topics: no wildcard, no level.
         settings.mqtt.url = QStringLiteral("mqtt://b");
         settings.projectors[0].id = QStringLiteral("hall/left");

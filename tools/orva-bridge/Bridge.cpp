@@ -1,5 +1,6 @@
 #include "Bridge.h"
 
+#include "HttpServer.h"
 #include "Mqtt.h"
 #include "Projector.h"
 #include "exchange/ExchangeLog.h"
@@ -33,6 +34,8 @@ QString Bridge::readPasswords()
     QString error;
     if (!m_broker.host.isEmpty())
         m_broker.password = passwordFrom(m_settings.mqtt.passwordFile, error);
+    if (error.isEmpty())
+        m_httpPassword = passwordFrom(m_settings.httpPasswordFile, error);
     for (auto one = m_settings.projectors.cbegin(); error.isEmpty() && one != m_settings.projectors.cend(); ++one)
         m_passwords.push_back(passwordFrom(one->passwordFile, error));
     return error;
@@ -64,6 +67,18 @@ int Bridge::start()
             projector.serveMqtt(m_broker, {m_settings.mqtt.bridgeId, one.id, shown, m_settings.mqtt.pollSeconds * 1000,
                                            m_settings.mqtt.allowSend});
         }
+    }
+    if (m_settings.http != 0) {
+        m_http = std::make_unique<HttpServer>(m_httpPassword);
+        connect(m_http.get(), &HttpServer::logLine, this, &Bridge::logLine);
+        m_http->setMaxConnections(m_settings.maxConnections);
+        for (auto &projector : m_projectors)
+            m_http->addProjector(projector->settings().id, projector->settings().name, projector->queue(), projector->state());
+        if (!m_http->listen(address, quint16(m_settings.http))) {
+            emit logLine(QStringLiteral("HTTP: cannot listen on %1 port %2: %3").arg(m_settings.listen).arg(m_settings.http).arg(m_http->errorString()));
+            return kCannotServe;
+        }
+        emit logLine(QStringLiteral("HTTP on %1 port %2").arg(m_settings.listen).arg(m_http->port()));
     }
     if (!m_broker.host.isEmpty()) {
         QStringList ids;

@@ -1,6 +1,6 @@
 #pragma once
 // The service: its projectors with their listeners (PJLink, the raw port), the
-// MQTT broker and the exchange log they share, started and stopped together.
+// HTTP API, the MQTT broker and the exchange log they share, started and stopped together.
 
 #include "Config.h"
 #include "MqttLink.h"
@@ -14,6 +14,7 @@ class ExchangeLog;
 
 namespace bridge {
 
+class HttpServer;
 class MqttBridge;
 class Projector;
 
@@ -53,6 +54,8 @@ private:
     std::unique_ptr<ExchangeLog> m_exchangeLog;  // before the projectors that write it, so gone after them
     std::vector<std::unique_ptr<Projector>> m_projectors;
     std::unique_ptr<MqttBridge> m_onBroker;
+    QByteArray m_httpPassword;
+    std::unique_ptr<HttpServer> m_http;  // after the projectors it serves, so gone before them
 };
 
 } // namespace bridge

@@ -101,6 +101,10 @@ constexpr Option kOptions[] = {
      "Seconds between polls of power, input and mute for MQTT (default %1); the lamp and temperatures every sixth poll.",
      Place::Bridge, Kind::Seconds, ofMqtt<&MqttSettings::pollSeconds>, 10},
     {"mqtt-send", "", "Take raw command texts on MQTT (send/set).", Place::Bridge, Kind::Switch, ofMqtt<&MqttSettings::allowSend>, 11},
+    {"http", "PORT", "Serve the projectors' JSON API over HTTP on this port (default %1: none).", Place::Bridge, Kind::Port,
+     ofBridge<&BridgeSettings::http>, 12},
+    {"http-password-file", "FILE", "File whose first line is the password of the HTTP API.", Place::Bridge, Kind::Text,
+     ofBridge<&BridgeSettings::httpPasswordFile>, 13},
 };
 
 // A listener's connections at once: each takes a file descriptor, of the 1024 a
@@ -324,7 +328,7 @@ QString readCommandLine(const QCommandLineParser &parser, const QString &default
         if (const QString error = readGiven({Place::Projector, Place::CommandLineProjector}); !error.isEmpty())
             return error;
         // An id names the projector in the log, and on MQTT in its topics.
-        if (!parser.isSet(QStringLiteral("id")) && parser.isSet(QStringLiteral("mqtt")))
+        if (!parser.isSet(QStringLiteral("id")) && (parser.isSet(QStringLiteral("mqtt")) || parser.isSet(QStringLiteral("http"))))
             projector.id = mqtt::idFromDevice(projector.device);
         settings.projectors.push_back(projector);
     }
@@ -357,6 +361,14 @@ QString checkSettings(const BridgeSettings &settings)
         return QStringLiteral("poll is 1 to %1 seconds, not %2").arg(kLongestPollSeconds).arg(settings.mqtt.pollSeconds);
     std::map<int, QString> ports;        // every listener's port, and whose it is
     std::map<QString, QString> devices;  // every device, and whose it is
+    if (settings.http < 0 || settings.http > 65535)
+        return QStringLiteral("http takes a port number, not %1").arg(settings.http);
+    if (settings.http != 0)
+        ports.emplace(settings.http, QStringLiteral("the HTTP port"));
+    if (settings.http == 0 && !settings.httpPasswordFile.isEmpty())
+        return QStringLiteral("http-password-file needs http, the port");
+    if (settings.http != 0 && !address.isLoopback() && !settings.noPassword && settings.httpPasswordFile.isEmpty())
+        return QStringLiteral("the HTTP API on %1 needs http-password-file (or no-password)").arg(settings.listen);
     for (const ProjectorSettings &projector : settings.projectors) {
         const QString who = projectorName(projector);
         if (projector.device.isEmpty())
@@ -367,8 +379,8 @@ QString checkSettings(const BridgeSettings &settings)
             return QStringLiteral("%1: %2").arg(who, problem);
         if (projector.speed != QLatin1String("19200") && projector.speed != QLatin1String("9600"))
             return QStringLiteral("%1: the speed is 19200 or 9600, not \"%2\"").arg(who, projector.speed);
-        if (projector.pjlink == 0 && projector.raw == 0 && !mqtt)
-            return QStringLiteral("%1 has neither a PJLink port nor a raw port (nor MQTT)").arg(who);
+        if (projector.pjlink == 0 && projector.raw == 0 && !mqtt && settings.http == 0)
+            return QStringLiteral("%1 has neither a PJLink port nor a raw port (nor MQTT, nor HTTP)").arg(who);
         if (!projector.id.isEmpty() && !mqtt::isId(projector.id))
             return QStringLiteral("%1: an id is letters, digits, '.', '_' and '-'").arg(who);
         for (auto [port, what] : {std::pair{projector.pjlink, "PJLink"}, std::pair{projector.raw, "raw"}}) {

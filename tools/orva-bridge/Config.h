@@ -9,6 +9,8 @@
 //   max-connections = 32          per listener
 //   mqtt = mqtt://broker.example:1883   the broker (mqtts:// with TLS); none if unset
 //   mqtt-ca-file, mqtt-user, mqtt-password-file, mqtt-id, poll, mqtt-send
+//   http = 8080                   the web API (docs/http.md); 0, the default: none
+//   http-password-file = /etc/orva-bridge/http.password
 //
 //   [hall-left]                 one section per projector, its name the id
 //   device = /dev/ttyUSB0
@@ -52,6 +54,8 @@ struct BridgeSettings {
     QString log;          // empty: no exchange log
     bool noPassword = false;
     int maxConnections = 32;  // per listener
+    int http = 0;             // the web API's port; 0: none
+    QString httpPasswordFile; // its first line is the web API's password
     MqttSettings mqtt;
     std::vector<ProjectorSettings> projectors;
 };

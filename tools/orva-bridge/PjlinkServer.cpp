@@ -139,7 +139,7 @@ void PjlinkServer::take(Session *session, QByteArray line, bool waited)
     if (!session->authenticated) {
         // An address that has sent wrong digests waits before its next is checked,
         // right or wrong.
-        if (const int ms = waited ? 0 : waitMs(session->peer)) {
+        if (const int ms = waited ? 0 : m_guessers.waitMs(session->peer)) {
             session->busy = true;
             QTimer::singleShot(ms, Qt::PreciseTimer, session, [this, session, line] {
                 session->busy = false;
@@ -149,7 +149,8 @@ void PjlinkServer::take(Session *session, QByteArray line, bool waited)
             return;
         }
         if (line.left(kDigestLength).toLower() != pjlink::digest(session->random, m_identity.password)) {
-            wrongDigest(session->peer);
+            if (m_guessers.wrong(session->peer))
+                emit logLine(QStringLiteral("PJLink: wrong passwords from %1: its further attempts are delayed").arg(session->peer.toString()));
             m_listener.send(session->socket, "PJLINK ERRA\r");
             session->close();
             return;
@@ -166,38 +167,6 @@ void PjlinkServer::take(Session *session, QByteArray line, bool waited)
         session->busy = true;
         handle(session, parsed.request);
     }
-}
-
-PjlinkServer::Guesser *PjlinkServer::guesser(const QHostAddress &from)
-{
-    const auto found = m_guessers.find(from);
-    if (found == m_guessers.end())
-        return nullptr;
-    if (found->quiet.hasExpired(kForgetMs)) {
-        m_guessers.erase(found);
-        return nullptr;
-    }
-    return &*found;
-}
-
-int PjlinkServer::waitMs(const QHostAddress &from)
-{
-    const Guesser *g = guesser(from);
-    if (!g || g->wrong < kFreeAttempts)
-        return 0;
-    return std::min(kLongestWaitMs, kFirstWaitMs << std::min(g->wrong - kFreeAttempts, 5));
-}
-
-void PjlinkServer::wrongDigest(const QHostAddress &from)
-{
-    if (!guesser(from) && m_guessers.size() >= kMaxGuessers)
-        m_guessers.erase(std::max_element(m_guessers.begin(), m_guessers.end(), [](const Guesser &a, const Guesser &b) {
-            return a.quiet.elapsed() < b.quiet.elapsed();
-        }));
-    Guesser &g = m_guessers[from];
-    g.quiet.start();
-    if (++g.wrong == kFreeAttempts)
-        emit logLine(QStringLiteral("PJLink: wrong passwords from %1: its further attempts are delayed").arg(from.toString()));
 }
 
 // --- the requests ---

@@ -3,6 +3,7 @@
 // a password is set), then one request at a time per connection, each answered
 // from the projector's queue.
 
+#include "Guessers.h"
 #include "Listener.h"
 #include "Pjlink.h"
 
@@ -27,14 +28,8 @@ struct PjlinkIdentity {
 class PjlinkServer final : public QObject {
     Q_OBJECT
 public:
-    // Wrong digests from one address before its further attempts wait, the first
-    // wait (doubled with each wrong one after it, up to the longest), and the quiet
-    // time after which its wrong ones are forgotten; how many addresses are kept.
+    // Wrong digests from one address before its further attempts wait.
     static constexpr int kFreeAttempts = 3;
-    static constexpr int kFirstWaitMs = 1000;
-    static constexpr int kLongestWaitMs = 30000;
-    static constexpr qint64 kForgetMs = 10 * 60 * 1000;
-    static constexpr int kMaxGuessers = 1024;
 
     PjlinkServer(ProjectorQueue &queue, PjlinkIdentity identity, QObject *parent = nullptr);
     ~PjlinkServer() override;
@@ -55,23 +50,16 @@ signals:
 
 private:
     class Session;
-    struct Guesser {
-        int wrong = 0;
-        QElapsedTimer quiet;  // since its last wrong digest
-    };
     void onAdmitted(QTcpSocket *socket);
     void work(Session *session);
     void take(Session *session, QByteArray line, bool waited);
     void handle(Session *session, const pjlink::Request &request);
-    Guesser *guesser(const QHostAddress &from);
-    int waitMs(const QHostAddress &from);
-    void wrongDigest(const QHostAddress &from);
 
     ProjectorQueue &m_queue;
     PjlinkIdentity m_identity;
     Listener m_listener{"PJLink"};
     int m_idleMs = pjlink::kIdleTimeoutMs;
-    QHash<QHostAddress, Guesser> m_guessers;
+    Guessers m_guessers{kFreeAttempts};
 };
 
 } // namespace bridge

@@ -8,6 +8,7 @@ Projector::Projector(const ProjectorSettings &settings, const QByteArray &passwo
     : QObject(parent),
       m_settings(settings),
       m_queue(settings.device, settings.speed + QStringLiteral(",N,8,1")),
+      m_state(m_queue),
       m_pjlink(m_queue, PjlinkIdentity{settings.name, password}),
       m_raw(m_queue)
 {

@@ -7,6 +7,7 @@
 #include "MqttProjector.h"
 #include "PjlinkServer.h"
 #include "ProjectorQueue.h"
+#include "ProjectorState.h"
 #include "RawServer.h"
 
 #include <QHostAddress>
@@ -40,6 +41,9 @@ public:
     // connections closed.
     void stop(const QString &why);
 
+    const ProjectorSettings &settings() const { return m_settings; }
+    ProjectorQueue &queue() { return m_queue; }
+    ProjectorState &state() { return m_state; }
     quint16 pjlinkPort() const { return m_pjlink.port(); }
     quint16 rawPort() const { return m_raw.port(); }
 
@@ -54,6 +58,7 @@ private:
 
     ProjectorSettings m_settings;
     ProjectorQueue m_queue;
+    ProjectorState m_state;
     PjlinkServer m_pjlink;
     RawServer m_raw;
     std::unique_ptr<MqttProjector> m_mqtt;  // after the queue it asks, so gone before it

@@ -85,6 +85,9 @@ signals:
     // Characters that came while no command waited for a reply and the line was
     // settled (a late reply is discarded, never passed on).
     void unsolicited(const QString &chunk);
+    // A command was answered, whoever asked it: its code ("CR0") and the reply's
+    // characters (a status query's reply has the form of its answer).
+    void answered(const QString &code, const QString &reply);
 
 private:
     struct Job {

@@ -1,0 +1,113 @@
+#pragma once
+// The bridge's HTTP listener: one for all its projectors, with the JSON API
+// (docs/http.md). Qt HTTP Server parses the requests; the listener bounds what a
+// client can make it hold: connections (in all and per address), the size of a
+// request, the time a request may take to come, and a password guesser's pace.
+
+#include "Guessers.h"
+#include "Listener.h"
+
+#include <QAbstractHttpServer>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+class QTcpSocket;
+
+namespace bridge {
+
+class ProjectorQueue;
+class ProjectorState;
+
+class HttpServer final : public QAbstractHttpServer {
+    Q_OBJECT
+public:
+    // A request's head and body together at most this long.
+    static constexpr qint64 kMaxRequest = 8 * 1024;
+    // A request must have come whole this long after the connection opened or its
+    // last answer was sent; else it is answered 408 (or, when nothing came, closed).
+    static constexpr int kRequestTimeoutMs = 10000;
+    // Wrong passwords from one address before its answers are slowed.
+    static constexpr int kFreeGuesses = 5;
+    // A projector's state in GET is at most this old (else it is asked again).
+    static constexpr int kFreshMs = 2000;
+
+    // `password` empty: none asked (the loopback, or no-password).
+    explicit HttpServer(const QByteArray &password, QObject *parent = nullptr);
+    ~HttpServer() override;
+
+    void addProjector(const QString &id, const QString &name, ProjectorQueue &queue, ProjectorState &state);
+    bool listen(const QHostAddress &address, quint16 port);
+    quint16 port() const { return m_listener.port(); }
+    QString errorString() const { return m_listener.errorString(); }
+    void setMaxConnections(int n) { m_listener.setMaxConnections(n); }
+    void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+
+signals:
+    void logLine(const QString &text);
+
+protected:
+    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+
+private:
+    using Status = QHttpServerResponder::StatusCode;
+    struct Served {
+        QString id;
+        QString name;
+        ProjectorQueue *queue;
+        ProjectorState *state;
+    };
+    // What a request asked, kept while its answer waits.
+    struct Asked {
+        QHttpServerRequest::Method method;
+        QStringList path;  // the segments after the first '/', as sent (percent-encoded)
+        QByteArray origin;
+        QByteArray host;
+    };
+    // One connection: what its request has brought so far, and its time.
+    struct Connection {
+        qint64 buffered = 0;  // left unread by the parser at its last turn
+        qint64 brought = 0;   // bytes of the request under way
+        QByteArray tail;      // its last bytes, where a head's end may straddle two reads
+        qint64 headLength = -1;  // up to the blank line; -1 until it came
+        bool refused = false; // answered already, and closing
+        bool closeAfter = false;  // the request asked for the connection to close after its answer
+        QTimer *timeout = nullptr;
+    };
+    class Handoff;
+
+    void admit(QTcpSocket *socket);
+    void onBytes(QTcpSocket *socket);
+    void onTimeout(QTcpSocket *socket);
+    void refuse(QTcpSocket *socket, Connection &c, Status status);
+    void serve(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder);
+    void api(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder);
+    void command(const Served &p, const QString &name, QPointer<QTcpSocket> socket, QHttpServerResponder responder);
+    // Writes the answer with the security headers every answer carries; then waits
+    // for the connection's next request, or closes it.
+    void answer(QTcpSocket *socket, QHttpServerResponder &responder, Status status, const QByteArray &type,
+                const QByteArray &body, const std::vector<std::pair<QByteArray, QByteArray>> &extra = {});
+    void answerJson(QTcpSocket *socket, QHttpServerResponder &responder, Status status, const QJsonObject &o);
+    void answerError(QTcpSocket *socket, QHttpServerResponder &responder, Status status, const QString &why);
+    bool passwordGiven(const QByteArray &authorization) const;
+    bool originAllowed(const Asked &asked) const;
+    const Served *find(const QString &id) const;
+
+    QByteArray m_password;
+    QHostAddress m_address;
+    std::vector<Served> m_served;
+    QHash<QTcpSocket *, Connection> m_connections;
+    Guessers m_guessers{kFreeGuesses};
+    int m_requestTimeoutMs = kRequestTimeoutMs;
+    Handoff *m_handoff;    // hands the admitted connections to Qt HTTP Server, which owns it
+    Listener m_listener;   // accepts them, within the limits
+};
+
+} // namespace bridge

@@ -1,0 +1,52 @@
+#pragma once
+// What the bridge knows of one projector's state: the newest reading of each
+// status query the bridge asks by itself (power, input, mute, lamp, temperatures),
+// from any reply that answered it, whoever asked (PJLink, MQTT, the web API), until
+// a command comes that may change it; and,
+// for those that need the state no older than some time, one round of the queries
+// that are older, asked once for all that wait at once.
+
+#include "exchange/StatusDecoding.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace bridge {
+
+class ProjectorQueue;
+
+class ProjectorState final : public QObject {
+    Q_OBJECT
+public:
+    explicit ProjectorState(ProjectorQueue &queue, QObject *parent = nullptr);
+    ~ProjectorState() override;
+
+    // `done` once each query has been answered within the last `maxAgeMs`, or was
+    // asked again and not answered: at once when the state is that fresh.
+    void whenFresh(int maxAgeMs, std::function<void()> done);
+    // "available" (the projector's port is open and its last query was answered),
+    // then each query's fields as orva-ctl --json gives them, null where no reply
+    // told them (never a value older than the projector's last failure to answer).
+    QJsonObject json() const;
+
+private:
+    struct Known {
+        decoding::Reading reading;
+        QElapsedTimer at;
+        bool stale = false;  // a command came after it
+    };
+    void heard(const QString &code, const QString &reply);
+
+    ProjectorQueue &m_queue;
+    std::map<QString, Known> m_known;  // by the query's code
+    std::vector<std::function<void()>> m_waiting;
+    int m_asking = 0;  // queries of the round not yet answered
+    bool m_lastAnswered = false;
+};
+
+} // namespace bridge
