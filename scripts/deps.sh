@@ -7,7 +7,7 @@
 # Usage: scripts/deps.sh [extra packages...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-packages=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev qt6-httpserver-dev libmosquitto-dev fonts-ipafont-gothic help2man "$@")
+packages=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev fonts-ipafont-gothic help2man "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -59,7 +59,8 @@ private slots:
         QVERIFY(http.listen(QHostAddress::LocalHost, 0));
         const auto [status, body] = ask(http.port(), row[2].toString().replace(QStringLiteral("%PORT"), QString::number(http.port())).toUtf8());
         QCOMPARE(status, row[3].toInt());
-        QCOMPARE(body, row[4].toString().toUtf8());
+        if (!row[4].isNull())
+            QCOMPARE(body, row[4].toString().toUtf8());
         QTRY_COMPARE_WITH_TIMEOUT(left.sim->heard(), strings(row[5]), kWait);
         QCOMPARE(right.sim->heard(), strings(row[6]));
         QCOMPARE(silent.sim->heard(), strings(row[7]));

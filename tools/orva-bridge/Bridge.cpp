@@ -72,8 +72,11 @@ int Bridge::start()
         m_http = std::make_unique<HttpServer>(m_httpPassword);
         connect(m_http.get(), &HttpServer::logLine, this, &Bridge::logLine);
         m_http->setMaxConnections(m_settings.maxConnections);
-        for (auto &projector : m_projectors)
+        m_http->setSendAllowed(m_settings.webSend);
+        for (auto &projector : m_projectors) {
+            projector->state().setPollInterval(m_settings.mqtt.pollSeconds * 1000);
             m_http->addProjector(projector->settings().id, projector->settings().name, projector->queue(), projector->state());
+        }
         if (!m_http->listen(address, quint16(m_settings.http))) {
             emit logLine(QStringLiteral("HTTP: cannot listen on %1 port %2: %3").arg(m_settings.listen).arg(m_settings.http).arg(m_http->errorString()));
             return kCannotServe;

@@ -98,13 +98,16 @@ constexpr Option kOptions[] = {
     {"mqtt-id", "ID", "The bridge's name on the broker (default the host name).", Place::Bridge, Kind::Text,
      ofMqtt<&MqttSettings::bridgeId>, 9},
     {"poll", "SECONDS",
-     "Seconds between polls of power, input and mute for MQTT (default %1); the lamp and temperatures every sixth poll.",
+     "Seconds between polls of power, input and mute for MQTT (default %1); the lamp and temperatures every sixth poll. "
+     "The web page's state is asked as often while a page shows it.",
      Place::Bridge, Kind::Seconds, ofMqtt<&MqttSettings::pollSeconds>, 10},
     {"mqtt-send", "", "Take raw command texts on MQTT (send/set).", Place::Bridge, Kind::Switch, ofMqtt<&MqttSettings::allowSend>, 11},
-    {"http", "PORT", "Serve the projectors' JSON API over HTTP on this port (default %1: none).", Place::Bridge, Kind::Port,
-     ofBridge<&BridgeSettings::http>, 12},
-    {"http-password-file", "FILE", "File whose first line is the password of the HTTP API.", Place::Bridge, Kind::Text,
+    {"http", "PORT", "Serve the projectors' web page and JSON API over HTTP on this port (default %1: none).", Place::Bridge,
+     Kind::Port, ofBridge<&BridgeSettings::http>, 12},
+    {"http-password-file", "FILE", "File whose first line is the password of the web page and API.", Place::Bridge, Kind::Text,
      ofBridge<&BridgeSettings::httpPasswordFile>, 13},
+    {"web-send", "", "Take typed command texts from the web page's manual entry.", Place::Bridge, Kind::Switch,
+     ofBridge<&BridgeSettings::webSend>, 14},
 };
 
 // A listener's connections at once: each takes a file descriptor, of the 1024 a

@@ -11,6 +11,7 @@
 //   mqtt-ca-file, mqtt-user, mqtt-password-file, mqtt-id, poll, mqtt-send
 //   http = 8080                   the web API (docs/http.md); 0, the default: none
 //   http-password-file = /etc/orva-bridge/http.password
+//   web-send = false              the page's manual entry (typed command texts)
 //
 //   [hall-left]                 one section per projector, its name the id
 //   device = /dev/ttyUSB0
@@ -56,6 +57,7 @@ struct BridgeSettings {
     int maxConnections = 32;  // per listener
     int http = 0;             // the web API's port; 0: none
     QString httpPasswordFile; // its first line is the web API's password
+    bool webSend = false;     // the web page's manual entry sends typed command texts
     MqttSettings mqtt;
     std::vector<ProjectorSettings> projectors;
 };

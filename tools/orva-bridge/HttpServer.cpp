@@ -1,6 +1,8 @@
 #include "HttpServer.h"
 
 #include "ProjectorQueue.h"
+#include "WebPage.h"
+#include "WebSession.h"
 #include "ProjectorState.h"
 #include "exchange/ReadingJson.h"
 #include "exchange/TraceRule.h"
@@ -15,11 +17,20 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QRandomGenerator>
+#include <QUrlQuery>
+#include <QWebSocket>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// The pages' files, in the static library's resources (web/web.qrc).
+static void initWebResources()
+{
+    Q_INIT_RESOURCE(web);
+}
 
 namespace bridge {
 
@@ -59,19 +70,6 @@ bool sameSecret(const QByteArray &a, const QByteArray &b)
     return differ == 0;
 }
 
-// What a client can do about a command that was not answered: wait and try again
-// (the port is closed, the bridge is busy or ending), or not (no reply came, or one
-// that does not fit).
-QHttpServerResponder::StatusCode failureStatus(const Reply &reply)
-{
-    using Status = QHttpServerResponder::StatusCode;
-    if (reply.error.startsWith(u"no reply"))
-        return Status::GatewayTimeout;
-    if (reply.error.contains(u"reply"))
-        return Status::BadGateway;
-    return Status::ServiceUnavailable;
-}
-
 } // namespace
 
 HttpServer::HttpServer(const QByteArray &password, QObject *parent)
@@ -79,7 +77,9 @@ HttpServer::HttpServer(const QByteArray &password, QObject *parent)
 {
     connect(&m_listener, &Listener::admitted, this, &HttpServer::admit);
     connect(&m_listener, &Listener::logLine, this, &HttpServer::logLine);
-    // Qt HTTP Server warns of each upgrade refused; they are answered 404.
+    initWebResources();
+    connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &HttpServer::takeWebSockets);
+    // Qt HTTP Server warns of each upgrade refused; the missing handler answers them.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
 }
 
@@ -168,9 +168,6 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     const auto found = m_connections.find(socket);
     if (found == m_connections.end() || found->refused)
         return true;
-    // No WebSocket here: an upgrade is handed to the missing handler, which refuses it.
-    if (!request.value("upgrade").isEmpty())
-        return false;
     Connection &c = *found;
     c.timeout->stop();
     c.brought = 0;
@@ -179,29 +176,53 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     const QByteArray path = request.url().path(QUrl::FullyEncoded).toLatin1();
     c.closeAfter = request.value("connection").compare("close", Qt::CaseInsensitive) == 0;
     const Asked asked{request.method(), QString::fromLatin1(path.mid(1)).split(u'/'), request.value("origin"), request.value("host")};
-    auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
+    const QByteArray authorization = request.value("authorization");
     const QHostAddress from = socket->peerAddress();
-    const bool right = m_password.isEmpty() || passwordGiven(request.value("authorization"));
     const int wait = m_password.isEmpty() ? 0 : m_guessers.waitMs(from);
-    if (right && wait == 0) {
-        serve(asked, socket, *responder);
+    const bool loggedIn = m_password.isEmpty() || sessionValid(request.value("cookie"))
+                          || (wait == 0 && passwordGiven(authorization));
+    // A page's WebSocket: handed over (by returning true with nothing written), or
+    // refused by the missing handler with the status chosen here.
+    if (!request.value("upgrade").isEmpty()) {
+        c.refusal = upgradeRefusal(asked, loggedIn);
+        if (c.refusal != Status::Ok)
+            return false;
+        delete c.timeout;
+        m_connections.erase(found);  // its bytes are the WebSocket's now
         return true;
     }
-    if (request.value("authorization").isEmpty()) {
-        answerError(socket, *responder, Status::Unauthorized, QStringLiteral("the bridge asks for its password"));
+    auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
+    const bool login = asked.method == QHttpServerRequest::Method::Post && asked.path == QStringList{QStringLiteral("login")};
+    if (loggedIn || (!login && authorization.isEmpty())) {
+        serve(asked, socket, *responder, loggedIn);
         return true;
     }
-    // An address that has sent wrong passwords waits before its next is checked,
-    // right or wrong; a right one ends its waits.
-    const auto check = [this, asked, right, from, socket = QPointer<QTcpSocket>(socket), responder] {
+    if (login && !originAllowed(asked)) {
+        answerError(socket, *responder, Status::Forbidden, QStringLiteral("a request from another site's page is refused"));
+        return true;
+    }
+    // A password given (the login form's or HTTP Basic): an address that has sent
+    // wrong ones waits before it is checked, right or wrong; a right one ends the waits.
+    QByteArray given = passwordOf(authorization);
+    if (login)
+        given = QUrlQuery(QString::fromUtf8(request.body()).replace(u'+', QStringLiteral("%20")))
+                    .queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded)
+                    .toUtf8();
+    const bool right = sameSecret(given, m_password);
+    const auto check = [this, asked, right, login, from, socket = QPointer<QTcpSocket>(socket), responder] {
         if (right)
             m_guessers.right(from);
         else if (m_guessers.wrong(from))
             emit logLine(QStringLiteral("HTTP: wrong passwords from %1: its further attempts are delayed").arg(from.toString()));
         if (!socket || socket->state() != QAbstractSocket::ConnectedState)
             return;
-        if (right)
-            serve(asked, socket, *responder);
+        if (login && right)
+            answer(socket, *responder, Status::SeeOther, "text/plain", QByteArray(),
+                   {{"Location", "/"}, {"Set-Cookie", kSessionCookie + ('=' + newSession()) + "; Path=/; HttpOnly; SameSite=Strict"}});
+        else if (login)
+            answer(socket, *responder, Status::Unauthorized, "text/html; charset=utf-8", web::loginPage(true));
+        else if (right)
+            serve(asked, socket, *responder, true);
         else
             answerError(socket, *responder, Status::Unauthorized, QStringLiteral("the password is wrong"));
     };
@@ -212,20 +233,76 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     return true;
 }
 
+HttpServer::Status HttpServer::upgradeRefusal(const Asked &asked, bool loggedIn) const
+{
+    const QStringList &path = asked.path;
+    const bool page = path == QStringList{QStringLiteral("ws")} || (path.size() == 3 && path[0] == u"p" && find(path[1]) && path[2] == u"ws");
+    if (!page)
+        return Status::NotFound;
+    // A browser always names the page a WebSocket comes from: it must be the bridge's.
+    if (asked.origin.isEmpty() || !originAllowed(asked))
+        return Status::Forbidden;
+    return loggedIn ? Status::Ok : Status::Unauthorized;
+}
+
 void HttpServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
 {
-    // Only an upgrade comes here (every other request is handled).
-    socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    // Only a refused upgrade comes here (every other request is handled).
+    const auto c = m_connections.constFind(socket);
+    const int status = c == m_connections.cend() ? 404 : int(c->refusal);
+    socket->write("HTTP/1.1 " + QByteArray::number(status) + (status == 403 ? " Forbidden" : status == 401 ? " Unauthorized" : " Not Found")
+                  + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     socket->disconnectFromHost();
+}
+
+// The sessions of the login form: a random token in a cookie, forgotten when idle.
+QByteArray HttpServer::newSession()
+{
+    if (m_sessions.size() >= kMostSessions)
+        m_sessions.removeIf([](const auto &s) { return s.value().hasExpired(kSessionIdleMs); });
+    if (m_sessions.size() >= kMostSessions)
+        m_sessions.erase(std::min_element(m_sessions.begin(), m_sessions.end(), [](const QElapsedTimer &a, const QElapsedTimer &b) {
+            return a.elapsed() > b.elapsed();
+        }));
+    QByteArray token(32, Qt::Uninitialized);
+    QRandomGenerator::system()->generate(token.begin(), token.end());
+    token = token.toHex();
+    m_sessions[token].start();
+    return token;
+}
+
+bool HttpServer::sessionValid(const QByteArray &cookies)
+{
+    for (const QByteArray &cookie : cookies.split(';')) {
+        const QByteArray c = cookie.trimmed();
+        if (!c.startsWith(kSessionCookie + '='))
+            continue;
+        const auto s = m_sessions.find(c.mid(kSessionCookie.size() + 1));
+        if (s == m_sessions.end())
+            continue;
+        if (s->hasExpired(kSessionIdleMs)) {
+            m_sessions.erase(s);
+            continue;
+        }
+        s->start();
+        return true;
+    }
+    return false;
+}
+
+QByteArray HttpServer::passwordOf(const QByteArray &authorization)
+{
+    if (!authorization.startsWith("Basic "))
+        return QByteArray();
+    const QByteArray pair = QByteArray::fromBase64(authorization.mid(6).trimmed());
+    const qsizetype colon = pair.indexOf(':');
+    return colon >= 0 ? pair.mid(colon + 1) : QByteArray();
 }
 
 bool HttpServer::passwordGiven(const QByteArray &authorization) const
 {
-    if (!authorization.startsWith("Basic "))
-        return false;
-    const QByteArray pair = QByteArray::fromBase64(authorization.mid(6).trimmed());
-    const qsizetype colon = pair.indexOf(':');
-    return colon >= 0 && sameSecret(pair.mid(colon + 1), m_password);
+    const QByteArray given = passwordOf(authorization);
+    return !given.isEmpty() && sameSecret(given, m_password);
 }
 
 // A browser names the page a request comes from: the bridge's own, where a
@@ -256,128 +333,6 @@ const HttpServer::Served *HttpServer::find(const QString &id) const
         if (p.id == id)
             return &p;
     return nullptr;
-}
-
-void HttpServer::serve(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder)
-{
-    if (asked.method != QHttpServerRequest::Method::Get && !originAllowed(asked))
-        return answerError(socket, responder, Status::Forbidden, QStringLiteral("a request from another site's page is refused"));
-    if (asked.path.value(0) == u"api")
-        return api(asked, socket, responder);
-    answerError(socket, responder, Status::NotFound, QStringLiteral("no such page"));
-}
-
-// GET /api/projectors, GET /api/projectors/<id>, POST /api/projectors/<id>/commands/<name>.
-void HttpServer::api(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder)
-{
-    const QStringList &path = asked.path;
-    const auto method = asked.method;
-    const bool get = method == QHttpServerRequest::Method::Get;
-    const Served *p = path.size() >= 3 ? find(path[2]) : nullptr;
-    if (path.size() < 2 || path[1] != u"projectors" || path.size() == 4 || path.size() > 5
-        || (path.size() == 5 && path[3] != u"commands") || (path.size() >= 3 && !p))
-        return answerError(socket, responder, Status::NotFound,
-                           path.size() >= 3 && path[1] == u"projectors" && !p ? QStringLiteral("no projector %1").arg(path[2])
-                                                                               : QStringLiteral("no such resource"));
-    if (path.size() == 5) {
-        if (method != QHttpServerRequest::Method::Post)
-            return answer(socket, responder, Status::MethodNotAllowed, "application/json",
-                          R"({"error":"a command is sent with POST"})", {{"Allow", "POST"}});
-        return command(*p, path[4], socket, std::move(responder));
-    }
-    if (!get)
-        return answer(socket, responder, Status::MethodNotAllowed, "application/json", R"({"error":"this is read with GET"})",
-                      {{"Allow", "GET"}});
-    auto shared = std::make_shared<QHttpServerResponder>(std::move(responder));
-    const auto describe = [](const Served &one) {
-        QJsonObject o = one.state->json();
-        o.insert(QStringLiteral("id"), one.id);
-        o.insert(QStringLiteral("name"), one.name);
-        return o;
-    };
-    // The state asked of each projector that is not fresh, and answered when all are.
-    std::vector<const Served *> asked1 = p ? std::vector<const Served *>{p} : std::vector<const Served *>{};
-    if (!p)
-        for (const Served &one : m_served)
-            asked1.push_back(&one);
-    auto left = std::make_shared<int>(int(asked1.size()));
-    const bool one = p != nullptr;
-    for (const Served *s : asked1)
-        s->state->whenFresh(kFreshMs, [this, left, shared, socket, one, s, describe] {
-            if (--*left > 0 || !socket || socket->state() != QAbstractSocket::ConnectedState)
-                return;
-            if (one)
-                return answerJson(socket, *shared, Status::Ok, describe(*s));
-            QJsonArray all;
-            for (const Served &x : m_served)
-                all.append(describe(x));
-            answer(socket, *shared, Status::Ok, "application/json", QJsonDocument(all).toJson(QJsonDocument::Compact));
-        });
-}
-
-void HttpServer::command(const Served &p, const QString &name, QPointer<QTcpSocket> socket, QHttpServerResponder responder)
-{
-    const keys::Command *row = keys::findCommand(name);
-    if (!row)
-        return answerError(socket, responder, Status::NotFound, QStringLiteral("no command %1 (orva-ctl list names them)").arg(name));
-    // A repeat key is tapped: its code once.
-    const QString code = keys::qText(row->code);
-    const QString text = row->repeats() ? code : QString();
-    auto shared = std::make_shared<QHttpServerResponder>(std::move(responder));
-    const bool queued = p.queue->enqueue(ClientId(socket.data()), row->repeats() ? QString() : name, text, [this, socket, shared, name, code](const Reply &reply) {
-        if (!socket || socket->state() != QAbstractSocket::ConnectedState)
-            return;
-        if (!reply.answered)
-            return answerError(socket, *shared, failureStatus(reply), reply.error);
-        const decoding::Result decoded = decoding::decode(code + u'\r', QString(), reply.text, traceText(reply.text));
-        const std::optional<QString> status = decoded.status ? std::optional<QString>(decoded.status->trimmed()) : std::nullopt;
-        QJsonObject o{{"command", name},
-                      {"sent", code + u'\r'},
-                      {"reply", reply.text},
-                      {"status", status ? QJsonValue(*status) : QJsonValue(QJsonValue::Null)},
-                      {"ok", bool(status) || reply.text.contains(QChar(0x06))}};
-        decoding::addReading(o, decoded.reading);
-        answerJson(socket, *shared, Status::Ok, o);
-    });
-    if (!queued)
-        answer(socket, *shared, Status::ServiceUnavailable, "application/json",
-               R"({"error":"too many commands wait for the projector"})", {{"Retry-After", "1"}});
-    else if (socket)
-        connect(socket.data(), &QObject::destroyed, p.queue, [queue = p.queue, id = ClientId(socket.data())] { queue->dropClient(id); });
-}
-
-void HttpServer::answerJson(QTcpSocket *socket, QHttpServerResponder &responder, Status status, const QJsonObject &o)
-{
-    answer(socket, responder, status, "application/json", QJsonDocument(o).toJson(QJsonDocument::Compact));
-}
-
-void HttpServer::answerError(QTcpSocket *socket, QHttpServerResponder &responder, Status status, const QString &why)
-{
-    std::vector<std::pair<QByteArray, QByteArray>> extra;
-    if (status == Status::Unauthorized)
-        extra.emplace_back("WWW-Authenticate", R"(Basic realm="orva-bridge", charset="UTF-8")");
-    answer(socket, responder, status, "application/json", QJsonDocument(QJsonObject{{"error", why}}).toJson(QJsonDocument::Compact), extra);
-}
-
-void HttpServer::answer(QTcpSocket *socket, QHttpServerResponder &responder, Status status, const QByteArray &type,
-                        const QByteArray &body, const std::vector<std::pair<QByteArray, QByteArray>> &extra)
-{
-    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
-        return;
-    responder.writeStatusLine(status);
-    responder.writeHeader("Content-Type", type);
-    responder.writeHeader("Content-Length", QByteArray::number(body.size()));
-    responder.writeHeader("Cache-Control", "no-store");
-    responder.writeHeader("X-Content-Type-Options", "nosniff");
-    responder.writeHeader("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
-    responder.writeHeader("Referrer-Policy", "no-referrer");
-    for (const auto &[name, value] : extra)
-        responder.writeHeader(name, value);
-    responder.writeBody(body);
-    if (const auto c = m_connections.find(socket); c != m_connections.end() && c->closeAfter)
-        socket->disconnectFromHost();
-    else if (c != m_connections.end())
-        c->timeout->start(m_requestTimeoutMs);
 }
 
 } // namespace bridge

@@ -37,6 +37,9 @@ public:
     static constexpr int kFreeGuesses = 5;
     // A projector's state in GET is at most this old (else it is asked again).
     static constexpr int kFreshMs = 2000;
+    // A login's session ends after this long unused; so many are kept.
+    static constexpr int kSessionIdleMs = 30 * 60 * 1000;
+    static constexpr int kMostSessions = 256;
 
     // `password` empty: none asked (the loopback, or no-password).
     explicit HttpServer(const QByteArray &password, QObject *parent = nullptr);
@@ -48,6 +51,8 @@ public:
     QString errorString() const { return m_listener.errorString(); }
     void setMaxConnections(int n) { m_listener.setMaxConnections(n); }
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+    // Typed command texts from the page (its manual entry).
+    void setSendAllowed(bool allowed) { m_sendAllowed = allowed; }
 
 signals:
     void logLine(const QString &text);
@@ -79,6 +84,7 @@ private:
         qint64 headLength = -1;  // up to the blank line; -1 until it came
         bool refused = false; // answered already, and closing
         bool closeAfter = false;  // the request asked for the connection to close after its answer
+        Status refusal = Status::NotFound;  // why an upgrade is refused
         QTimer *timeout = nullptr;
     };
     class Handoff;
@@ -87,7 +93,12 @@ private:
     void onBytes(QTcpSocket *socket);
     void onTimeout(QTcpSocket *socket);
     void refuse(QTcpSocket *socket, Connection &c, Status status);
-    void serve(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder);
+    void serve(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder, bool loggedIn);
+    Status upgradeRefusal(const Asked &asked, bool loggedIn) const;
+    void takeWebSockets();
+    QByteArray newSession();
+    bool sessionValid(const QByteArray &cookies);
+    static QByteArray passwordOf(const QByteArray &authorization);
     void api(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder);
     void command(const Served &p, const QString &name, QPointer<QTcpSocket> socket, QHttpServerResponder responder);
     // Writes the answer with the security headers every answer carries; then waits
@@ -106,6 +117,10 @@ private:
     QHash<QTcpSocket *, Connection> m_connections;
     Guessers m_guessers{kFreeGuesses};
     int m_requestTimeoutMs = kRequestTimeoutMs;
+    bool m_sendAllowed = false;
+    QHash<QByteArray, QElapsedTimer> m_sessions;  // by token: since last used
+    QStringList m_told;  // the kinds of trouble from pages logged
+    static inline const QByteArray kSessionCookie = "orva-session";
     Handoff *m_handoff;    // hands the admitted connections to Qt HTTP Server, which owns it
     Listener m_listener;   // accepts them, within the limits
 };

@@ -9,6 +9,9 @@ namespace bridge {
 ProjectorState::ProjectorState(ProjectorQueue &queue, QObject *parent) : QObject(parent), m_queue(queue)
 {
     connect(&m_queue, &ProjectorQueue::answered, this, &ProjectorState::heard);
+    m_poll.setTimerType(Qt::PreciseTimer);
+    m_poll.setInterval(10000);
+    connect(&m_poll, &QTimer::timeout, this, [this] { whenFresh(m_poll.interval() * 3 / 4, [] {}); });
 }
 
 ProjectorState::~ProjectorState()
@@ -20,9 +23,13 @@ void ProjectorState::heard(const QString &code, const QString &reply)
 {
     m_lastAnswered = true;
     if (!ProjectorQueue::isStatusQuery(code)) {
+        // What the command may have changed is asked again: at once where the
+        // state is shown (once the queue has told the command's askers).
         for (auto &[query, known] : m_known)
-            known.stale = true;  // what the command may have changed is asked again
-        return;
+            known.stale = true;
+        if (m_watchers > 0)
+            QMetaObject::invokeMethod(this, [this] { whenFresh(m_poll.interval() * 3 / 4, [] {}); }, Qt::QueuedConnection);
+        return tellChange();
     }
     if (!mqtt::findQuery(code))
         return;
@@ -30,6 +37,27 @@ void ProjectorState::heard(const QString &code, const QString &reply)
     known.reading = decoding::read(code, reply);
     known.at.start();
     known.stale = false;
+    tellChange();
+}
+
+void ProjectorState::tellChange()
+{
+    if (const QJsonObject now = json(); now != m_told)
+        emit changed(m_told = now);
+}
+
+void ProjectorState::watch()
+{
+    if (m_watchers++ > 0)
+        return;
+    m_poll.start();
+    whenFresh(m_poll.interval() * 3 / 4, [] {});
+}
+
+void ProjectorState::unwatch()
+{
+    if (--m_watchers == 0)
+        m_poll.stop();
 }
 
 void ProjectorState::whenFresh(int maxAgeMs, std::function<void()> done)
@@ -61,6 +89,7 @@ void ProjectorState::whenFresh(int maxAgeMs, std::function<void()> done)
             } else if (--m_asking > 0) {
                 return;
             }
+            tellChange();
             for (const auto &one : std::exchange(m_waiting, {}))
                 one();
         };

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <map>
 #include <vector>
@@ -34,6 +35,17 @@ public:
     // told them (never a value older than the projector's last failure to answer).
     QJsonObject json() const;
 
+    // While something shows the state (a web page), a round of the queries older
+    // than three quarters of `pollMs` is asked every `pollMs`, once however many show
+    // it; none while nothing does.
+    void watch();
+    void unwatch();
+    void setPollInterval(int ms) { m_poll.setInterval(ms); }
+
+signals:
+    // The state (json()) changed.
+    void changed(const QJsonObject &state);
+
 private:
     struct Known {
         decoding::Reading reading;
@@ -41,12 +53,16 @@ private:
         bool stale = false;  // a command came after it
     };
     void heard(const QString &code, const QString &reply);
+    void tellChange();
 
     ProjectorQueue &m_queue;
     std::map<QString, Known> m_known;  // by the query's code
     std::vector<std::function<void()>> m_waiting;
     int m_asking = 0;  // queries of the round not yet answered
     bool m_lastAnswered = false;
+    int m_watchers = 0;
+    QTimer m_poll;
+    QJsonObject m_told;  // the state `changed` last told
 };
 
 } // namespace bridge
