@@ -211,7 +211,7 @@ void HttpServer::answer(QTcpSocket *socket, QHttpServerResponder &responder, Sta
     responder.writeHeader("Cache-Control", "no-store");
     responder.writeHeader("X-Content-Type-Options", "nosniff");
     responder.writeHeader("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
-    responder.writeHeader("Referrer-Policy", "no-referrer");
+    responder.writeHeader("Referrer-Policy", "same-origin");  // no-referrer would make a form's Origin "null"
     for (const auto &[name, value] : extra)
         responder.writeHeader(name, value);
     responder.writeBody(body);

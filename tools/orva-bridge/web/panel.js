@@ -134,6 +134,7 @@ layoutButton.addEventListener('click', () => {
   chooseLayout(touch);
 });
 window.addEventListener('resize', scale);
+document.documentElement.style.overflowY = 'scroll';  // a width that a scroll bar does not change
 const chosen = localStorage.getItem('orva-layout');
 chooseLayout(chosen ? chosen === 'touch' : matchMedia('(max-width: 600px)').matches);
 connect();

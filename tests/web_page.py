@@ -1,0 +1,245 @@
+#!/usr/bin/python3
+"""orva-bridge's web page in a real browser: headless Chromium driven by Selenium,
+against two orva-sim projectors on one bridge, with a password. Takes screenshots of
+both layouts into the folder given. Exit 77 (skipped) without chromium, chromedriver
+or python3-selenium.
+
+Usage: web_page.py ORVA_SIM ORVA_BRIDGE SCREENSHOT_DIR"""
+
+import os, socket, subprocess, sys, tempfile, threading, time
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+except ImportError:
+    sys.exit(77)
+if not (os.path.exists("/usr/bin/chromium") and os.path.exists("/usr/bin/chromedriver")):
+    sys.exit(77)
+
+SIM, BRIDGE, SHOTS = sys.argv[1:4]
+PASSWORD = "room 2.14"
+failures = []
+
+
+def check(ok, what):
+    print(("ok   " if ok else "FAIL ") + what, flush=True)
+    if not ok:
+        failures.append(what)
+
+
+def until(condition, seconds=8.0):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        if condition():
+            return True
+        time.sleep(0.05)
+    return condition()
+
+
+class Simulator:
+    """orva-sim on a pseudo-terminal; heard() is the codes it received, in order."""
+
+    def __init__(self):
+        self.p = subprocess.Popen([SIM, "--log", "--exit-on-stdin-eof", "--countdown-ms", "1500", "--cooldown-ms", "1500"],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.path = self.p.stdout.readline().strip()
+        self.codes = []
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.p.stderr:
+            if " RX " in line:
+                self.codes.append(line.split(" RX ", 1)[1].strip())
+
+    def heard(self, code):
+        return self.codes.count(code)
+
+    def stop(self):
+        self.p.stdin.close()
+        self.p.wait(10)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def raw(port, request):
+    """A request's answer's status line, sent as bytes."""
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.sendall(request)
+        return s.recv(4096).split(b"\r\n", 1)[0].decode()
+
+
+def text(driver, control):
+    return driver.execute_script(f"return document.querySelector('[data-control=\"{control}\"]').textContent")
+
+
+def submitted(driver, password):
+    """The login form sent, and the next page loaded."""
+    field = driver.find_element(By.NAME, "password")
+    field.send_keys(password + Keys.ENTER)
+
+    def gone():
+        try:
+            field.is_enabled()
+            return False
+        except Exception:
+            return driver.execute_script("return document.readyState") == "complete"
+    return until(gone, 40)
+
+
+def control(driver, name):
+    return driver.find_element(By.CSS_SELECTOR, f'[data-control="{name}"]')
+
+
+def hold(driver, name, seconds):
+    button = control(driver, name)
+    ActionChains(driver).click_and_hold(button).perform()
+    time.sleep(seconds)
+    ActionChains(driver).release(button).perform()
+
+
+def main():
+    left, right = Simulator(), Simulator()
+    port = free_port()
+    work = tempfile.TemporaryDirectory()
+    password_file = os.path.join(work.name, "http.password")
+    with open(password_file, "w") as f:
+        f.write(PASSWORD + "\n")
+    os.chmod(password_file, 0o600)
+    config = os.path.join(work.name, "bridge.conf")
+    with open(config, "w") as f:
+        f.write(f"[bridge]\nhttp = {port}\nhttp-password-file = {password_file}\npoll = 1\n"
+                f"[left]\ndevice = {left.path}\npjlink = 0\nname = Hall left\n"
+                f"[right]\ndevice = {right.path}\npjlink = 0\nname = Hall right\n")
+    bridge = subprocess.Popen([BRIDGE, "--config", config], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    options = webdriver.ChromeOptions()
+    for a in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+              "--disable-background-networking", "--disable-component-update", "--disable-sync",
+              f"--user-data-dir={work.name}/chromium"]:
+        options.add_argument(a)
+    options.binary_location = "/usr/bin/chromium"
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    try:
+        until(lambda: subprocess.run(["sh", "-c", f"exec 3<>/dev/tcp/127.0.0.1/{port}"], stderr=subprocess.DEVNULL).returncode == 0)
+        base = f"http://127.0.0.1:{port}"
+        run(driver, base, port, left, right)
+    finally:
+        driver.quit()
+        bridge.terminate()
+        bridge.wait(10)
+        left.stop()
+        right.stop()
+    return 1 if failures else 0
+
+
+def run(driver, base, port, left, right):
+    driver.set_window_size(800, 700)
+    # Beyond a login: nothing without it; a wrong password refused, and slowed.
+    driver.get(base + "/p/left/")
+    check(driver.current_url == base + "/login", "a page without a login goes to the login form")
+    check(raw(port, b"GET /api/projectors HTTP/1.1\r\nHost: x\r\n\r\n") == "HTTP/1.1 401 Unauthorized", "the API asks for the password")
+    for attempt in range(6):
+        started = time.monotonic()
+        submitted(driver, "wrong")
+        waited = time.monotonic() - started
+    check(driver.find_elements(By.CSS_SELECTOR, "p[role=alert]") != [], "a wrong password is refused")
+    check(waited >= 0.9, f"the sixth wrong password is answered after a wait ({waited:.1f} s)")
+    submitted(driver, PASSWORD)
+    check(until(lambda: driver.current_url == base + "/"), "the right password opens the index")
+    # Another site's page can neither post nor open a WebSocket.
+    evil = b"Origin: http://evil.example\r\n"
+    check(raw(port, b"POST /api/projectors/left/commands/power-on HTTP/1.1\r\nHost: x\r\n" + evil + b"Content-Length: 0\r\n\r\n")
+          == "HTTP/1.1 403 Forbidden", "a POST from another origin is refused")
+    check(raw(port, b"GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n" + evil
+              + b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n") == "HTTP/1.1 403 Forbidden",
+          "a WebSocket from another origin is refused")
+
+    # The index: both projectors, live.
+    def field(projector, name):
+        return driver.execute_script(f"return document.querySelector('tr[data-projector=\"{projector}\"] [data-field=\"{name}\"]').textContent")
+    check(until(lambda: field("left", "power") == "standby" and field("right", "power") == "standby"), "the index shows both projectors' power")
+    check(field("left", "hours") == "1234", "and the lamp hours")
+
+    # A projector's page: POWER ON puts C00 on its line only, and the power goes
+    # warming, then on, without a reload.
+    driver.get(base + "/p/left/")
+    state = lambda: driver.find_element(By.CSS_SELECTOR, '#state [data-field="power"]').text if driver.find_elements(By.CSS_SELECTOR, '#state [data-field="power"]') else ""
+    check(until(lambda: state() == "power: standby"), "the page shows the state")
+    control(driver, "Command17").click()
+    check(until(lambda: left.heard("C00") == 1) and right.heard("C00") == 0, "POWER ON: C00 on its projector's line, none on the other's")
+    check(until(lambda: state() == "power: warming"), "the power shows warming")
+    check(until(lambda: state() == "power: on"), "then on")
+    # The data area (Ctrl+H) and the status queries, as the window shows them.
+    ActionChains(driver).key_down(Keys.CONTROL).send_keys("h").key_up(Keys.CONTROL).perform()
+    check("service" in driver.find_element(By.TAG_NAME, "body").get_attribute("class"), "Ctrl+H opens the data area")
+    for button, txd, status in [("Command44", " C R 0 CR ", " Power ON"),
+                                ("Command46", " C R 3 CR ", " 0 1 2 3 4 CR  Hour Use"),
+                                ("Command54", " C R 6 CR ", "  S1= 0 3 2 . 5 C  ,   S2=  4 1 . 0 C , S3= 0 3 8 . 5 C")]:
+        until(lambda: text(driver, "Label11") == "")  # the last exchange's display hold is over
+        control(driver, button).click()
+        check(until(lambda: text(driver, "Label22") == status), f"{button}: the status line reads {status!r} ({text(driver, 'Label22')!r})")
+        check(text(driver, "Label11") == txd, f"{button}: TXD reads {txd!r}")
+    driver.execute_script("window.scrollTo(0, 0)")
+    driver.save_screenshot(os.path.join(SHOTS, "web-panel.png"))
+    # VOL + held 1.1 s: C09 at the window's interval.
+    before = left.heard("C09")
+    hold(driver, "Command1", 1.1)
+    time.sleep(0.3)
+    sent = left.heard("C09") - before
+    check(4 <= sent <= 6, f"VOL + held 1.1 s sends C09 5 ± 1 times ({sent})")
+    # A page that falls silent during a hold (its connection lost): the repeat stops
+    # within 500 ms.
+    button = control(driver, "Command1")
+    ActionChains(driver).click_and_hold(button).perform()
+    time.sleep(0.3)
+    driver.execute_script("clearInterval(keepAlive)")
+    time.sleep(0.5 + 0.4)
+    after = left.heard("C09")
+    time.sleep(0.6)
+    check(left.heard("C09") == after, "a hold whose page falls silent stops within 500 ms")
+    ActionChains(driver).release(button).perform()
+    # The tab closed during a hold.
+    driver.switch_to.new_window("tab")
+    driver.get(base + "/p/left/")
+    until(lambda: state() == "power: on")
+    ActionChains(driver).click_and_hold(control(driver, "Command1")).perform()
+    time.sleep(0.3)
+    driver.close()
+    driver.switch_to.window(driver.window_handles[0])
+    time.sleep(0.5)
+    after = left.heard("C09")
+    time.sleep(0.6)
+    check(left.heard("C09") == after, "a hold whose tab is closed stops within 500 ms")
+
+    # The phone: the touch layout at 360 x 740, no sideways scroll, targets of 44 px,
+    # and a touch hold repeats.
+    driver.set_window_size(360, 740)
+    driver.execute_cdp_cmd("Emulation.setTouchEmulationEnabled", {"enabled": True, "maxTouchPoints": 1})
+    driver.get(base + "/p/right/")
+    until(lambda: state() == "power: standby")
+    check("touch" in driver.find_element(By.TAG_NAME, "body").get_attribute("class"), "a narrow screen gets the touch layout")
+    widths = driver.execute_script("return [document.documentElement.scrollWidth, document.documentElement.clientWidth]")
+    check(widths[0] <= widths[1], f"no sideways scroll at 360 px ({widths})")
+    low = driver.execute_script("return [...document.querySelectorAll('.client button')].filter(b => b.offsetParent && b.getBoundingClientRect().height < 44).map(b => b.dataset.control)")
+    check(low == [], f"every button at least 44 px high ({low})")
+    box = driver.execute_script("const b = document.querySelector('[data-control=\"Command1\"]'); b.scrollIntoView({block: 'center'}); const r = b.getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]")
+    touch = {"x": box[0], "y": box[1], "id": 1}
+    before = right.heard("C09")
+    driver.execute_cdp_cmd("Input.dispatchTouchEvent", {"type": "touchStart", "touchPoints": [touch]})
+    time.sleep(1.1)
+    driver.execute_cdp_cmd("Input.dispatchTouchEvent", {"type": "touchEnd", "touchPoints": []})
+    time.sleep(0.6)
+    sent = right.heard("C09") - before
+    check(4 <= sent <= 6, f"a touch hold repeats too ({sent})")
+    driver.execute_script("window.scrollTo(0, 0)")
+    driver.save_screenshot(os.path.join(SHOTS, "web-touch.png"))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
