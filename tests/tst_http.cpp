@@ -9,6 +9,9 @@
 #include "SimulatorProcess.h"
 
 #include <QElapsedTimer>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -88,6 +91,40 @@ private slots:
         QCOMPARE(timed("u:secret"), std::pair(404, true));
         QCOMPARE(timed("u:secret"), std::pair(404, false));
         QCOMPARE(log, QStringList{"HTTP: wrong passwords from 127.0.0.1: its further attempts are delayed"});
+    }
+
+    // HTTPS with a certificate made by openssl: answered over TLS; a plain request
+    // on its port gets no answer, and is logged once.
+    void tls()
+    {
+        QTemporaryDir dir;
+        const QString cert = dir.filePath(QStringLiteral("c.pem")), key = dir.filePath(QStringLiteral("k.pem"));
+        if (runProgram(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-addext",
+                                                   "subjectAltName=IP:127.0.0.1", "-days", "2", "-keyout", key, "-out", cert})
+                .status != 0)
+            QSKIP("no openssl");
+        QFile c(cert), k(key);
+        QVERIFY(c.open(QIODevice::ReadOnly) && k.open(QIODevice::ReadOnly));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificateChain(QSslCertificate::fromData(c.readAll()));
+        tls.setPrivateKey(QSslKey(k.readAll(), QSsl::Rsa));
+        bridge::HttpServer http("");
+        QStringList log;
+        QObject::connect(&http, &bridge::HttpServer::logLine, [&](const QString &text) { log << text.left(33); });
+        http.setTls(tls);
+        QVERIFY(http.listen(QHostAddress::LocalHost, 0));
+        QSslSocket socket;
+        QSslConfiguration client = QSslConfiguration::defaultConfiguration();
+        client.setCaCertificates(tls.localCertificateChain());
+        socket.setSslConfiguration(client);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), http.port());
+        socket.write("GET /api/projectors/x HTTP/1.1\r\nConnection: close\r\n\r\n");
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += socket.readAll()).endsWith("}"), kWait);
+        QVERIFY2(answer.startsWith("HTTP/1.1 404"), answer.constData());
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(ask(http.port(), "GET /api/projectors HTTP/1.1\r\n\r\n").first, 0);
+        QCOMPARE(log, QStringList{"HTTP: a TLS handshake failed: Err"});
     }
 };
 

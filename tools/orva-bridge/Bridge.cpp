@@ -5,9 +5,42 @@
 #include "Projector.h"
 #include "exchange/ExchangeLog.h"
 
+#include <QFile>
 #include <QHostAddress>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <optional>
 
 namespace bridge {
+namespace {
+
+// HTTPS's certificate (with the chain after it) and key, from PEM files.
+std::optional<QSslConfiguration> tlsFrom(const QString &certFile, const QString &keyFile, QString &error)
+{
+    QFile cert(certFile), key(keyFile);
+    if (!cert.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("HTTP: cannot read %1: %2").arg(cert.isOpen() ? keyFile : certFile, cert.isOpen() ? key.errorString() : cert.errorString());
+        return std::nullopt;
+    }
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(cert.readAll(), QSsl::Pem);
+    const QByteArray pem = key.readAll();
+    QSslKey privateKey(pem, QSsl::Rsa);
+    if (privateKey.isNull())
+        privateKey = QSslKey(pem, QSsl::Ec);
+    if (chain.isEmpty() || privateKey.isNull()) {
+        error = QStringLiteral("HTTP: %1 holds no PEM %2").arg(chain.isEmpty() ? certFile : keyFile,
+                                                               chain.isEmpty() ? QStringLiteral("certificate") : QStringLiteral("RSA or EC key without a pass phrase"));
+        return std::nullopt;
+    }
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(chain);
+    tls.setPrivateKey(privateKey);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return tls;
+}
+
+} // namespace
 
 Bridge::Bridge(BridgeSettings settings, QObject *parent) : QObject(parent), m_settings(std::move(settings))
 {
@@ -73,6 +106,15 @@ int Bridge::start()
         connect(m_http.get(), &HttpServer::logLine, this, &Bridge::logLine);
         m_http->setMaxConnections(m_settings.maxConnections);
         m_http->setSendAllowed(m_settings.webSend);
+        if (!m_settings.httpCert.isEmpty()) {
+            QString error;
+            const std::optional<QSslConfiguration> tls = tlsFrom(m_settings.httpCert, m_settings.httpKey, error);
+            if (!tls) {
+                emit logLine(error);
+                return kCannotServe;
+            }
+            m_http->setTls(*tls);
+        }
         for (auto &projector : m_projectors) {
             projector->state().setPollInterval(m_settings.mqtt.pollSeconds * 1000);
             m_http->addProjector(projector->settings().id, projector->settings().name, projector->queue(), projector->state());
@@ -81,7 +123,7 @@ int Bridge::start()
             emit logLine(QStringLiteral("HTTP: cannot listen on %1 port %2: %3").arg(m_settings.listen).arg(m_settings.http).arg(m_http->errorString()));
             return kCannotServe;
         }
-        emit logLine(QStringLiteral("HTTP on %1 port %2").arg(m_settings.listen).arg(m_http->port()));
+        emit logLine(QStringLiteral("HTTP%1 on %2 port %3").arg(m_settings.httpCert.isEmpty() ? QString() : QStringLiteral("S"), m_settings.listen).arg(m_http->port()));
     }
     if (!m_broker.host.isEmpty()) {
         QStringList ids;

@@ -108,6 +108,10 @@ constexpr Option kOptions[] = {
      ofBridge<&BridgeSettings::httpPasswordFile>, 13},
     {"web-send", "", "Take typed command texts from the web page's manual entry.", Place::Bridge, Kind::Switch,
      ofBridge<&BridgeSettings::webSend>, 14},
+    {"http-cert", "FILE", "Serve HTTPS with this certificate (PEM; with --http-key).", Place::Bridge, Kind::Text,
+     ofBridge<&BridgeSettings::httpCert>, 15},
+    {"http-key", "FILE", "The certificate's private key (PEM, unencrypted).", Place::Bridge, Kind::Text,
+     ofBridge<&BridgeSettings::httpKey>, 16},
 };
 
 // A listener's connections at once: each takes a file descriptor, of the 1024 a
@@ -368,8 +372,10 @@ QString checkSettings(const BridgeSettings &settings)
         return QStringLiteral("http takes a port number, not %1").arg(settings.http);
     if (settings.http != 0)
         ports.emplace(settings.http, QStringLiteral("the HTTP port"));
-    if (settings.http == 0 && !settings.httpPasswordFile.isEmpty())
-        return QStringLiteral("http-password-file needs http, the port");
+    if (settings.http == 0 && (!settings.httpPasswordFile.isEmpty() || !settings.httpCert.isEmpty()))
+        return QStringLiteral("http-password-file and http-cert need http, the port");
+    if (settings.httpCert.isEmpty() != settings.httpKey.isEmpty())
+        return QStringLiteral("http-cert and http-key go together");
     if (settings.http != 0 && !address.isLoopback() && !settings.noPassword && settings.httpPasswordFile.isEmpty())
         return QStringLiteral("the HTTP API on %1 needs http-password-file (or no-password)").arg(settings.listen);
     for (const ProjectorSettings &projector : settings.projectors) {

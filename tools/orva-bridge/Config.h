@@ -12,6 +12,7 @@
 //   http = 8080                   the web API (docs/http.md); 0, the default: none
 //   http-password-file = /etc/orva-bridge/http.password
 //   web-send = false              the page's manual entry (typed command texts)
+//   http-cert, http-key           PEM files: HTTPS
 //
 //   [hall-left]                 one section per projector, its name the id
 //   device = /dev/ttyUSB0
@@ -58,6 +59,8 @@ struct BridgeSettings {
     int http = 0;             // the web API's port; 0: none
     QString httpPasswordFile; // its first line is the web API's password
     bool webSend = false;     // the web page's manual entry sends typed command texts
+    QString httpCert;         // PEM files: HTTPS with this certificate and key
+    QString httpKey;
     MqttSettings mqtt;
     std::vector<ProjectorSettings> projectors;
 };

@@ -218,7 +218,8 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
             return;
         if (login && right)
             answer(socket, *responder, Status::SeeOther, "text/plain", QByteArray(),
-                   {{"Location", "/"}, {"Set-Cookie", kSessionCookie + ('=' + newSession()) + "; Path=/; HttpOnly; SameSite=Strict"}});
+                   {{"Location", "/"}, {"Set-Cookie", kSessionCookie + ('=' + newSession()) + "; Path=/; HttpOnly; SameSite=Strict"
+                                     + (m_scheme == "https://" ? "; Secure" : "")}});
         else if (login)
             answer(socket, *responder, Status::Unauthorized, "text/html; charset=utf-8", web::loginPage(true));
         else if (right)
@@ -322,7 +323,7 @@ bool HttpServer::originAllowed(const Asked &asked) const
                                                                           : m_address.toString().toLatin1())
                      + port;
     for (const QByteArray &host : hosts)
-        if (asked.origin == "http://" + host)
+        if (asked.origin == m_scheme + host)
             return true;
     return false;
 }

@@ -51,6 +51,12 @@ public:
     QString errorString() const { return m_listener.errorString(); }
     void setMaxConnections(int n) { m_listener.setMaxConnections(n); }
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+    // HTTPS (and wss) only, with this certificate and key.
+    void setTls(const QSslConfiguration &tls)
+    {
+        m_listener.setTls(tls);
+        m_scheme = "https://";
+    }
     // Typed command texts from the page (its manual entry).
     void setSendAllowed(bool allowed) { m_sendAllowed = allowed; }
 
@@ -118,6 +124,7 @@ private:
     Guessers m_guessers{kFreeGuesses};
     int m_requestTimeoutMs = kRequestTimeoutMs;
     bool m_sendAllowed = false;
+    QByteArray m_scheme = "http://";
     QHash<QByteArray, QElapsedTimer> m_sessions;  // by token: since last used
     QStringList m_told;  // the kinds of trouble from pages logged
     static inline const QByteArray kSessionCookie = "orva-session";

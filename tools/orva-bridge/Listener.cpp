@@ -1,6 +1,7 @@
 #include "Listener.h"
 
 #include <QSocketNotifier>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -55,11 +56,22 @@ void Listener::takeConnections()
                 pauseAccepting(QStringLiteral("cannot take a connection (%1): trying again").arg(QString::fromLocal8Bit(strerror(errno))));
             return;
         }
-        auto *socket = new QTcpSocket(this);
-        if (socket->setSocketDescriptor(descriptor))
-            admit(socket);
-        else
+        QTcpSocket *socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
             delete socket;  // which closes the descriptor
+            continue;
+        }
+        if (auto *tls = qobject_cast<QSslSocket *>(socket)) {
+            tls->setSslConfiguration(*m_tls);
+            connect(tls, &QAbstractSocket::errorOccurred, this, [this, tls](QAbstractSocket::SocketError error) {
+                if (error != QAbstractSocket::SslHandshakeFailedError)
+                    return;
+                logBurst(m_lastHandshake, QStringLiteral("a TLS handshake failed: %1").arg(tls->errorString()));
+                tls->abort();
+            });
+            tls->startServerEncryption();
+        }
+        admit(socket);
     }
 }
 

@@ -7,10 +7,12 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 class QTcpSocket;
@@ -56,6 +58,9 @@ public:
     void close();
     // How many connections may be open at once; the next is closed.
     void setMaxConnections(int n) { m_maxConnections = n; }
+    // Every connection is TLS with this configuration (its certificate and key): the
+    // handshake starts as it is admitted, and one that fails closes it.
+    void setTls(const QSslConfiguration &tls) { m_tls = tls; }
     int connections() const { return int(m_open.size()); }
     // `bytes` to a connection admitted here; one that leaves more than kMaxBuffered
     // untaken, or takes nothing for kDrainTimeoutMs, is closed with a log line.
@@ -91,6 +96,8 @@ private:
 
     QString m_name;
     int m_maxConnections = kDefaultMaxConnections;
+    std::optional<QSslConfiguration> m_tls;
+    QElapsedTimer m_lastHandshake;  // the last failed TLS handshake
     QHash<const QObject *, Open> m_open;
     QHash<QHostAddress, Source> m_sources;
     QElapsedTimer m_lastFull, m_lastPause;  // the last refusal for being full, the last failed accept
