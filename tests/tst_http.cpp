@@ -70,6 +70,27 @@ private slots:
         QCOMPARE(log, QStringList());
     }
 
+    // A state shown by two pages is asked once a poll, and not at all once none
+    // shows it; one that MQTT polls is asked only what is older than a poll.
+    void polls()
+    {
+        Projector p({});
+        p.state.setPollInterval(300);
+        p.state.watch();
+        p.state.watch();
+        QTest::qWait(1000);  // the first round, then one every 300 ms
+        p.state.unwatch();
+        p.state.unwatch();
+        const int asked = int(p.sim->heard().count(QStringLiteral("CR0")));
+        QVERIFY2(asked >= 3 && asked <= 5, qPrintable(QString::number(asked)));
+        QTest::qWait(700);
+        QCOMPARE(p.sim->heard().count(QStringLiteral("CR0")), asked);
+        p.state.setPolledElsewhere();
+        p.state.watch();
+        QTest::qWait(700);
+        QCOMPARE(p.sim->heard().count(QStringLiteral("CR0")), asked + 1);
+    }
+
     // After five wrong passwords from an address, each of its answers waits, the
     // right one's too; after a right one, none. The slowing is logged once.
     void guesser()

@@ -22,6 +22,7 @@ Projector::Projector(const ProjectorSettings &settings, const QByteArray &passwo
 void Projector::serveMqtt(const MqttEndpoint &endpoint, const MqttProjectorSettings &settings)
 {
     m_mqtt = std::make_unique<MqttProjector>(m_queue, endpoint, settings);
+    m_state.setPolledElsewhere();
     connect(m_mqtt.get(), &MqttProjector::logLine, this, &Projector::log);
 }
 

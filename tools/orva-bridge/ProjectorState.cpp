@@ -50,7 +50,8 @@ void ProjectorState::watch()
 {
     if (m_watchers++ > 0)
         return;
-    m_poll.start();
+    if (!m_polledElsewhere)
+        m_poll.start();
     whenFresh(m_poll.interval() * 3 / 4, [] {});
 }
 

@@ -41,6 +41,9 @@ public:
     void watch();
     void unwatch();
     void setPollInterval(int ms) { m_poll.setInterval(ms); }
+    // Another front end polls the projector anyway (MQTT, at the same interval): its
+    // replies keep the state, and watching asks only what is older.
+    void setPolledElsewhere() { m_polledElsewhere = true; }
 
 signals:
     // The state (json()) changed.
@@ -61,6 +64,7 @@ private:
     int m_asking = 0;  // queries of the round not yet answered
     bool m_lastAnswered = false;
     int m_watchers = 0;
+    bool m_polledElsewhere = false;
     QTimer m_poll;
     QJsonObject m_told;  // the state `changed` last told
 };
