@@ -5,6 +5,7 @@
 #include "ProjectorQueue.h"
 #include "ProjectorState.h"
 #include "WebPage.h"
+#include "WebRequests.h"
 #include "WebSession.h"
 #include "exchange/ReadingJson.h"
 #include "exchange/TraceRule.h"
@@ -111,24 +112,24 @@ void HttpServer::serve(const Asked &asked, QPointer<QTcpSocket> socket, QHttpSer
 // GET /api/projectors, GET /api/projectors/<id>, POST /api/projectors/<id>/commands/<name>.
 void HttpServer::api(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder)
 {
-    const QStringList &path = asked.path;
     const auto method = asked.method;
-    const bool get = method == QHttpServerRequest::Method::Get;
-    const Served *p = path.size() >= 3 ? find(path[2]) : nullptr;
-    if (path.size() < 2 || path[1] != u"projectors" || path.size() == 4 || path.size() > 5
-        || (path.size() == 5 && path[3] != u"commands") || (path.size() >= 3 && !p))
-        return answerError(socket, responder, Status::NotFound,
-                           path.size() >= 3 && path[1] == u"projectors" && !p ? QStringLiteral("no projector %1").arg(path[2])
-                                                                               : QStringLiteral("no such resource"));
-    if (path.size() == 5) {
+    const web::ApiTarget target = web::apiTarget(asked.path);
+    const Served *p = find(target.id);
+    if (target.kind == web::ApiTarget::Kind::None)
+        return answerError(socket, responder, Status::NotFound, QStringLiteral("no such resource"));
+    if (target.kind != web::ApiTarget::Kind::List && !p)
+        return answerError(socket, responder, Status::NotFound, QStringLiteral("no projector %1").arg(target.id));
+    if (target.kind == web::ApiTarget::Kind::Command) {
         if (method != QHttpServerRequest::Method::Post)
             return answer(socket, responder, Status::MethodNotAllowed, "application/json",
                           R"({"error":"a command is sent with POST"})", {{"Allow", "POST"}});
-        return command(*p, path[4], socket, std::move(responder));
+        return command(*p, target.command, socket, std::move(responder));
     }
-    if (!get)
+    if (method != QHttpServerRequest::Method::Get)
         return answer(socket, responder, Status::MethodNotAllowed, "application/json", R"({"error":"this is read with GET"})",
                       {{"Allow", "GET"}});
+    if (m_served.empty())
+        return answer(socket, responder, Status::Ok, "application/json", "[]");
     auto shared = std::make_shared<QHttpServerResponder>(std::move(responder));
     const auto describe = [](const Served &one) {
         QJsonObject o = one.state->json();

@@ -2,6 +2,7 @@
 
 #include "ProjectorQueue.h"
 #include "WebPage.h"
+#include "WebRequests.h"
 #include "WebSession.h"
 #include "ProjectorState.h"
 #include "exchange/ReadingJson.h"
@@ -18,7 +19,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QRandomGenerator>
-#include <QUrlQuery>
 #include <QWebSocket>
 #include <cerrno>
 #include <cstring>
@@ -203,11 +203,7 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     }
     // A password given (the login form's or HTTP Basic): an address that has sent
     // wrong ones waits before it is checked, right or wrong; a right one ends the waits.
-    QByteArray given = passwordOf(authorization);
-    if (login)
-        given = QUrlQuery(QString::fromUtf8(request.body()).replace(u'+', QStringLiteral("%20")))
-                    .queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded)
-                    .toUtf8();
+    const QByteArray given = login ? web::formValue(request.body(), QStringLiteral("password")) : web::basicPassword(authorization);
     const bool right = sameSecret(given, m_password);
     const auto check = [this, asked, right, login, from, socket = QPointer<QTcpSocket>(socket), responder] {
         if (right)
@@ -274,35 +270,20 @@ QByteArray HttpServer::newSession()
 
 bool HttpServer::sessionValid(const QByteArray &cookies)
 {
-    for (const QByteArray &cookie : cookies.split(';')) {
-        const QByteArray c = cookie.trimmed();
-        if (!c.startsWith(kSessionCookie + '='))
-            continue;
-        const auto s = m_sessions.find(c.mid(kSessionCookie.size() + 1));
-        if (s == m_sessions.end())
-            continue;
-        if (s->hasExpired(kSessionIdleMs)) {
-            m_sessions.erase(s);
-            continue;
-        }
-        s->start();
-        return true;
+    const auto s = m_sessions.find(web::cookieValue(cookies, kSessionCookie));
+    if (s == m_sessions.end())
+        return false;
+    if (s->hasExpired(kSessionIdleMs)) {
+        m_sessions.erase(s);
+        return false;
     }
-    return false;
-}
-
-QByteArray HttpServer::passwordOf(const QByteArray &authorization)
-{
-    if (!authorization.startsWith("Basic "))
-        return QByteArray();
-    const QByteArray pair = QByteArray::fromBase64(authorization.mid(6).trimmed());
-    const qsizetype colon = pair.indexOf(':');
-    return colon >= 0 ? pair.mid(colon + 1) : QByteArray();
+    s->start();
+    return true;
 }
 
 bool HttpServer::passwordGiven(const QByteArray &authorization) const
 {
-    const QByteArray given = passwordOf(authorization);
+    const QByteArray given = web::basicPassword(authorization);
     return !given.isEmpty() && sameSecret(given, m_password);
 }
 

@@ -104,7 +104,6 @@ private:
     void takeWebSockets();
     QByteArray newSession();
     bool sessionValid(const QByteArray &cookies);
-    static QByteArray passwordOf(const QByteArray &authorization);
     void api(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder);
     void command(const Served &p, const QString &name, QPointer<QTcpSocket> socket, QHttpServerResponder responder);
     // Writes the answer with the security headers every answer carries; then waits

@@ -2,6 +2,7 @@
 
 #include "ProjectorState.h"
 #include "QueueLink.h"
+#include "WebRequests.h"
 #include "exchange/ExchangeEngine.h"
 #include "keys/CommandLookup.h"
 
@@ -71,31 +72,31 @@ void WebSession::release()
 
 void WebSession::onMessage(const QString &text)
 {
-    const QJsonObject m = QJsonDocument::fromJson(text.toUtf8()).object();
-    const auto key = [&m](const char *field) {
-        const keys::Command *row = keys::findByControl(m.value(QLatin1String(field)).toString());
-        return row && row->repeats() ? row : nullptr;
-    };
+    using Kind = web::Message::Kind;
+    const web::Message m = web::readMessage(text.toUtf8());
+    const keys::Command *row = keys::findByControl(m.value);
+    const bool key = row && row->repeats();
     if (!m_engine) {
         emit trouble(QStringLiteral("a message to the index"));
-    } else if (m.contains(QLatin1String("click"))) {
-        const keys::Command *row = keys::findByControl(m.value(QLatin1String("click")).toString());
+    } else if (m.kind == Kind::Click) {
         if (!row || !m_engine->click(*row))
             emit trouble(QStringLiteral("a click on no command's control"));
-    } else if (const keys::Command *pressed = key("press")) {
+    } else if (m.kind == Kind::Press && key) {
         release();
-        m_held = pressed;
-        m_engine->press(*pressed);
+        m_held = row;
+        m_engine->press(*row);
         m_holdLapse.start();
-    } else if (const keys::Command *still = key("held"); still && still == m_held) {
-        m_holdLapse.start();
-    } else if (m.contains(QLatin1String("release"))) {
-        release();
-    } else if (m.value(QLatin1String("send")).isString() && m_sendAllowed) {
-        m_engine->send(m.value(QLatin1String("send")).toString());
-    } else if (!m.contains(QLatin1String("held"))) {  // a late one, after its key's release
-        emit trouble(m.contains(QLatin1String("send")) ? QStringLiteral("a typed command (web-send is off)")
-                                                        : QStringLiteral("a message that is none of the page's"));
+    } else if (m.kind == Kind::Held || m.kind == Kind::Release) {
+        // A late "held", after its key's release, is no trouble.
+        if (m.kind == Kind::Release)
+            release();
+        else if (m_held && row == m_held)
+            m_holdLapse.start();
+    } else if (m.kind == Kind::Send && m_sendAllowed) {
+        m_engine->send(m.value);
+    } else {
+        emit trouble(m.kind == Kind::Send ? QStringLiteral("a typed command (web-send is off)")
+                                          : QStringLiteral("a message that is none of the page's"));
     }
 }
 
