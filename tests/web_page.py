@@ -169,7 +169,8 @@ def run(driver, base, port, left, right):
     # A projector's page: POWER ON puts C00 on its line only, and the power goes
     # warming, then on, without a reload.
     driver.get(base + "/p/left/")
-    state = lambda: driver.find_element(By.CSS_SELECTOR, '#state [data-field="power"]').text if driver.find_elements(By.CSS_SELECTOR, '#state [data-field="power"]') else ""
+    # Read at once in the page: the state panel is redrawn as the state changes.
+    state = lambda: driver.execute_script("const e = document.querySelector('#state [data-field=\"power\"]'); return e ? e.textContent : ''")
     check(until(lambda: state() == "power: standby"), "the page shows the state")
     control(driver, "Command17").click()
     check(until(lambda: left.heard("C00") == 1) and right.heard("C00") == 0, "POWER ON: C00 on its projector's line, none on the other's")
