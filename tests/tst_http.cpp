@@ -91,6 +91,28 @@ private slots:
         QCOMPARE(p.sim->heard().count(QStringLiteral("CR0")), asked + 1);
     }
 
+    // Connections beyond the listener's limit are answered 503 and closed; the
+    // others are served, and once one goes, another comes in.
+    void crowd()
+    {
+        bridge::HttpServer http("");
+        http.setMaxConnections(3);
+        QVERIFY(http.listen(QHostAddress::LocalHost, 0));
+        std::vector<std::unique_ptr<QTcpSocket>> open;
+        for (int i = 0; i < 3; ++i) {
+            open.push_back(std::make_unique<QTcpSocket>());
+            open.back()->connectToHost(QHostAddress::LocalHost, http.port());
+            QVERIFY(open.back()->waitForConnected(kWait));
+        }
+        const QByteArray request = "GET /api/projectors HTTP/1.1\r\nConnection: close\r\n\r\n";
+        QTRY_COMPARE_WITH_TIMEOUT(ask(http.port(), request).first, 503, kWait);
+        open[0]->write(request);
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += open[0]->readAll()).startsWith("HTTP/1.1 200"), kWait);
+        open.pop_back();
+        QTRY_COMPARE_WITH_TIMEOUT(ask(http.port(), request).first, 200, kWait);
+    }
+
     // After five wrong passwords from an address, each of its answers waits, the
     // right one's too; after a right one, none. The slowing is logged once.
     void guesser()

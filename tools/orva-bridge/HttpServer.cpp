@@ -75,6 +75,8 @@ bool sameSecret(const QByteArray &a, const QByteArray &b)
 HttpServer::HttpServer(const QByteArray &password, QObject *parent)
     : QAbstractHttpServer(parent), m_password(password), m_handoff(new Handoff(this)), m_listener("HTTP")
 {
+    m_listener.setMaxPerAddress(kMaxPerAddress);
+    m_listener.setRefusal("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     connect(&m_listener, &Listener::admitted, this, &HttpServer::admit);
     connect(&m_listener, &Listener::logLine, this, &HttpServer::logLine);
     initWebResources();

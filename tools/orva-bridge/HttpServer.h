@@ -28,6 +28,9 @@ class ProjectorState;
 class HttpServer final : public QAbstractHttpServer {
     Q_OBJECT
 public:
+    // Connections one address may hold open: a browser keeps some six for a host, and
+    // each of its pages a WebSocket.
+    static constexpr int kMaxPerAddress = 24;
     // A request's head and body together at most this long.
     static constexpr qint64 kMaxRequest = 8 * 1024;
     // A request must have come whole this long after the connection opened or its

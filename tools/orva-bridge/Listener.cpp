@@ -103,13 +103,17 @@ void Listener::admit(QTcpSocket *socket)
     const QHostAddress from = socket->peerAddress();
     const auto found = m_sources.constFind(from);
     const int mine = found == m_sources.cend() ? 0 : found->open;
-    if (int(m_open.size()) >= m_maxConnections || mine >= kMaxPerAddress) {
-        if (mine >= kMaxPerAddress) {
+    if (int(m_open.size()) >= m_maxConnections || mine >= m_maxPerAddress) {
+        if (mine >= m_maxPerAddress) {
             if (!std::exchange(m_sources[from].refusalLogged, true))
                 log(QStringLiteral("connections from %1 closed: %2 from it are open already").arg(from.toString()).arg(mine));
         } else {
             logBurst(m_lastFull, QStringLiteral("a connection from %1 closed: %2 are open already").arg(from.toString()).arg(m_open.size()));
         }
+        // Told why where the protocol has words for it (HTTP), in what the kernel
+        // takes at once: no TLS handshake, no wait.
+        if (!m_refusal.isEmpty() && !qobject_cast<QSslSocket *>(socket))
+            ::send(int(socket->socketDescriptor()), m_refusal.constData(), size_t(m_refusal.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
         socket->abort();
         socket->deleteLater();
         return;

@@ -58,6 +58,9 @@ public:
     void close();
     // How many connections may be open at once; the next is closed.
     void setMaxConnections(int n) { m_maxConnections = n; }
+    void setMaxPerAddress(int n) { m_maxPerAddress = n; }
+    // What a connection beyond the limits is sent before it is closed.
+    void setRefusal(const QByteArray &text) { m_refusal = text; }
     // Every connection is TLS with this configuration (its certificate and key): the
     // handshake starts as it is admitted, and one that fails closes it.
     void setTls(const QSslConfiguration &tls) { m_tls = tls; }
@@ -96,6 +99,8 @@ private:
 
     QString m_name;
     int m_maxConnections = kDefaultMaxConnections;
+    int m_maxPerAddress = kMaxPerAddress;
+    QByteArray m_refusal;
     std::optional<QSslConfiguration> m_tls;
     QElapsedTimer m_lastHandshake;  // the last failed TLS handshake
     QHash<const QObject *, Open> m_open;
