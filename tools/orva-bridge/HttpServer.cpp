@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QWebSocket>
 #include <cerrno>
 #include <cstring>
@@ -137,6 +138,17 @@ void HttpServer::onBytes(QTcpSocket *socket)
         else
             c.tail = seen.right(kHeadEnd.size() - 1);
     }
+    // Qt HTTP Server closes a request it cannot parse without a word: one whose
+    // request line is none ("GET /path HTTP/1.1") is answered 400 here first.
+    if (!c.lineChecked) {
+        c.line += fresh.left(kMaxRequest);
+        if (const qsizetype end = c.line.indexOf('\n'); end >= 0) {
+            static const QRegularExpression kRequestLine(QStringLiteral("^[A-Z]{3,7} [!-~]+ HTTP/1\\.[01]\r?$"));
+            c.lineChecked = true;
+            if (!kRequestLine.match(QString::fromLatin1(c.line.left(end))).hasMatch())
+                return refuse(socket, c, Status::BadRequest);
+        }
+    }
     if (c.brought > kMaxRequest)
         refuse(socket, c, c.headLength >= 0 && c.headLength <= kMaxRequest ? Status::PayloadTooLarge : Status::RequestHeaderFieldsTooLarge);
 }
@@ -157,7 +169,8 @@ void HttpServer::refuse(QTcpSocket *socket, Connection &c, Status status)
 {
     c.refused = true;
     c.timeout->stop();
-    const char *reason = status == Status::RequestTimeout ? "Request Timeout"
+    const char *reason = status == Status::BadRequest       ? "Bad Request"
+                         : status == Status::RequestTimeout ? "Request Timeout"
                          : status == Status::PayloadTooLarge ? "Content Too Large"
                                                               : "Request Header Fields Too Large";
     socket->write(QByteArray("HTTP/1.1 ") + QByteArray::number(int(status)) + ' ' + reason
@@ -175,6 +188,8 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     c.brought = 0;
     c.headLength = -1;
     c.tail.clear();
+    c.line.clear();
+    c.lineChecked = false;
     const QByteArray path = request.url().path(QUrl::FullyEncoded).toLatin1();
     c.closeAfter = request.value("connection").compare("close", Qt::CaseInsensitive) == 0;
     const Asked asked{request.method(), QString::fromLatin1(path.mid(1)).split(u'/'), request.value("origin"), request.value("host")};

@@ -91,6 +91,8 @@ private:
         qint64 brought = 0;   // bytes of the request under way
         QByteArray tail;      // its last bytes, where a head's end may straddle two reads
         qint64 headLength = -1;  // up to the blank line; -1 until it came
+        QByteArray line;         // its request line, until it came whole
+        bool lineChecked = false;
         bool refused = false; // answered already, and closing
         bool closeAfter = false;  // the request asked for the connection to close after its answer
         Status refusal = Status::NotFound;  // why an upgrade is refused
