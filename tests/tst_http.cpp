@@ -9,10 +9,12 @@
 #include "SimulatorProcess.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebSocket>
 
 #include <memory>
 
@@ -68,6 +70,46 @@ private slots:
         QCOMPARE(right.sim->heard(), strings(row[6]));
         QCOMPARE(silent.sim->heard(), strings(row[7]));
         QCOMPARE(log, QStringList());
+    }
+
+    // A page's WebSocket messages: what each puts on the line, and the kinds of
+    // trouble logged once each. A typed text goes only with web-send.
+    void pageMessages_data()
+    {
+        QTest::addColumn<bool>("sendAllowed");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QStringList>("heard");
+        QTest::addColumn<QStringList>("logged");
+        const QString ignored = QStringLiteral("HTTP: %1 from a page: ignored");
+        QTest::newRow("web-send off") << false << QStringList{R"({"send":"C01"})", R"({"send":"C01"})", R"({"click":"Command17"})"}
+                                      << QStringList{"C00"} << QStringList{ignored.arg("a typed command (web-send is off)")};
+        QTest::newRow("web-send on") << true << QStringList{R"({"send":"C01"})"} << QStringList{"C01"} << QStringList();
+        QTest::newRow("none of the page's")
+            << true << QStringList{"[]", R"({"click":"Command1"})", R"({"press":"Command17"})", R"({"click":"Command17","send":"C01"})", "x"}
+            << QStringList() << QStringList{ignored.arg("a message that is none of the page's"), ignored.arg("a click on no command's control")};
+    }
+    void pageMessages()
+    {
+        QFETCH(bool, sendAllowed);
+        QFETCH(QStringList, messages);
+        QFETCH(QStringList, heard);
+        QFETCH(QStringList, logged);
+        Projector left({});
+        bridge::HttpServer http("");
+        QStringList log;
+        QObject::connect(&http, &bridge::HttpServer::logLine, [&](const QString &text) { log << text; });
+        http.setSendAllowed(sendAllowed);
+        http.addProjector(QStringLiteral("left"), QStringLiteral("Left"), left.queue, left.state);
+        QVERIFY(http.listen(QHostAddress::LocalHost, 0));
+        QWebSocket page(QStringLiteral("http://127.0.0.1:%1").arg(http.port()));
+        QStringList said;
+        QObject::connect(&page, &QWebSocket::textMessageReceived, [&](const QString &m) { said << m; });
+        page.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/p/left/ws").arg(http.port())));
+        QTRY_VERIFY_WITH_TIMEOUT(!said.isEmpty(), kWait);  // the state, at once
+        for (const QString &m : messages)
+            page.sendTextMessage(m);
+        QTRY_COMPARE_WITH_TIMEOUT(left.sim->heard().filter(QRegularExpression(QStringLiteral("^C[^R]"))), heard, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(log, logged, kWait);
     }
 
     // A state shown by two pages is asked once a poll, and not at all once none
