@@ -146,13 +146,21 @@ private slots:
             open.back()->connectToHost(QHostAddress::LocalHost, http.port());
             QVERIFY(open.back()->waitForConnected(kWait));
         }
-        const QByteArray request = "GET /api/projectors HTTP/1.1\r\nConnection: close\r\n\r\n";
+        const QByteArray request = "GET /api/projectors HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(http.port()) + "\r\nConnection: close\r\n\r\n";
         QTRY_COMPARE_WITH_TIMEOUT(ask(http.port(), request).first, 503, kWait);
         open[0]->write(request);
         QByteArray answer;
         QTRY_VERIFY_WITH_TIMEOUT((answer += open[0]->readAll()).startsWith("HTTP/1.1 200"), kWait);
         open.pop_back();
         QTRY_COMPARE_WITH_TIMEOUT(ask(http.port(), request).first, 200, kWait);
+        // A WebSocket's connection counts until it is gone, like any.
+        for (int i = 0; i < 6; ++i) {
+            QWebSocket page(QStringLiteral("http://127.0.0.1:%1").arg(http.port()));
+            page.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(http.port())));
+            QTRY_COMPARE_WITH_TIMEOUT(page.state(), QAbstractSocket::ConnectedState, kWait);
+            page.close();
+            QTRY_COMPARE_WITH_TIMEOUT(page.state(), QAbstractSocket::UnconnectedState, kWait);
+        }
     }
 
     // After five wrong passwords from an address, each of its answers waits, the
@@ -166,8 +174,8 @@ private slots:
         const auto timed = [&](const QByteArray &credentials) {
             QElapsedTimer t;
             t.start();
-            const int status = ask(http.port(), "GET /api/projectors/x HTTP/1.1\r\nConnection: close\r\nAuthorization: Basic "
-                                                    + credentials.toBase64() + "\r\n\r\n").first;
+            const int status = ask(http.port(), "GET /api/projectors/x HTTP/1.1\r\nHost: localhost:" + QByteArray::number(http.port())
+                                                    + "\r\nConnection: close\r\nAuthorization: Basic " + credentials.toBase64() + "\r\n\r\n").first;
             return std::pair{status, t.elapsed() >= 900};
         };
         for (int i = 0; i < 5; ++i)
@@ -203,7 +211,7 @@ private slots:
         client.setCaCertificates(tls.localCertificateChain());
         socket.setSslConfiguration(client);
         socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), http.port());
-        socket.write("GET /api/projectors/x HTTP/1.1\r\nConnection: close\r\n\r\n");
+        socket.write("GET /api/projectors/x HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(http.port()) + "\r\nConnection: close\r\n\r\n");
         QByteArray answer;
         QTRY_VERIFY_WITH_TIMEOUT((answer += socket.readAll()).endsWith("}"), kWait);
         QVERIFY2(answer.startsWith("HTTP/1.1 404"), answer.constData());

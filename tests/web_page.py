@@ -69,9 +69,9 @@ def free_port():
 
 
 def raw(port, request):
-    """A request's answer's status line, sent as bytes."""
+    """A request's answer's status line, sent as bytes (the Host named the bridge's own)."""
     with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
-        s.sendall(request)
+        s.sendall(request.replace(b"Host: x", b"Host: 127.0.0.1:%d" % port))
         return s.recv(4096).split(b"\r\n", 1)[0].decode()
 
 

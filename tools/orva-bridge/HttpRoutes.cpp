@@ -106,6 +106,9 @@ void HttpServer::serve(const Asked &asked, QPointer<QTcpSocket> socket, QHttpSer
         return answer(socket, responder, Status::Ok, "text/html; charset=utf-8",
                       p ? web::projectorPage({p->id, p->name}, m_sendAllowed) : web::indexPage(listed));
     }
+    if (path == QStringList{QString()} || p || path == QStringList{QStringLiteral("login")})
+        return answer(socket, responder, Status::MethodNotAllowed, "application/json", R"({"error":"a page is read with GET"})",
+                      {{"Allow", path.value(0) == u"login" ? "GET, POST" : "GET"}});
     answerError(socket, responder, Status::NotFound, QStringLiteral("no such page"));
 }
 
@@ -165,8 +168,21 @@ void HttpServer::command(const Served &p, const QString &name, QPointer<QTcpSock
     // A repeat key is tapped: its code once.
     const QString code = keys::qText(row->code);
     const QString text = row->repeats() ? code : QString();
+    // One address has at most kClientShare commands waiting, however many
+    // connections it opens: each holds a count that goes when its command is done
+    // or dropped.
+    const QHostAddress from = socket->peerAddress();
+    if (m_commandsFrom.value(from) >= ProjectorQueue::kClientShare)
+        return answer(socket, responder, Status::ServiceUnavailable, "application/json",
+                      R"({"error":"too many commands from this address wait for the projector"})", {{"Retry-After", "1"}});
+    ++m_commandsFrom[from];
+    const std::shared_ptr<void> counted(nullptr, [this, from](void *) {
+        if (const auto n = m_commandsFrom.find(from); n != m_commandsFrom.end() && --*n <= 0)
+            m_commandsFrom.erase(n);
+    });
     auto shared = std::make_shared<QHttpServerResponder>(std::move(responder));
-    const bool queued = p.queue->enqueue(ClientId(socket.data()), row->repeats() ? QString() : name, text, [this, socket, shared, name, code](const Reply &reply) {
+    const bool queued = p.queue->enqueue(ClientId(socket.data()), row->repeats() ? QString() : name, text,
+                                         [this, socket, shared, name, code, counted](const Reply &reply) {
         if (!socket || socket->state() != QAbstractSocket::ConnectedState)
             return;
         if (!reply.answered)
@@ -184,8 +200,6 @@ void HttpServer::command(const Served &p, const QString &name, QPointer<QTcpSock
     if (!queued)
         answer(socket, *shared, Status::ServiceUnavailable, "application/json",
                R"({"error":"too many commands wait for the projector"})", {{"Retry-After", "1"}});
-    else if (socket)
-        connect(socket.data(), &QObject::destroyed, p.queue, [queue = p.queue, id = ClientId(socket.data())] { queue->dropClient(id); });
 }
 
 void HttpServer::answerJson(QTcpSocket *socket, QHttpServerResponder &responder, Status status, const QJsonObject &o)
@@ -209,16 +223,20 @@ void HttpServer::answer(QTcpSocket *socket, QHttpServerResponder &responder, Sta
     responder.writeStatusLine(status);
     responder.writeHeader("Content-Type", type);
     responder.writeHeader("Content-Length", QByteArray::number(body.size()));
-    responder.writeHeader("Cache-Control", "no-store");
-    responder.writeHeader("X-Content-Type-Options", "nosniff");
-    responder.writeHeader("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
-    responder.writeHeader("Referrer-Policy", "same-origin");  // no-referrer would make a form's Origin "null"
+    for (const QByteArray &line : kSecurityHeaders.split('\n')) {
+        if (const qsizetype colon = line.indexOf(':'); colon > 0)
+            responder.writeHeader(line.left(colon), line.mid(colon + 2).trimmed());
+    }
     for (const auto &[name, value] : extra)
         responder.writeHeader(name, value);
     responder.writeBody(body);
-    if (const auto c = m_connections.find(socket); c != m_connections.end() && c->closeAfter)
+    const auto c = m_connections.find(socket);
+    if (c == m_connections.end())
+        return;
+    c->busy = false;
+    if (c->closeAfter)
         socket->disconnectFromHost();
-    else if (c != m_connections.end())
+    else
         c->timeout->start(m_requestTimeoutMs);
 }
 

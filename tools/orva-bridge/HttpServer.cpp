@@ -23,6 +23,7 @@
 #include <QWebSocket>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -77,7 +78,7 @@ HttpServer::HttpServer(const QByteArray &password, QObject *parent)
     : QAbstractHttpServer(parent), m_password(password), m_handoff(new Handoff(this)), m_listener("HTTP")
 {
     m_listener.setMaxPerAddress(kMaxPerAddress);
-    m_listener.setRefusal("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    m_listener.setRefusal(bareAnswer(Status::ServiceUnavailable));
     connect(&m_listener, &Listener::admitted, this, &HttpServer::admit);
     connect(&m_listener, &Listener::logLine, this, &HttpServer::logLine);
     initWebResources();
@@ -110,7 +111,12 @@ void HttpServer::admit(QTcpSocket *socket)
     c.timeout->setTimerType(Qt::PreciseTimer);
     connect(c.timeout, &QTimer::timeout, this, [this, socket] { onTimeout(socket); });
     c.timeout->start(m_requestTimeoutMs);
-    connect(socket, &QObject::destroyed, this, [this, socket] { m_connections.remove(socket); });
+    // A connection that goes: its commands waiting in the queues go too.
+    connect(socket, &QObject::destroyed, this, [this, socket] {
+        m_connections.remove(socket);
+        for (const Served &p : m_served)
+            p.queue->dropClient(ClientId(socket));
+    });
     // Counted before Qt HTTP Server's parser reads, and what it left after.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onBytes(socket); });
     m_handoff->hand(socket);
@@ -163,18 +169,26 @@ void HttpServer::onTimeout(QTcpSocket *socket)
     refuse(socket, *c, Status::RequestTimeout);
 }
 
-// Answered without the parser, which may hold half a request: a fixed text, and the
-// connection closed.
+// An answer written without the parser, which may hold half a request: its status
+// alone, with the headers every answer carries, and the connection closed.
+QByteArray HttpServer::bareAnswer(Status status)
+{
+    static const std::map<Status, const char *> kReasons = {
+        {Status::BadRequest, "Bad Request"},       {Status::Unauthorized, "Unauthorized"},
+        {Status::Forbidden, "Forbidden"},          {Status::NotFound, "Not Found"},
+        {Status::RequestTimeout, "Request Timeout"}, {Status::PayloadTooLarge, "Content Too Large"},
+        {Status::TooManyRequests, "Too Many Requests"}, {Status::RequestHeaderFieldsTooLarge, "Request Header Fields Too Large"},
+        {Status::ServiceUnavailable, "Service Unavailable"}};
+    const auto reason = kReasons.find(status);
+    return "HTTP/1.1 " + QByteArray::number(int(status)) + ' ' + (reason == kReasons.end() ? "Error" : reason->second) + "\r\n"
+           + kSecurityHeaders + "Content-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
 void HttpServer::refuse(QTcpSocket *socket, Connection &c, Status status)
 {
     c.refused = true;
     c.timeout->stop();
-    const char *reason = status == Status::BadRequest       ? "Bad Request"
-                         : status == Status::RequestTimeout ? "Request Timeout"
-                         : status == Status::PayloadTooLarge ? "Content Too Large"
-                                                              : "Request Header Fields Too Large";
-    socket->write(QByteArray("HTTP/1.1 ") + QByteArray::number(int(status)) + ' ' + reason
-                  + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    socket->write(bareAnswer(status));
     socket->disconnectFromHost();
 }
 
@@ -184,6 +198,12 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     if (found == m_connections.end() || found->refused)
         return true;
     Connection &c = *found;
+    // One request at a time, whose answer the client takes: one that asks again
+    // before, or leaves answers untaken, is closed.
+    if (c.busy || socket->bytesToWrite() > kMaxBuffered) {
+        refuse(socket, c, Status::TooManyRequests);
+        return true;
+    }
     c.timeout->stop();
     c.brought = 0;
     c.headLength = -1;
@@ -192,15 +212,23 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     c.lineChecked = false;
     const QByteArray path = request.url().path(QUrl::FullyEncoded).toLatin1();
     c.closeAfter = request.value("connection").compare("close", Qt::CaseInsensitive) == 0;
-    const Asked asked{request.method(), QString::fromLatin1(path.mid(1)).split(u'/'), request.value("origin"), request.value("host")};
+    const Asked asked{request.method(), QString::fromLatin1(path.mid(1)).split(u'/'), request.value("origin"), request.value("host"),
+                      hostOf(socket->localAddress())};
     const QByteArray authorization = request.value("authorization");
     const QHostAddress from = socket->peerAddress();
-    const int wait = m_password.isEmpty() ? 0 : m_guessers.waitMs(from);
-    const bool loggedIn = m_password.isEmpty() || sessionValid(request.value("cookie"))
-                          || (wait == 0 && passwordGiven(authorization));
-    // A page's WebSocket: handed over (by returning true with nothing written), or
-    // refused by the missing handler with the status chosen here.
-    if (!request.value("upgrade").isEmpty()) {
+    const bool open = m_password.isEmpty() || sessionValid(request.value("cookie"));
+    // A WebSocket, as Qt HTTP Server tells one (Upgrade: websocket, Connection:
+    // upgrade): handed over by returning true with nothing written, or refused by
+    // the missing handler with the status chosen here. A password given with it
+    // counts as any, and is not checked while the address must wait.
+    const bool upgrade = request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0
+                         && request.value("connection").toLower().contains("upgrade");
+    if (upgrade) {
+        bool loggedIn = open;
+        if (!open && !authorization.isEmpty() && m_guessers.claim(from) == 0) {
+            loggedIn = passwordGiven(authorization);
+            guessed(from, loggedIn);
+        }
         c.refusal = upgradeRefusal(asked, loggedIn);
         if (c.refusal != Status::Ok)
             return false;
@@ -208,10 +236,15 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
         m_connections.erase(found);  // its bytes are the WebSocket's now
         return true;
     }
+    c.busy = true;
     auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
+    if (!hostAllowed(asked)) {
+        answerError(socket, *responder, Status::MisdirectedRequest, QStringLiteral("this is no name of the bridge's"));
+        return true;
+    }
     const bool login = asked.method == QHttpServerRequest::Method::Post && asked.path == QStringList{QStringLiteral("login")};
-    if (loggedIn || (!login && authorization.isEmpty())) {
-        serve(asked, socket, *responder, loggedIn);
+    if (!login && (open || authorization.isEmpty())) {
+        serve(asked, socket, *responder, open);
         return true;
     }
     if (login && !originAllowed(asked)) {
@@ -219,14 +252,12 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
         return true;
     }
     // A password given (the login form's or HTTP Basic): an address that has sent
-    // wrong ones waits before it is checked, right or wrong; a right one ends the waits.
+    // wrong ones waits its turn before it is checked, right or wrong; a right one
+    // ends the waits.
     const QByteArray given = login ? web::formValue(request.body(), QStringLiteral("password")) : web::basicPassword(authorization);
-    const bool right = sameSecret(given, m_password);
-    const auto check = [this, asked, right, login, from, socket = QPointer<QTcpSocket>(socket), responder] {
-        if (right)
-            m_guessers.right(from);
-        else if (m_guessers.wrong(from))
-            emit logLine(QStringLiteral("HTTP: wrong passwords from %1: its further attempts are delayed").arg(from.toString()));
+    const auto check = [this, asked, given, login, from, socket = QPointer<QTcpSocket>(socket), responder] {
+        const bool right = sameSecret(given, m_password);
+        guessed(from, right);
         if (!socket || socket->state() != QAbstractSocket::ConnectedState)
             return;
         if (login && right)
@@ -240,11 +271,19 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
         else
             answerError(socket, *responder, Status::Unauthorized, QStringLiteral("the password is wrong"));
     };
-    if (wait == 0)
-        check();
-    else
+    if (const int wait = m_guessers.claim(from))
         QTimer::singleShot(wait, Qt::PreciseTimer, this, check);
+    else
+        check();
     return true;
+}
+
+void HttpServer::guessed(const QHostAddress &from, bool right)
+{
+    if (right)
+        m_guessers.right(from);
+    else if (m_guessers.wrong(from))
+        emit logLine(QStringLiteral("HTTP: wrong passwords from %1: its further attempts are delayed").arg(from.toString()));
 }
 
 HttpServer::Status HttpServer::upgradeRefusal(const Asked &asked, bool loggedIn) const
@@ -263,9 +302,7 @@ void HttpServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
 {
     // Only a refused upgrade comes here (every other request is handled).
     const auto c = m_connections.constFind(socket);
-    const int status = c == m_connections.cend() ? 404 : int(c->refusal);
-    socket->write("HTTP/1.1 " + QByteArray::number(status) + (status == 403 ? " Forbidden" : status == 401 ? " Unauthorized" : " Not Found")
-                  + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    socket->write(bareAnswer(c == m_connections.cend() ? Status::NotFound : c->refusal));
     socket->disconnectFromHost();
 }
 
@@ -304,23 +341,46 @@ bool HttpServer::passwordGiven(const QByteArray &authorization) const
     return !given.isEmpty() && sameSecret(given, m_password);
 }
 
+QByteArray HttpServer::hostOf(const QHostAddress &address)
+{
+    const QString text = address.toString();
+    return (address.protocol() == QAbstractSocket::IPv6Protocol ? '[' + text + ']' : text).toLatin1();
+}
+
+// The names the bridge's pages are reached by: its listen address (the one the
+// connection came to, on 0.0.0.0 or ::), on the loopback localhost too; with the
+// port, and without where it is the scheme's own.
+QList<QByteArray> HttpServer::ownHosts(const Asked &asked) const
+{
+    QList<QByteArray> names{asked.local};
+    if (m_address.isLoopback())
+        names = {"127.0.0.1", "localhost", "[::1]"};
+    const quint16 port = this->port();
+    const bool usual = port == (m_scheme == "https://" ? 443 : 80);
+    QList<QByteArray> hosts;
+    for (const QByteArray &name : names) {
+        hosts << name + ':' + QByteArray::number(port);
+        if (usual)
+            hosts << name;
+    }
+    return hosts;
+}
+
+// A request for a name that is none of the bridge's comes through a name that
+// points at it without being its own (DNS rebinding): refused, where no password
+// guards the pages (the loopback, or no-password).
+bool HttpServer::hostAllowed(const Asked &asked) const
+{
+    return (!m_password.isEmpty() && !m_address.isLoopback()) || ownHosts(asked).contains(asked.host.toLower());
+}
+
 // A browser names the page a request comes from: the bridge's own, where a
 // state-changing request must come from (a page elsewhere may not drive it).
 bool HttpServer::originAllowed(const Asked &asked) const
 {
     if (asked.origin.isEmpty())
         return true;  // not from a browser: a script, which the password guards
-    const QByteArray port = ':' + QByteArray::number(this->port());
-    QList<QByteArray> hosts;
-    if (m_address.isLoopback())
-        hosts << "127.0.0.1" + port << "localhost" + port << "[::1]" + port;
-    else if (m_address == QHostAddress::Any || m_address == QHostAddress::AnyIPv4 || m_address == QHostAddress::AnyIPv6)
-        hosts << asked.host;  // any of its addresses; beyond the loopback a password guards it
-    else
-        hosts << (m_address.protocol() == QAbstractSocket::IPv6Protocol ? '[' + m_address.toString().toLatin1() + ']'
-                                                                          : m_address.toString().toLatin1())
-                     + port;
-    for (const QByteArray &host : hosts)
+    for (const QByteArray &host : ownHosts(asked))
         if (asked.origin == m_scheme + host)
             return true;
     return false;

@@ -84,6 +84,7 @@ private:
         QStringList path;  // the segments after the first '/', as sent (percent-encoded)
         QByteArray origin;
         QByteArray host;
+        QByteArray local;  // the address the connection came to, as a Host names it
     };
     // One connection: what its request has brought so far, and its time.
     struct Connection {
@@ -95,6 +96,7 @@ private:
         bool lineChecked = false;
         bool refused = false; // answered already, and closing
         bool closeAfter = false;  // the request asked for the connection to close after its answer
+        bool busy = false;        // a request is taken and not yet answered
         Status refusal = Status::NotFound;  // why an upgrade is refused
         QTimer *timeout = nullptr;
     };
@@ -104,6 +106,12 @@ private:
     void onBytes(QTcpSocket *socket);
     void onTimeout(QTcpSocket *socket);
     void refuse(QTcpSocket *socket, Connection &c, Status status);
+    static QByteArray bareAnswer(Status status);
+    // What every answer carries.
+    static inline const QByteArray kSecurityHeaders =
+        "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
+        "Content-Security-Policy: default-src 'self'; frame-ancestors 'none'; form-action 'self'; base-uri 'none'\r\n"
+        "Referrer-Policy: same-origin\r\n";  // no-referrer would make a form's Origin "null"
     void serve(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder, bool loggedIn);
     Status upgradeRefusal(const Asked &asked, bool loggedIn) const;
     void takeWebSockets();
@@ -119,6 +127,10 @@ private:
     void answerError(QTcpSocket *socket, QHttpServerResponder &responder, Status status, const QString &why);
     bool passwordGiven(const QByteArray &authorization) const;
     bool originAllowed(const Asked &asked) const;
+    bool hostAllowed(const Asked &asked) const;
+    QList<QByteArray> ownHosts(const Asked &asked) const;
+    static QByteArray hostOf(const QHostAddress &address);
+    void guessed(const QHostAddress &from, bool right);
     const Served *find(const QString &id) const;
 
     QByteArray m_password;
@@ -131,6 +143,7 @@ private:
     QByteArray m_scheme = "http://";
     QHash<QByteArray, QElapsedTimer> m_sessions;  // by token: since last used
     QStringList m_told;  // the kinds of trouble from pages logged
+    QHash<QHostAddress, int> m_commandsFrom;  // the API's commands waiting, by address
     static inline const QByteArray kSessionCookie = "orva-session";
     Handoff *m_handoff;    // hands the admitted connections to Qt HTTP Server, which owns it
     Listener m_listener;   // accepts them, within the limits

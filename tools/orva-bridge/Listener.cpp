@@ -134,7 +134,10 @@ void Listener::admit(QTcpSocket *socket)
         else
             drain->start();
     });
-    connect(socket, &QObject::destroyed, this, &Listener::onDestroyed);
+    // Counted until the socket is gone, through a child of its own: a socket handed
+    // on (to a WebSocket) may have its connections cut by its new owner.
+    auto *guard = new QObject(socket);
+    connect(guard, &QObject::destroyed, this, [this, socket] { onDestroyed(socket); });
     socket->setReadBufferSize(kMaxBuffered);
     emit admitted(socket);
 }

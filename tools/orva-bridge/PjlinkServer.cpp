@@ -139,7 +139,7 @@ void PjlinkServer::take(Session *session, QByteArray line, bool waited)
     if (!session->authenticated) {
         // An address that has sent wrong digests waits before its next is checked,
         // right or wrong.
-        if (const int ms = waited ? 0 : m_guessers.waitMs(session->peer)) {
+        if (const int ms = waited ? 0 : m_guessers.claim(session->peer)) {
             session->busy = true;
             QTimer::singleShot(ms, Qt::PreciseTimer, session, [this, session, line] {
                 session->busy = false;

@@ -259,8 +259,7 @@ void ProjectorQueue::finishCurrent(const Reply &reply, int quietMs)
         m_settling.start();
         m_quiet.start(quietMs);
     }
-    if (reply.answered)
-        emit answered(codeOf(job.command, job.text), reply.text);
+    emit finished(codeOf(job.command, job.text), reply);
     m_finishing = true;
     for (const auto &[client, done] : job.askers)
         done(reply);

@@ -85,9 +85,9 @@ signals:
     // Characters that came while no command waited for a reply and the line was
     // settled (a late reply is discarded, never passed on).
     void unsolicited(const QString &chunk);
-    // A command was answered, whoever asked it: its code ("CR0") and the reply's
-    // characters (a status query's reply has the form of its answer).
-    void answered(const QString &code, const QString &reply);
+    // A command is done, whoever asked it: its code ("CR0") and its reply (a status
+    // query's reply, when it came, has the form of its answer).
+    void finished(const QString &code, const bridge::Reply &reply);
 
 private:
     struct Job {

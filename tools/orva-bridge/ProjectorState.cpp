@@ -4,11 +4,13 @@
 #include "ProjectorQueue.h"
 #include "exchange/ReadingJson.h"
 
+#include <algorithm>
+
 namespace bridge {
 
 ProjectorState::ProjectorState(ProjectorQueue &queue, QObject *parent) : QObject(parent), m_queue(queue)
 {
-    connect(&m_queue, &ProjectorQueue::answered, this, &ProjectorState::heard);
+    connect(&m_queue, &ProjectorQueue::finished, this, &ProjectorState::heard);
     m_poll.setTimerType(Qt::PreciseTimer);
     m_poll.setInterval(10000);
     connect(&m_poll, &QTimer::timeout, this, [this] { whenFresh(m_poll.interval() * 3 / 4, [] {}); });
@@ -19,22 +21,23 @@ ProjectorState::~ProjectorState()
     m_queue.dropClient(ClientId(this));
 }
 
-void ProjectorState::heard(const QString &code, const QString &reply)
+void ProjectorState::heard(const QString &code, const Reply &reply)
 {
-    m_lastAnswered = true;
-    if (!ProjectorQueue::isStatusQuery(code)) {
+    // A command, answered or not, may have changed what the state tells.
+    if (!ProjectorQueue::isStatusQuery(code) || !reply.answered) {
         // What the command may have changed is asked again: at once where the
         // state is shown (once the queue has told the command's askers).
         for (auto &[query, known] : m_known)
             known.stale = true;
-        if (m_watchers > 0)
+        if (m_watchers > 0 && !ProjectorQueue::isStatusQuery(code))
             QMetaObject::invokeMethod(this, [this] { whenFresh(m_poll.interval() * 3 / 4, [] {}); }, Qt::QueuedConnection);
-        return tellChange();
-    }
-    if (!mqtt::findQuery(code))
         return;
+    }
+    m_lastAnswered = true;
+    if (!mqtt::findQuery(code))
+        return tellChange();
     Known &known = m_known[code];
-    known.reading = decoding::read(code, reply);
+    known.reading = decoding::read(code, reply.text);
     known.at.start();
     known.stale = false;
     tellChange();
@@ -61,42 +64,78 @@ void ProjectorState::unwatch()
         m_poll.stop();
 }
 
+bool ProjectorState::fresh(const QString &code, int maxAgeMs) const
+{
+    const auto known = m_known.find(code);
+    return known != m_known.end() && !known->second.stale && !known->second.at.hasExpired(maxAgeMs);
+}
+
 void ProjectorState::whenFresh(int maxAgeMs, std::function<void()> done)
 {
+    const auto &queries = mqtt::queries();
+    if (std::all_of(queries.begin(), queries.end(), [&](const mqtt::Query &q) { return fresh(QLatin1String(q.code), maxAgeMs); }))
+        return done();
+    // A round under way began before this asked: the next one serves it.
+    m_waiting.push_back({maxAgeMs, std::move(done), m_round + 1});
+    if (m_asking == 0)
+        startRound();
+}
+
+// One round: each query older than the oldest the waiters take, asked once.
+void ProjectorState::startRound()
+{
+    const int maxAgeMs = std::min_element(m_waiting.begin(), m_waiting.end(), [](const Waiter &a, const Waiter &b) {
+                             return a.maxAgeMs < b.maxAgeMs;
+                         })->maxAgeMs;
+    ++m_round;
     std::vector<const mqtt::Query *> stale;
     for (const mqtt::Query &query : mqtt::queries())
-        if (const auto known = m_known.find(QLatin1String(query.code)); known == m_known.end() || known->second.stale
-                                                                                                       || known->second.at.hasExpired(maxAgeMs))
+        if (!fresh(QLatin1String(query.code), maxAgeMs))
             stale.push_back(&query);
-    if (stale.empty())
-        return done();
-    m_waiting.push_back(std::move(done));
-    if (m_asking > 0)
-        return;  // the round under way serves this one too
-    m_asking = int(stale.size());
+    m_asking = int(stale.size()) + 1;  // and this call's own, so that the round ends after it
+    const int round = m_round;
     for (const mqtt::Query *query : stale) {
         const QString code = QLatin1String(query->code);
         const QString command = QLatin1String(query->command);
-        const auto answered = [this, code](const Reply &reply) {
-            if (!reply.answered) {
-                m_known.erase(code);  // what it told before may be so no more
-                m_lastAnswered = false;
-            }
-            // A projector that is not there is asked no further.
-            if (reply.unreachable) {
+        const auto answered = [this, code, round](const Reply &reply) {
+            if (!reply.answered && reply.unreachable) {
+                // A projector that is not there is asked no further: it tells nothing.
                 m_known.clear();
-                m_asking = 0;
+                m_lastAnswered = false;
                 m_queue.dropClient(ClientId(this));
-            } else if (--m_asking > 0) {
-                return;
+                return endRound(round, true);
             }
-            tellChange();
-            for (const auto &one : std::exchange(m_waiting, {}))
-                one();
+            if (!reply.answered)
+                m_known.erase(code);  // what it told before may be so no more
+            endRound(round, false);
         };
+        // A full queue: not asked, and what is known stays.
         if (!m_queue.enqueue(ClientId(this), command, command.isEmpty() ? code : QString(), answered))
-            answered({false, QString(), QStringLiteral("too many commands wait for the projector")});
+            endRound(round, false);
+        if (m_round != round || m_asking == 0)
+            return;  // the round ended at once (a closed port)
     }
+    endRound(round, false);
+}
+
+void ProjectorState::endRound(int round, bool whole)
+{
+    if (round != m_round || m_asking == 0 || (!whole && --m_asking > 0))
+        return;
+    m_asking = 0;
+    tellChange();
+    std::vector<Waiter> served;
+    for (auto it = m_waiting.begin(); it != m_waiting.end();)
+        if (it->round <= m_round) {
+            served.push_back(std::move(*it));
+            it = m_waiting.erase(it);
+        } else {
+            ++it;
+        }
+    if (!m_waiting.empty())
+        startRound();
+    for (const Waiter &one : served)
+        one.done();
 }
 
 QJsonObject ProjectorState::json() const

@@ -20,6 +20,7 @@
 namespace bridge {
 
 class ProjectorQueue;
+struct Reply;
 
 class ProjectorState final : public QObject {
     Q_OBJECT
@@ -55,13 +56,23 @@ private:
         QElapsedTimer at;
         bool stale = false;  // a command came after it
     };
-    void heard(const QString &code, const QString &reply);
+    struct Waiter {
+        int maxAgeMs;
+        std::function<void()> done;
+        int round;  // the round that serves it: the first that began after it asked
+    };
+    void heard(const QString &code, const Reply &reply);
+    bool fresh(const QString &code, int maxAgeMs) const;
+    void startRound();
+    // One query of round `round` is done (`whole`: the round is, the projector not there).
+    void endRound(int round, bool whole);
     void tellChange();
 
     ProjectorQueue &m_queue;
     std::map<QString, Known> m_known;  // by the query's code
-    std::vector<std::function<void()>> m_waiting;
-    int m_asking = 0;  // queries of the round not yet answered
+    std::vector<Waiter> m_waiting;
+    int m_round = 0;   // the rounds begun
+    int m_asking = 0;  // queries of the round under way not yet answered
     bool m_lastAnswered = false;
     int m_watchers = 0;
     bool m_polledElsewhere = false;

@@ -1,7 +1,7 @@
 #pragma once
 // The serial control seam over a projector's queue: an engine of its own for one
-// web page, whose commands wait their turn in the queue like every client's and
-// whose replies come back to it alone. "Open" always: the queue keeps the port,
+// web page, whose commands wait their turn in the queue like every client's, one
+// at a time, and whose replies come back to it alone. "Open" always: the queue keeps the port,
 // and answers a command to a closed one with no reply.
 
 #include "serial/SerialControl.h"
@@ -26,6 +26,8 @@ public:
     // where there is one (its reply window), else as a typed text.
     SerialResult output(const QString &text) override;
     QString input() override;
+    // The page's command still waiting in the queue is dropped (a key let go).
+    void dropWaiting();
     int commEvent() const override { return kCommEvReceive; }
 
 private:
@@ -34,6 +36,7 @@ private:
     QString m_settings;
     bool m_open = false;
     QString m_input;
+    bool m_waiting = false;  // a command of this page's is in the queue
 };
 
 } // namespace bridge

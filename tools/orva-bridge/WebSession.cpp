@@ -24,6 +24,17 @@ WebSession::WebSession(std::unique_ptr<QWebSocket> socket, ProjectorQueue *queue
     m_holdLapse.setTimerType(Qt::PreciseTimer);
     m_holdLapse.setInterval(kHoldLapseMs);
     connect(&m_holdLapse, &QTimer::timeout, this, &WebSession::release);
+    // A page whose device left the network without a word: closed when it does not
+    // answer a ping.
+    m_ping.setTimerType(Qt::PreciseTimer);
+    m_ping.setInterval(kPingMs);
+    connect(&m_ping, &QTimer::timeout, this, [this] {
+        if (std::exchange(m_pinged, true))
+            return m_socket->abort();
+        m_socket->ping();
+    });
+    connect(m_socket.get(), &QWebSocket::pong, this, [this] { m_pinged = false; });
+    m_ping.start();
     if (queue) {
         m_link = std::make_unique<QueueLink>(*queue);
         m_engine = std::make_unique<ExchangeEngine>(*m_link);
@@ -66,8 +77,10 @@ void WebSession::say(const QJsonObject &message)
 void WebSession::release()
 {
     m_holdLapse.stop();
-    if (m_held)
-        m_engine->release(*std::exchange(m_held, nullptr));
+    if (!m_held)
+        return;
+    m_engine->release(*std::exchange(m_held, nullptr));
+    m_link->dropWaiting();
 }
 
 void WebSession::onMessage(const QString &text)

@@ -42,6 +42,8 @@ public:
     // The longest message a page sends; the most the bridge keeps unsent to it.
     static constexpr qint64 kMaxMessage = 1024;
     static constexpr qint64 kMaxUnsent = 256 * 1024;
+    // A page is pinged so often, and closed when it has not answered by the next.
+    static constexpr int kPingMs = 30000;
 
     // `queue`: the page's projector (then `shown` is it alone); null for the index.
     WebSession(std::unique_ptr<QWebSocket> socket, ProjectorQueue *queue, std::vector<Shown> shown, bool sendAllowed,
@@ -64,6 +66,8 @@ private:
     bool m_sendAllowed;
     const keys::Command *m_held = nullptr;
     QTimer m_holdLapse;
+    QTimer m_ping;
+    bool m_pinged = false;  // a ping is unanswered
 };
 
 } // namespace bridge
