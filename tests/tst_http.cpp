@@ -163,6 +163,29 @@ private slots:
         }
     }
 
+    // The login form's session: its cookie opens the pages until it has gone unused
+    // for the idle time.
+    void session()
+    {
+        bridge::HttpServer http("secret");
+        http.setSessionIdle(300);
+        QVERIFY(http.listen(QHostAddress::LocalHost, 0));
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(http.port()) + "\r\nConnection: close\r\n";
+        QTcpSocket login;
+        login.connectToHost(QHostAddress::LocalHost, http.port());
+        login.write("POST /login HTTP/1.1\r\n" + host + "Content-Length: 15\r\n\r\npassword=secret");
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += login.readAll()).contains("\r\n\r\n"), kWait);
+        const qsizetype at = answer.indexOf("orva-session=");
+        QVERIFY2(answer.startsWith("HTTP/1.1 303") && at > 0, answer.constData());
+        const QByteArray page = "GET / HTTP/1.1\r\n" + host + "Cookie: " + answer.mid(at, answer.indexOf(';', at) - at) + "\r\n\r\n";
+        QCOMPARE(ask(http.port(), page).first, 200);
+        QTest::qWait(200);
+        QCOMPARE(ask(http.port(), page).first, 200);  // used again within the idle time
+        QTest::qWait(400);
+        QCOMPARE(ask(http.port(), page).first, 303);
+    }
+
     // After five wrong passwords from an address, each of its answers waits, the
     // right one's too; after a right one, none. The slowing is logged once.
     void guesser()

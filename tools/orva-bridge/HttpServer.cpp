@@ -310,7 +310,7 @@ void HttpServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
 QByteArray HttpServer::newSession()
 {
     if (m_sessions.size() >= kMostSessions)
-        m_sessions.removeIf([](const auto &s) { return s.value().hasExpired(kSessionIdleMs); });
+        m_sessions.removeIf([this](const auto &s) { return s.value().hasExpired(m_sessionIdleMs); });
     if (m_sessions.size() >= kMostSessions)
         m_sessions.erase(std::min_element(m_sessions.begin(), m_sessions.end(), [](const QElapsedTimer &a, const QElapsedTimer &b) {
             return a.elapsed() > b.elapsed();
@@ -327,7 +327,7 @@ bool HttpServer::sessionValid(const QByteArray &cookies)
     const auto s = m_sessions.find(web::cookieValue(cookies, kSessionCookie));
     if (s == m_sessions.end())
         return false;
-    if (s->hasExpired(kSessionIdleMs)) {
+    if (s->hasExpired(m_sessionIdleMs)) {
         m_sessions.erase(s);
         return false;
     }

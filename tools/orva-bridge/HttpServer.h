@@ -54,6 +54,7 @@ public:
     QString errorString() const { return m_listener.errorString(); }
     void setMaxConnections(int n) { m_listener.setMaxConnections(n); }
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+    void setSessionIdle(int ms) { m_sessionIdleMs = ms; }
     // HTTPS (and wss) only, with this certificate and key.
     void setTls(const QSslConfiguration &tls)
     {
@@ -139,6 +140,7 @@ private:
     QHash<QTcpSocket *, Connection> m_connections;
     Guessers m_guessers{kFreeGuesses};
     int m_requestTimeoutMs = kRequestTimeoutMs;
+    int m_sessionIdleMs = kSessionIdleMs;
     bool m_sendAllowed = false;
     QByteArray m_scheme = "http://";
     QHash<QByteArray, QElapsedTimer> m_sessions;  // by token: since last used
