@@ -16,7 +16,10 @@
 #include <QTest>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <memory>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -152,6 +155,36 @@ private slots:
         QByteArray answer;
         QTRY_VERIFY_WITH_TIMEOUT((answer += open[0]->readAll()).startsWith("HTTP/1.1 200"), kWait);
         open.pop_back();
+        QTRY_COMPARE_WITH_TIMEOUT(ask(http.port(), request).first, 200, kWait);
+        // A thousand at once, and one that drips a byte at a time: refused and timed
+        // out, and the next is served.
+        rlimit files{};
+        getrlimit(RLIMIT_NOFILE, &files);
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+        setrlimit(RLIMIT_NOFILE, &files);
+        open.clear();
+        for (int batch = 0; batch < 20; ++batch) {  // 50 at a time: within the kernel's backlog
+            std::vector<std::unique_ptr<QTcpSocket>> crowd(50);
+            for (auto &one : crowd) {
+                one = std::make_unique<QTcpSocket>();
+                one->connectToHost(QHostAddress::LocalHost, http.port());
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(std::count_if(crowd.begin(), crowd.end(), [](const auto &one) {
+                                         return one->state() == QAbstractSocket::UnconnectedState;
+                                     }) >= 47, kWait);  // all but the three the listener takes
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(ask(http.port(), request).first, 200, kWait);
+        http.setRequestTimeout(300);
+        QTcpSocket drip;
+        drip.connectToHost(QHostAddress::LocalHost, http.port());
+        QVERIFY(drip.waitForConnected(kWait));
+        QByteArray dripped;
+        for (int i = 0; i < 20 && drip.state() == QAbstractSocket::ConnectedState; ++i) {
+            drip.write(request.mid(i, 1));
+            QTest::qWait(50);
+            dripped += drip.readAll();
+        }
+        QVERIFY2(dripped.startsWith("HTTP/1.1 408"), dripped.constData());
         QTRY_COMPARE_WITH_TIMEOUT(ask(http.port(), request).first, 200, kWait);
         // A WebSocket's connection counts until it is gone, like any.
         for (int i = 0; i < 6; ++i) {
