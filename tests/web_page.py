@@ -188,6 +188,24 @@ def run(driver, base, port, left, right):
         check(text(driver, "Label11") == txd, f"{button}: TXD reads {txd!r}")
     driver.execute_script("window.scrollTo(0, 0)")
     driver.save_screenshot(os.path.join(SHOTS, "web-panel.png"))
+    # The whole window by a double-click on the word mark; the data button closes and opens.
+    height = lambda: driver.execute_script("return ['compact', 'data', 'service', 'full'].find(h => document.body.classList.contains(h))")
+    ActionChains(driver).double_click(control(driver, "Image1")).perform()
+    check(height() == "full" and text(driver, "Command34") == "CLOSE", "a double-click on the word mark opens the whole window")
+    control(driver, "Command34").click()
+    check(height() == "compact" and text(driver, "Command34") == "データを表示する", "the data button closes it")
+    # Below the compact window's edge, as in the window: reached with the keyboard.
+    driver.execute_script("arguments[0].focus()", control(driver, "Command34"))
+    ActionChains(driver).send_keys(Keys.ENTER).perform()
+    check(height() == "data" and text(driver, "Command34") == "データを表示しない", "and, reached with the keyboard, opens the data area")
+    # The Space key holds a key as the pointer does.
+    before = left.heard("C09")
+    ActionChains(driver).move_to_element(control(driver, "Command1")).perform()
+    driver.execute_script("document.querySelector('[data-control=\"Command1\"]').focus()")
+    ActionChains(driver).key_down(Keys.SPACE).pause(1.1).key_up(Keys.SPACE).perform()
+    time.sleep(0.3)
+    sent = left.heard("C09") - before
+    check(4 <= sent <= 6, f"the Space key held 1.1 s on VOL + sends C09 5 ± 1 times ({sent})")
     # VOL + held 1.1 s: C09 at the window's interval.
     before = left.heard("C09")
     hold(driver, "Command1", 1.1)
