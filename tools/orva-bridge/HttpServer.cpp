@@ -105,7 +105,7 @@ bool HttpServer::listen(const QHostAddress &address, quint16 port)
 
 void HttpServer::admit(QTcpSocket *socket)
 {
-    Connection &c = m_connections[socket];
+    Connection &c = m_connections[socket] = Connection();  // nothing of a socket that was at this address
     c.timeout = new QTimer(socket);
     c.timeout->setSingleShot(true);
     c.timeout->setTimerType(Qt::PreciseTimer);
