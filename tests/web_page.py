@@ -188,6 +188,10 @@ def run(driver, base, port, left, right):
         check(text(driver, "Label11") == txd, f"{button}: TXD reads {txd!r}")
     driver.execute_script("window.scrollTo(0, 0)")
     driver.save_screenshot(os.path.join(SHOTS, "web-panel.png"))
+    # The cursor pad's frame lines, 2 px wide: Line1 from (1080, 2400) to (1080, 2880)
+    # twips, Line7 from (1080, 2400) to (2160, 2400), 15 twips a pixel.
+    sizes = driver.execute_script("return ['Line1', 'Line7'].map(n => { const e = document.querySelector(`[data-line=\"${n}\"]`); return [e.offsetLeft, e.offsetTop, e.offsetWidth, e.offsetHeight]; })")
+    check(sizes == [[72, 160, 2, 32], [72, 160, 72, 2]], f"the cursor pad's lines at their places ({sizes})")
     # The whole window by a double-click on the word mark; the data button closes and opens.
     height = lambda: driver.execute_script("return ['compact', 'data', 'service', 'full'].find(h => document.body.classList.contains(h))")
     ActionChains(driver).double_click(control(driver, "Image1")).perform()
