@@ -227,6 +227,18 @@ def run(driver, base, port, left, right):
     time.sleep(0.6)
     check(left.heard("C09") == after, "a hold whose page falls silent stops within 500 ms")
     ActionChains(driver).release(button).perform()
+    # The tab hidden during a hold (another tab in front).
+    ActionChains(driver).click_and_hold(control(driver, "Command1")).perform()
+    time.sleep(0.3)
+    first = driver.current_window_handle
+    driver.switch_to.new_window("tab")
+    time.sleep(0.5)
+    after = left.heard("C09")
+    time.sleep(0.6)
+    check(left.heard("C09") == after, "a hold whose tab is hidden stops within 500 ms")
+    driver.close()
+    driver.switch_to.window(first)
+    ActionChains(driver).release(control(driver, "Command1")).perform()
     # The tab closed during a hold.
     driver.switch_to.new_window("tab")
     driver.get(base + "/p/left/")
