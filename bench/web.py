@@ -34,7 +34,7 @@ class Projector:
         tty.setraw(self.master)
         self.device = os.ttyname(slave)
         self.heard = []  # (monotonic ns, code)
-        self.answered = {}  # code: monotonic ns of the last answer
+        self.powers = []  # (monotonic ns, "on" or "standby") of each power status answered
         self.power_on = False
         self.lock = threading.Condition()
         threading.Thread(target=self.serve, daemon=True).start()
@@ -56,7 +56,8 @@ class Projector:
                 os.write(self.master, reply)
                 with self.lock:
                     self.heard.append((t, code))
-                    self.answered[code] = time.monotonic_ns()
+                    if code == "CR0":
+                        self.powers.append((time.monotonic_ns(), "on" if self.power_on else "standby"))
                     self.lock.notify_all()
 
     def wait(self, code, since_ns, timeout=h.TIMEOUT_S):
@@ -130,12 +131,16 @@ def main():
         by_socket = {c.sock.fileno(): c for c in clients}
         while time.monotonic() < end:
             readable, _, _ = select.select(list(by_socket), [], [], 0.5)
-            now = time.monotonic_ns()
             for fd in readable:
                 message = json.loads(by_socket[fd].recv())
-                if "state" in message:
-                    with projector.lock:
-                        latency.append((now - projector.answered["CR0"]) / 1e6)
+                now = time.monotonic_ns()
+                if "state" not in message:
+                    continue
+                # From the line's last answer of the power the page was told.
+                with projector.lock:
+                    told = [t for t, power in projector.powers if power == message["state"].get("power") and t <= now]
+                if told:
+                    latency.append((now - told[-1]) / 1e6)
         cpu1, rss1 = bridge.cpu_s(), bridge.rss_kib()
         for c in clients:
             c.close()
