@@ -135,28 +135,24 @@ void HttpServer::onBytes(QTcpSocket *socket)
         return;
     Connection &c = *found;
     const QByteArray fresh = socket->peek(socket->bytesAvailable()).mid(c.buffered);
-    const qint64 before = c.brought;
     c.brought += fresh.size();
-    if (c.headLength < 0) {
-        const QByteArray seen = c.tail + fresh;
-        if (const qsizetype end = seen.indexOf(kHeadEnd); end >= 0)
-            c.headLength = before - c.tail.size() + end + kHeadEnd.size();
-        else
-            c.tail = seen.right(kHeadEnd.size() - 1);
-    }
+    // The head as it comes, kept as far as the limit takes it: its request line and
+    // where it ends are read from it.
+    const qsizetype keep = kMaxRequest + kHeadEnd.size();
+    c.head += fresh.left(std::max<qsizetype>(0, keep - c.head.size()));
     // Qt HTTP Server closes a request it cannot parse without a word: one whose
     // request line is none ("GET /path HTTP/1.1") is answered 400 here first.
-    if (!c.lineChecked) {
-        c.line += fresh.left(kMaxRequest);
-        if (const qsizetype end = c.line.indexOf('\n'); end >= 0) {
-            static const QRegularExpression kRequestLine(QStringLiteral("^[A-Z]{3,7} [!-~]+ HTTP/1\\.[01]\r?$"));
-            c.lineChecked = true;
-            if (!kRequestLine.match(QString::fromLatin1(c.line.left(end))).hasMatch())
-                return refuse(socket, c, Status::BadRequest);
-        }
+    if (const qsizetype end = c.lineChecked ? -1 : c.head.indexOf('\n'); end >= 0) {
+        static const QRegularExpression kRequestLine(QStringLiteral("^[A-Z]{3,7} [!-~]+ HTTP/1\\.[01]\r?$"));
+        c.lineChecked = true;
+        if (!kRequestLine.match(QString::fromLatin1(c.head.left(end))).hasMatch())
+            return refuse(socket, c, Status::BadRequest);
     }
-    if (c.brought > kMaxRequest)
-        refuse(socket, c, c.headLength >= 0 && c.headLength <= kMaxRequest ? Status::PayloadTooLarge : Status::RequestHeaderFieldsTooLarge);
+    if (c.brought > kMaxRequest) {
+        const qsizetype headEnd = c.head.indexOf(kHeadEnd);
+        refuse(socket, c, headEnd >= 0 && headEnd + kHeadEnd.size() <= kMaxRequest ? Status::PayloadTooLarge
+                                                                                  : Status::RequestHeaderFieldsTooLarge);
+    }
 }
 
 void HttpServer::onTimeout(QTcpSocket *socket)
@@ -206,9 +202,7 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     }
     c.timeout->stop();
     c.brought = 0;
-    c.headLength = -1;
-    c.tail.clear();
-    c.line.clear();
+    c.head.clear();
     c.lineChecked = false;
     const QByteArray path = request.url().path(QUrl::FullyEncoded).toLatin1();
     c.closeAfter = request.value("connection").compare("close", Qt::CaseInsensitive) == 0;

@@ -91,10 +91,8 @@ private:
     struct Connection {
         qint64 buffered = 0;  // left unread by the parser at its last turn
         qint64 brought = 0;   // bytes of the request under way
-        QByteArray tail;      // its last bytes, where a head's end may straddle two reads
-        qint64 headLength = -1;  // up to the blank line; -1 until it came
-        QByteArray line;         // its request line, until it came whole
-        bool lineChecked = false;
+        QByteArray head;      // its first bytes, as far as kMaxRequest takes them
+        bool lineChecked = false;  // its request line came whole, and was checked
         bool refused = false; // answered already, and closing
         bool closeAfter = false;  // the request asked for the connection to close after its answer
         bool busy = false;        // a request is taken and not yet answered
