@@ -5,6 +5,9 @@
 #include "Projector.h"
 #include "exchange/ExchangeLog.h"
 
+#include "Version.h"
+
+#include <QDateTime>
 #include <QFile>
 #include <QHostAddress>
 #include <QSslCertificate>
@@ -42,7 +45,8 @@ std::optional<QSslConfiguration> tlsFrom(const QString &certFile, const QString 
 
 } // namespace
 
-Bridge::Bridge(BridgeSettings settings, QObject *parent) : QObject(parent), m_settings(std::move(settings))
+Bridge::Bridge(BridgeSettings settings, QObject *parent)
+    : QObject(parent), m_settings(std::move(settings)), m_startedMs(QDateTime::currentMSecsSinceEpoch())
 {
     if (const auto url = mqtt::parseUrl(m_settings.mqtt.url))
         m_broker = {url->host, url->port, url->tls, m_settings.mqtt.caFile, m_settings.mqtt.user, {}};
@@ -106,6 +110,7 @@ int Bridge::start()
         connect(m_http.get(), &HttpServer::logLine, this, &Bridge::logLine);
         m_http->setMaxConnections(m_settings.maxConnections);
         m_http->setSendAllowed(m_settings.webSend);
+        m_http->setMetrics([this] { return metricsText(); }, m_settings.metricsPublic);
         if (!m_settings.httpCert.isEmpty()) {
             QString error;
             const std::optional<QSslConfiguration> tls = tlsFrom(m_settings.httpCert, m_settings.httpKey, error);
@@ -137,10 +142,27 @@ int Bridge::start()
         }
         emit logLine(QStringLiteral("MQTT: to %1 as %2").arg(m_settings.mqtt.url, m_settings.mqtt.bridgeId));
     }
-    for (auto &projector : m_projectors)
+    for (auto &projector : m_projectors) {
         if (!projector->start())
             return kCannotServe;
+        // /metrics tells the state as the bridge's own polls last read it: a
+        // scrape asks nothing.
+        if (m_http)
+            projector->state().watch();
+    }
     return 0;
+}
+
+QByteArray Bridge::metricsText() const
+{
+    metrics::BridgeFacts facts;
+    facts.version = QStringLiteral(ORVA_VERSION);
+    facts.startedMs = m_startedMs;
+    facts.httpClients = m_http->httpConnections();
+    facts.webSockets = m_http->webSockets();
+    for (const auto &projector : m_projectors)
+        facts.projectors.push_back(projector->facts());
+    return metrics::text(facts);
 }
 
 void Bridge::stop()

@@ -46,8 +46,10 @@ signals:
 
 private:
     QByteArray passwordFrom(const QString &path, QString &error);
+    QByteArray metricsText() const;
 
     BridgeSettings m_settings;
+    qint64 m_startedMs;  // since the epoch
     MqttEndpoint m_broker;  // no host: no MQTT
     std::vector<QByteArray> m_passwords;  // each projector's
     QStringList m_warned;  // the password files warned of

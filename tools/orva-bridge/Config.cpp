@@ -99,7 +99,7 @@ constexpr Option kOptions[] = {
      ofMqtt<&MqttSettings::bridgeId>, 9},
     {"poll", "SECONDS",
      "Seconds between polls of power, input and mute for MQTT (default %1); the lamp and temperatures every sixth poll. "
-     "The web page's state is asked as often while a page shows it.",
+     "With --http and no MQTT, the whole state is asked as often.",
      Place::Bridge, Kind::Seconds, ofMqtt<&MqttSettings::pollSeconds>, 10},
     {"mqtt-send", "", "Take raw command texts on MQTT (send/set).", Place::Bridge, Kind::Switch, ofMqtt<&MqttSettings::allowSend>, 11},
     {"http", "PORT", "Serve the projectors' web page and JSON API over HTTP on this port (default %1: none).", Place::Bridge,
@@ -112,6 +112,8 @@ constexpr Option kOptions[] = {
      ofBridge<&BridgeSettings::httpCert>, 15},
     {"http-key", "FILE", "The certificate's private key (PEM, unencrypted).", Place::Bridge, Kind::Text,
      ofBridge<&BridgeSettings::httpKey>, 16},
+    {"metrics-public", "", "Serve Prometheus's /metrics without the HTTP password (on a closed network).", Place::Bridge,
+     Kind::Switch, ofBridge<&BridgeSettings::metricsPublic>, 17},
 };
 
 // A listener's connections at once: each takes a file descriptor, of the 1024 a

@@ -13,6 +13,7 @@
 //   http-password-file = /etc/orva-bridge/http.password
 //   web-send = false              the page's manual entry (typed command texts)
 //   http-cert, http-key           PEM files: HTTPS
+//   metrics-public = false        /metrics without the password
 //
 //   [hall-left]                 one section per projector, its name the id
 //   device = /dev/ttyUSB0
@@ -61,6 +62,7 @@ struct BridgeSettings {
     bool webSend = false;     // the web page's manual entry sends typed command texts
     QString httpCert;         // PEM files: HTTPS with this certificate and key
     QString httpKey;
+    bool metricsPublic = false;  // /metrics is read without the HTTP password
     MqttSettings mqtt;
     std::vector<ProjectorSettings> projectors;
 };

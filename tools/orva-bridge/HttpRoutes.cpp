@@ -2,6 +2,7 @@
 
 #include "HttpServer.h"
 
+#include "Metrics.h"
 #include "ProjectorQueue.h"
 #include "ProjectorState.h"
 #include "WebPage.h"
@@ -79,6 +80,11 @@ void HttpServer::takeWebSockets()
     }
 }
 
+int HttpServer::webSockets() const
+{
+    return int(findChildren<WebSession *>(Qt::FindDirectChildrenOnly).size());
+}
+
 void HttpServer::serve(const Asked &asked, QPointer<QTcpSocket> socket, QHttpServerResponder &responder, bool loggedIn)
 {
     const QStringList &path = asked.path;
@@ -91,8 +97,14 @@ void HttpServer::serve(const Asked &asked, QPointer<QTcpSocket> socket, QHttpSer
     if (const auto asset = std::find_if(std::begin(kAssets), std::end(kAssets), [&](const Asset &a) { return path == QStringList{QLatin1String(a.path)}; });
         get && asset != std::end(kAssets) && (loggedIn || asset->open))
         return answer(socket, responder, Status::Ok, asset->type, asset->body ? asset->body() : resource(asset->path));
+    if (path == QStringList{QStringLiteral("metrics")} && m_metrics && (loggedIn || m_metricsOpen)) {
+        if (!get)
+            return answer(socket, responder, Status::MethodNotAllowed, "application/json", R"({"error":"this is read with GET"})",
+                          {{"Allow", "GET"}});
+        return answer(socket, responder, Status::Ok, metrics::kContentType, m_metrics());
+    }
     if (!loggedIn) {
-        if (get && path.value(0) != u"api")
+        if (get && path.value(0) != u"api" && path.value(0) != u"metrics")
             return answer(socket, responder, Status::SeeOther, "text/plain", QByteArray(), {{"Location", "/login"}});
         return answerError(socket, responder, Status::Unauthorized, QStringLiteral("the bridge asks for its password"));
     }

@@ -63,6 +63,16 @@ public:
     }
     // Typed command texts from the page (its manual entry).
     void setSendAllowed(bool allowed) { m_sendAllowed = allowed; }
+    // GET /metrics answers `text()` (Prometheus's format): with the password where
+    // one is asked, unless `open`.
+    void setMetrics(std::function<QByteArray()> text, bool open)
+    {
+        m_metrics = std::move(text);
+        m_metricsOpen = open;
+    }
+    // The connections open: the pages' WebSockets, and the rest.
+    int webSockets() const;
+    int httpConnections() const { return m_listener.connections() - webSockets(); }
 
 signals:
     void logLine(const QString &text);
@@ -140,6 +150,8 @@ private:
     int m_requestTimeoutMs = kRequestTimeoutMs;
     int m_sessionIdleMs = kSessionIdleMs;
     bool m_sendAllowed = false;
+    std::function<QByteArray()> m_metrics;  // none: no /metrics
+    bool m_metricsOpen = false;
     QByteArray m_scheme = "http://";
     QHash<QByteArray, QElapsedTimer> m_sessions;  // by token: since last used
     QStringList m_told;  // the kinds of trouble from pages logged

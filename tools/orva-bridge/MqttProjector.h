@@ -43,6 +43,7 @@ public:
     // The bridge ends: the projector is shown offline, the connection closed.
     void stop();
 
+    bool connected() const { return m_link.isConnected(); }
     // What the broker is told now (a leaf under orva/<id>/ and its payload).
     const std::map<QString, QByteArray> &state() const { return m_state; }
 

@@ -26,6 +26,29 @@ void Projector::serveMqtt(const MqttEndpoint &endpoint, const MqttProjectorSetti
     connect(m_mqtt.get(), &MqttProjector::logLine, this, &Projector::log);
 }
 
+metrics::ProjectorFacts Projector::facts() const
+{
+    metrics::ProjectorFacts f;
+    f.id = m_settings.id;
+    f.name = m_settings.name;
+    f.device = m_settings.device;
+    f.portOpen = m_queue.portOpen();
+    f.answering = m_state.answering();
+    f.power = m_state.reading(u"CR0");
+    f.input = m_state.reading(u"CR1");
+    f.mute = m_state.reading(u"CRA");
+    f.lampHours = m_state.reading(u"CR3");
+    f.lampMode = m_state.reading(u"CR7");
+    f.temperatures = m_state.reading(u"CR6");
+    f.counts = m_queue.counts();
+    f.waiting = m_queue.waiting();
+    f.pjlinkClients = m_pjlink.connections();
+    f.rawClients = m_raw.connections();
+    if (m_mqtt)
+        f.mqttConnected = m_mqtt->connected();
+    return f;
+}
+
 bool Projector::start()
 {
     m_queue.start();

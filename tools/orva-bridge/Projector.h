@@ -4,6 +4,7 @@
 // that is unplugged or silent never delays another.
 
 #include "Config.h"
+#include "Metrics.h"
 #include "MqttProjector.h"
 #include "PjlinkServer.h"
 #include "ProjectorQueue.h"
@@ -44,6 +45,8 @@ public:
     const ProjectorSettings &settings() const { return m_settings; }
     ProjectorQueue &queue() { return m_queue; }
     ProjectorState &state() { return m_state; }
+    // The newest facts for /metrics (its readings point into the state).
+    metrics::ProjectorFacts facts() const;
     quint16 pjlinkPort() const { return m_pjlink.port(); }
     quint16 rawPort() const { return m_raw.port(); }
 

@@ -44,15 +44,15 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
         // there makes no late replies, and its clients need not wait twice).
         if (m_reply.isEmpty()) {
             ++m_silentInARow;
-            return finishCurrent({false, QString(), QStringLiteral("no reply from the projector"), true},
+            return finishCurrent(Outcome::NoReply, {false, QString(), QStringLiteral("no reply from the projector"), true},
                                  m_silentInARow > kSilentBeforeAbsent ? kQuietMs : m_settleMs);
         }
         // A reply cut short by the end of its window: what follows it is late. A
         // command's own text is its reply; a status query's needs its whole form.
         if (decoding::replyFits(codeOf(m_current->command, m_current->text), m_reply))
-            finishCurrent({true, m_reply, QString()}, m_settleMs);
+            finishCurrent(std::nullopt, {true, m_reply, QString()}, m_settleMs);
         else
-            finishCurrent({false, QString(), QStringLiteral("an incomplete reply from the projector")}, m_settleMs);
+            finishCurrent(Outcome::BadReply, {false, QString(), QStringLiteral("an incomplete reply from the projector")}, m_settleMs);
     });
     connect(&engine, &ExchangeEngine::warning, this, [this](const QString &text) {
         // A port that stays away is told once, not at every try.
@@ -64,6 +64,7 @@ ProjectorQueue::ProjectorQueue(const QString &device, const QString &settings, Q
         if (port == 0 && !m_stopped)
             m_reopen.start();
     });
+    connect(m_serial.get(), &SerialControl::portLost, this, [this] { ++m_counts.portLosses; });
     // Open again only once it carries bytes (a network link: once connected).
     connect(m_serial.get(), &SerialControl::opened, this, [this] {
         if (!m_lastWarning.isEmpty())
@@ -122,8 +123,12 @@ bool ProjectorQueue::enqueue(ClientId client, const QString &command, const QStr
         done({false, QString(), QStringLiteral("no command text of printable ASCII up to %1 characters").arg(kLongestCommandText)});
         return true;
     }
-    if (asksOf(client) >= kClientShare)
+    const auto full = [this] {
+        ++m_counts.outcomes[int(Outcome::QueueFull)];
         return false;
+    };
+    if (asksOf(client) >= kClientShare)
+        return full();
     // The same status query, not yet answered: one more asker of it.
     if (m_current && m_reply.isEmpty() && joinable(*m_current, command, text)) {
         m_current->askers.emplace_back(client, std::move(done));
@@ -135,7 +140,7 @@ bool ProjectorQueue::enqueue(ClientId client, const QString &command, const QStr
             return true;
         }
     if (int(m_waiting.size()) >= kMaxWaiting)
-        return false;
+        return full();
     m_waiting.push_back({command, text, {{client, std::move(done)}}});
     if (std::find(m_turns.begin(), m_turns.end(), client) == m_turns.end())
         m_turns.push_back(client);
@@ -169,7 +174,7 @@ void ProjectorQueue::stop(const QString &why)
     m_turns.clear();
     std::deque<Job> waiting = std::exchange(m_waiting, {});
     if (m_current)
-        finishCurrent({false, QString(), why});
+        finishCurrent(std::nullopt, {false, QString(), why});
     for (const Job &job : waiting)
         for (const auto &[client, done] : job.askers)
             done({false, QString(), why});
@@ -197,14 +202,15 @@ void ProjectorQueue::sendNext()
     // once waits in their buffers), so a command that goes out to an open port is
     // sent; a device lost on the way ends it at its reply window.
     if (!m_serial->portOpen()) {
-        finishCurrent({false, QString(), QStringLiteral("the projector's port is closed"), true});
+        finishCurrent(Outcome::PortClosed, {false, QString(), QStringLiteral("the projector's port is closed"), true});
         return;
     }
     m_engine->startFreshReply();
+    m_sentAt.start();
     if (m_current->command.isEmpty())
         m_engine->send(m_current->text);
     else if (const keys::Command *row = keys::findCommand(m_current->command); !row || !m_engine->click(*row))
-        finishCurrent({false, QString(), QStringLiteral("no such command")});
+        finishCurrent(std::nullopt, {false, QString(), QStringLiteral("no such command")});
     m_settleMs = m_engine->timing().replyWindowMs;  // the window the command went out with
 }
 
@@ -232,11 +238,11 @@ void ProjectorQueue::onReceived(const QString &chunk)
         return;
     if (decoding::replyFits(codeOf(m_current->command, m_current->text), m_reply)) {
         m_told.clear();
-        finishCurrent({true, m_reply, QString()});
+        finishCurrent(std::nullopt, {true, m_reply, QString()});
         return;
     }
     tell(QStringLiteral("The projector's reply did not fit its query: it was taken as no answer."));
-    finishCurrent({false, QString(), QStringLiteral("the projector's reply does not fit the query")}, kQuietMs);
+    finishCurrent(Outcome::BadReply, {false, QString(), QStringLiteral("the projector's reply does not fit the query")}, kQuietMs);
 }
 
 void ProjectorQueue::tell(const QString &trouble)
@@ -250,16 +256,25 @@ void ProjectorQueue::tell(const QString &trouble)
 // The command on the line is done: its askers hear, and the next one goes out
 // (from the event loop, so that an asker's own next command queues behind it),
 // after the line has settled for `quietMs` when the reply was not clean.
-void ProjectorQueue::finishCurrent(const Reply &reply, int quietMs)
+void ProjectorQueue::finishCurrent(std::optional<Outcome> failure, const Reply &reply, int quietMs)
 {
     const Job job = std::move(*m_current);
+    const QString code = codeOf(job.command, job.text);
+    if (reply.answered) {
+        failure = isStatusQuery(code) || reply.text.contains(QChar(0x06)) ? Outcome::Answered : Outcome::NotAcknowledged;
+        const double seconds = double(m_sentAt.nsecsElapsed()) / 1e9;
+        m_counts.replySeconds += seconds;
+        ++m_counts.replyTimes[std::lower_bound(kReplyBuckets.begin(), kReplyBuckets.end(), seconds) - kReplyBuckets.begin()];
+    }
+    if (failure)
+        ++m_counts.outcomes[int(*failure)];
     m_current.reset();
     m_reply.clear();
     if (quietMs > 0) {
         m_settling.start();
         m_quiet.start(quietMs);
     }
-    emit finished(codeOf(job.command, job.text), reply);
+    emit finished(code, reply);
     m_finishing = true;
     for (const auto &[client, done] : job.askers)
         done(reply);

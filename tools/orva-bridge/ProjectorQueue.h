@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -34,6 +35,25 @@ struct Reply {
 };
 
 using ClientId = quintptr;
+
+// How a command ended, as the queue counts them: answered (an ACK, or a status
+// query's reply of its form), answered otherwise (a command's reply with no ACK),
+// a reply that does not fit or was cut short, no reply, the port closed, or not
+// taken for a full queue.
+enum class Outcome { Answered, NotAcknowledged, BadReply, NoReply, PortClosed, QueueFull };
+inline constexpr int kOutcomes = 6;
+// The upper bounds of the reply times counted, in seconds.
+inline constexpr std::array<double, 9> kReplyBuckets = {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5};
+
+// What the queue has counted since it began.
+struct QueueCounts {
+    std::array<quint64, kOutcomes> outcomes{};  // by Outcome
+    // Answered commands by reply time (from the command's going out to its reply's
+    // end): within each bound of kReplyBuckets, or beyond the last; and their sum.
+    std::array<quint64, kReplyBuckets.size() + 1> replyTimes{};
+    double replySeconds = 0;
+    quint64 portLosses = 0;  // an open port lost (a device unplugged, a link dropped)
+};
 using ReplyHandler = std::function<void(const Reply &)>;
 
 class ProjectorQueue final : public QObject {
@@ -78,6 +98,7 @@ public:
     // Whether the line is being let settle (a late reply being discarded).
     bool settling() const { return m_quiet.isActive(); }
     ExchangeEngine &engine() { return *m_engine; }
+    const QueueCounts &counts() const { return m_counts; }
 
 signals:
     // A line for the service's log: warnings of the port, its recovery.
@@ -97,7 +118,8 @@ private:
     };
     void sendNext();
     // The command on the line is done; the line settles for `quietMs` before the next.
-    void finishCurrent(const Reply &reply, int quietMs = 0);
+    // An answered one is counted by its reply; else as `failure`, where it is one.
+    void finishCurrent(std::optional<Outcome> failure, const Reply &reply, int quietMs = 0);
     // A kind of trouble, logged once until a reply comes in time and fits.
     void tell(const QString &trouble);
     void onReceived(const QString &chunk);
@@ -117,6 +139,8 @@ private:
     int m_settleMs = 0;             // the reply window of the command that left it unsettled
     QElapsedTimer m_settling;       // since the line began to settle
     int m_silentInARow = 0;         // commands unanswered since the last character came
+    QElapsedTimer m_sentAt;         // since the command on the line went out
+    QueueCounts m_counts;
     bool m_stopped = false;
     bool m_finishing = false;  // the askers of a finished command are hearing its reply
     QStringList m_told;        // the troubles logged since the last clean reply

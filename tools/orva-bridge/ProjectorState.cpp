@@ -23,6 +23,12 @@ ProjectorState::~ProjectorState()
 
 void ProjectorState::heard(const QString &code, const Reply &reply)
 {
+    // A projector that is not there tells nothing, whoever found it so.
+    if (ProjectorQueue::isStatusQuery(code) && !reply.answered && reply.unreachable) {
+        m_known.clear();
+        m_lastAnswered = false;
+        return tellChange();
+    }
     // A command, answered or not, may have changed what the state tells.
     if (!ProjectorQueue::isStatusQuery(code) || !reply.answered) {
         // What the command may have changed is asked again: at once where the
@@ -138,9 +144,20 @@ void ProjectorState::endRound(int round, bool whole)
         one.done();
 }
 
+bool ProjectorState::answering() const
+{
+    return m_queue.portOpen() && m_lastAnswered;
+}
+
+const decoding::Reading *ProjectorState::reading(QStringView code) const
+{
+    const auto known = m_known.find(code.toString());
+    return known == m_known.end() ? nullptr : &known->second.reading;
+}
+
 QJsonObject ProjectorState::json() const
 {
-    QJsonObject o{{"available", m_queue.portOpen() && m_lastAnswered}};
+    QJsonObject o{{"available", answering()}};
     for (const mqtt::Query &query : mqtt::queries()) {
         decoding::Reading none;
         none.code = QLatin1String(query.code);

@@ -35,6 +35,11 @@ public:
     // then each query's fields as orva-ctl --json gives them, null where no reply
     // told them (never a value older than the projector's last failure to answer).
     QJsonObject json() const;
+    // Whether the projector answers: its port open, and its last status query answered.
+    bool answering() const;
+    // The newest reading of the status query `code` ("CR0"), or null where no reply
+    // told it (likewise never one older than the projector's last failure to answer).
+    const decoding::Reading *reading(QStringView code) const;
 
     // While something shows the state (a web page), a round of the queries older
     // than three quarters of `pollMs` is asked every `pollMs`, once however many show
