@@ -11,7 +11,7 @@ command -v node >/dev/null || node_packages+=(nodejs)
 command -v npm >/dev/null || node_packages+=(npm)
 scripts/deps.sh xvfb xauth x11-utils imagemagick openbox lintian dpkg-dev file \
   dbus-daemon libglib2.0-bin at-spi2-core python3-pyatspi mosquitto mosquitto-clients \
-  chromium chromium-driver python3-selenium "${node_packages[@]}"
+  chromium chromium-driver python3-selenium prometheus "${node_packages[@]}"
 scripts/build.sh default
 # The npm registry's pjlink package, pinned, into the build tree; without a registry
 # the pjlink_npm test is skipped.

@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include <memory>
+#include <numeric>
 
 #include <sys/stat.h>
 
@@ -164,8 +165,42 @@ private slots:
         QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C99"), why));
         queue.stop(QStringLiteral("the bridge is ending"));
         QCOMPARE(told, QStringList{"no command text of printable ASCII up to 128 characters"} + QStringList(65, QStringLiteral("the bridge is ending")));
+        // Counted: 13 answered, each 20 ms late at least; two refused for a full queue.
+        const bridge::QueueCounts &counts = queue.counts();
+        QCOMPARE(counts.outcomes, (std::array<quint64, bridge::kOutcomes>{13, 0, 0, 0, 0, 2}));
+        QCOMPARE(counts.replyTimes[0] + counts.replyTimes[1], 0u);  // none within 5 or 10 ms
+        QCOMPARE(std::accumulate(counts.replyTimes.begin(), counts.replyTimes.end(), 0u), 13u);
+        QVERIFY2(counts.replySeconds >= 13 * 0.02 && counts.replySeconds < 13 * 0.5, qPrintable(QString::number(counts.replySeconds)));
         QCOMPARE(queue.waiting(), 0);
         QVERIFY(!queue.portOpen());
+    }
+
+    // How commands end, as the queue counts them: answered, answered with no ACK,
+    // with a reply of no form the query has, with none, or on a port that is closed.
+    void counted_data()
+    {
+        QTest::addColumn<QString>("option");  // orva-sim's; "gone": a device that is not there
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QList<int>>("outcomes");  // answered, not acknowledged, bad reply, no reply, port closed
+        QTest::newRow("answered") << QString() << QStringList{"CR0", "C00", "CZZ"} << QList<int>{2, 1, 0, 0, 0};
+        QTest::newRow("garbage") << QStringLiteral("--garbage") << QStringList{"CR0"} << QList<int>{0, 0, 1, 0, 0};
+        QTest::newRow("silent") << QStringLiteral("--silent") << QStringList{"CR0"} << QList<int>{0, 0, 0, 1, 0};
+        QTest::newRow("gone") << QStringLiteral("gone") << QStringList{"CR0"} << QList<int>{0, 0, 0, 0, 1};
+    }
+    void counted()
+    {
+        QFETCH(QString, option);
+        QFETCH(QStringList, texts);
+        QFETCH(QList<int>, outcomes);
+        std::unique_ptr<Simulator> sim = option == u"gone" ? nullptr : std::make_unique<Simulator>(QStringList{option}.filter(QStringLiteral("-")));
+        bridge::ProjectorQueue queue(sim ? sim->path : QStringLiteral("/dev/no-such-tty"), QStringLiteral("19200,N,8,1"));
+        queue.start();
+        int done = 0;
+        for (const QString &text : texts)
+            QVERIFY(queue.enqueue(1, QString(), text, [&](const bridge::Reply &) { ++done; }));
+        QTRY_COMPARE_WITH_TIMEOUT(done, texts.size(), kWait);
+        const auto &counted = queue.counts().outcomes;
+        QCOMPARE(QList<int>(counted.begin(), counted.begin() + 5), outcomes);
     }
 
     // The projector goes away (its device server ends) and comes back: ERR4
@@ -183,6 +218,8 @@ private slots:
         sim.reset();
         QTRY_VERIFY_WITH_TIMEOUT(!b.queue.portOpen(), kWait);
         QCOMPARE(c.ask("%1POWR ?"), QByteArray("%1POWR=ERR4"));
+        QCOMPARE(b.queue.counts().portLosses, 1u);
+        QCOMPARE(b.queue.counts().outcomes[int(bridge::Outcome::PortClosed)], 1u);
         QTRY_COMPARE_WITH_TIMEOUT(log.size(), 2, 3 * bridge::ProjectorQueue::kReopenMs);  // a try that fails
         sim = std::make_unique<Simulator>(QStringList{"--tcp", path.section(u':', -1), "--state", "cooling-down"});
         QTRY_VERIFY_WITH_TIMEOUT(b.queue.portOpen(), 3 * bridge::ProjectorQueue::kReopenMs);

@@ -122,7 +122,7 @@ private slots:
             {"mqtt-user = orva", "the MQTT settings need mqtt, the broker"},
             {"mqtt = mqtt://b\nmqtt-id = a/b", "mqtt-id is letters, digits, '.', '_' and '-', not \"a/b\""},
             {"mqtt-server = mqtt://b", "CONFIG: [bridge] mqtt-server: no such setting (listen, log, no-password, max-connections, "
-                                       "mqtt, mqtt-ca-file, mqtt-user, mqtt-password-file, mqtt-id, poll, mqtt-send, http, http-password-file, web-send, http-cert, http-key)"},
+                                       "mqtt, mqtt-ca-file, mqtt-user, mqtt-password-file, mqtt-id, poll, mqtt-send, http, http-password-file, web-send, http-cert, http-key, metrics-public)"},
         };
         for (const auto &[bridgeLines, error] : rows) {
             const QTemporaryDir dir;

@@ -6,7 +6,9 @@ or python3-selenium.
 
 Usage: web_page.py ORVA_SIM ORVA_BRIDGE SCREENSHOT_DIR"""
 
-import os, socket, subprocess, sys, tempfile, threading, time
+import os, socket, sys, tempfile, time
+
+from bridge_processes import Simulator, check, failures, free_port, start_bridge, until
 
 try:
     from selenium import webdriver
@@ -21,51 +23,6 @@ if not (os.path.exists("/usr/bin/chromium") and os.path.exists("/usr/bin/chromed
 
 SIM, BRIDGE, SHOTS = sys.argv[1:4]
 PASSWORD = "room 2.14"
-failures = []
-
-
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what, flush=True)
-    if not ok:
-        failures.append(what)
-
-
-def until(condition, seconds=8.0):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return condition()
-
-
-class Simulator:
-    """orva-sim on a pseudo-terminal; heard() is the codes it received, in order."""
-
-    def __init__(self):
-        self.p = subprocess.Popen([SIM, "--log", "--exit-on-stdin-eof", "--countdown-ms", "1500", "--cooldown-ms", "1500"],
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.path = self.p.stdout.readline().strip()
-        self.codes = []
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.p.stderr:
-            if " RX " in line:
-                self.codes.append(line.split(" RX ", 1)[1].strip())
-
-    def heard(self, code):
-        return self.codes.count(code)
-
-    def stop(self):
-        self.p.stdin.close()
-        self.p.wait(10)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def raw(port, request):
@@ -105,19 +62,12 @@ def hold(driver, name, seconds):
 
 
 def main():
-    left, right = Simulator(), Simulator()
+    left, right = (Simulator(SIM, "--countdown-ms", "1500", "--cooldown-ms", "1500") for _ in range(2))
     port = free_port()
     work = tempfile.TemporaryDirectory()
-    password_file = os.path.join(work.name, "http.password")
-    with open(password_file, "w") as f:
-        f.write(PASSWORD + "\n")
-    os.chmod(password_file, 0o600)
-    config = os.path.join(work.name, "bridge.conf")
-    with open(config, "w") as f:
-        f.write(f"[bridge]\nhttp = {port}\nhttp-password-file = {password_file}\npoll = 1\n"
-                f"[left]\ndevice = {left.path}\npjlink = 0\nname = Hall left\n"
-                f"[right]\ndevice = {right.path}\npjlink = 0\nname = Hall right\n")
-    bridge = subprocess.Popen([BRIDGE, "--config", config], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    bridge = start_bridge(BRIDGE, work.name, f"http = {port}\npoll = 1",
+                          [("left", f"device = {left.path}\npjlink = 0\nname = Hall left"),
+                           ("right", f"device = {right.path}\npjlink = 0\nname = Hall right")], PASSWORD)
     options = webdriver.ChromeOptions()
     for a in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
               "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -126,7 +76,6 @@ def main():
     options.binary_location = "/usr/bin/chromium"
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     try:
-        until(lambda: subprocess.run(["sh", "-c", f"exec 3<>/dev/tcp/127.0.0.1/{port}"], stderr=subprocess.DEVNULL).returncode == 0)
         base = f"http://127.0.0.1:{port}"
         run(driver, base, port, left, right)
     finally:

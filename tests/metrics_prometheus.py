@@ -1,0 +1,146 @@
+#!/usr/bin/python3
+"""orva-bridge's /metrics as Debian's Prometheus and promtool read it, for two orva-sim
+projectors behind a password: promtool finds nothing wrong in any state orva-sim can
+play; Prometheus scrapes it, its queries return the simulated values, and the shipped
+alert rules fire. All the while /metrics is read every 100 ms, and the projectors hear
+nothing but the bridge's polls. Exit 77 (skipped) without prometheus or promtool.
+
+Usage: metrics_prometheus.py ORVA_SIM ORVA_BRIDGE ALERT_RULES"""
+
+import base64, json, re, shutil, socket, subprocess, sys, tempfile, threading, time, urllib.error, urllib.parse, urllib.request
+
+from bridge_processes import Simulator, check, failures, free_port, start_bridge, until
+
+if not (shutil.which("prometheus") and shutil.which("promtool")):
+    sys.exit(77)
+SIM, BRIDGE, RULES = sys.argv[1:4]
+PASSWORD = "rack 3"
+POLLS = {"CR0", "CR1", "CRA", "CR3", "CR7", "CR6"}
+# The faults a played power status tells, by the words of its name; the lamps in use
+# and whether each is on, by lamp mode.
+FAULTS = {"temperature": "temperature_warning", "lamp-fail": "all_lamps_failed", "power-fail": "power_failure"}
+LAMPS = {"lamps-2-all-off": {"1": "0", "2": "0"}, "lamps-2-no1-on": {"1": "1", "2": "0"}, "lamps-2-no2-on": {"1": "0", "2": "1"},
+         "lamps-2-both-on": {"1": "1", "2": "1"}, "lamp-1-off": {"1": "0"}, "lamp-1-on": {"1": "1"}, "lamp-2-off": {"2": "0"},
+         "lamp-2-on": {"2": "1"}}
+
+
+def get(url, password=PASSWORD):
+    """The status and body of a GET, with HTTP Basic where a password is given."""
+    request = urllib.request.Request(url)
+    if password:
+        request.add_header("Authorization", "Basic " + base64.b64encode(b"prometheus:" + password.encode()).decode())
+    try:
+        with urllib.request.urlopen(request, timeout=5) as answer:
+            return answer.status, answer.headers["Content-Type"], answer.read().decode()
+    except urllib.error.HTTPError as e:
+        return e.code, e.headers["Content-Type"], e.read().decode()
+    except OSError:  # not listening yet
+        return 0, None, ""
+
+
+def promql(base, query):
+    """A query's result: {projector: value} (its first label besides projector too, where it has one)."""
+    result = json.loads(get(f"{base}/api/v1/query?query=" + urllib.parse.quote(query), None)[2])["data"]["result"]
+    return {tuple(v for k, v in sorted(r["metric"].items()) if k in ("projector", "state")): float(r["value"][1]) for r in result}
+
+
+def alerts(base):
+    return {(a["labels"]["alertname"], a["labels"].get("projector")): a for a in json.loads(get(f"{base}/api/v1/alerts", None)[2])["data"]["alerts"]}
+
+
+def main():
+    left, right = Simulator(SIM), Simulator(SIM, "--on", "--lamp-hours", "2950")
+    started = time.monotonic()
+    port, raw = free_port(), [free_port(), free_port()]
+    work = tempfile.TemporaryDirectory()
+    bridge = start_bridge(BRIDGE, work.name, f"http = {port}\npoll = 1", [
+        ("hall-left", f"device = {left.path}\npjlink = 0\nraw = {raw[0]}\nname = \"Hall \\\"left\\\" \\\\ 1\""),
+        ("hall-right", f"device = {right.path}\npjlink = 0\nraw = {raw[1]}")], PASSWORD)
+    metrics, sent = f"http://127.0.0.1:{port}/metrics", [[], []]
+    lines = [socket.create_connection(("127.0.0.1", p)) for p in raw]
+
+    def play(which, state):
+        sent[which].append(state)
+        lines[which].sendall(f"!STATE {state}\r".encode())
+
+    def read_since(sim, state):  # a whole round of polls asked after the state was played
+        codes = sim.codes[len(sim.codes) - sim.codes[::-1].index("!STATE " + state):] if "!STATE " + state in sim.codes else []
+        return "CR0" in codes and "CR6" in codes[codes.index("CR0"):]
+
+    scrapes, scraping = [], threading.Event()
+
+    def scrape():  # every 100 ms for at least a minute, until the end
+        start = time.monotonic()
+        while time.monotonic() - start < 60 or not scraping.is_set():
+            scrapes.append(get(metrics)[0])
+            time.sleep(0.1)
+    scraper = threading.Thread(target=scrape)
+    scraper.start()
+    prometheus = None
+    try:
+        check(get(metrics, None)[0] == 401 and get(metrics, "wrong")[0] == 401, "without the password, /metrics is refused")
+        status, kind, text = get(metrics)
+        check(status == 200 and kind == "text/plain; version=0.0.4; charset=utf-8", f"with it, it is Prometheus's text ({status}, {kind})")
+        info = f'orva_projector_info{{projector="hall-left",name="Hall \\"left\\" \\\\ 1",device="{left.path}"}} 1\n'
+        check(info in text, "a name's quotes and backslash escaped: " + info)
+        help_text = subprocess.run([SIM, "--help"], capture_output=True, text=True).stdout
+        states = re.findall(r"^  ([a-z0-9-]+) {2,}", help_text.split("States, for --state", 1)[1], re.M)
+        for state in states:
+            play(0, state), play(1, state)
+            until(lambda: read_since(left, state) and read_since(right, state))
+            text = get(metrics)[2]
+            lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, text=True)
+            power = re.findall(r'^orva_projector_power_state\{projector="([^"]+)",state="[a-z]+"\} 1$', text, re.M)
+            faults = set(re.findall(r'^orva_projector_fault\{projector="hall-left",fault="(\w+)"\} 1$', text, re.M))
+            lamps = dict(re.findall(r'^orva_projector_lamp_on\{projector="hall-left",lamp="(\d)"\} (\d)$', text, re.M))
+            check(lint.returncode == 0 and lint.stdout + lint.stderr == "" and power == ["hall-left", "hall-right"]
+                  and faults == {f for words, f in FAULTS.items() if words in state} and lamps == LAMPS.get(state, lamps),
+                  f"{state}: promtool finds nothing; one power state each, the faults, the lamps ({lint.stdout}{lint.stderr}{power}{faults}{lamps})")
+        for which, power in ((0, "standby"), (1, "on")):
+            for state in ("power-normal", power, "signal", "lamps-2-both-on", "reversal-none"):
+                play(which, state)
+        with open(RULES) as f:  # the rules as shipped, their waits cut to a second
+            rules = re.sub(r"\bfor: \S+", "for: 1s", f.read())
+        with open(f"{work.name}/rules.yml", "w") as f:
+            f.write(rules)
+        with open(f"{work.name}/prometheus.yml", "w") as f:
+            f.write(f"global: {{scrape_interval: 1s, evaluation_interval: 1s}}\nrule_files: [rules.yml]\n"
+                    f"scrape_configs:\n- job_name: orva\n  basic_auth: {{username: prometheus, password: '{PASSWORD}'}}\n"
+                    f"  static_configs: [{{targets: ['127.0.0.1:{port}']}}]\n")
+        web = f"127.0.0.1:{free_port()}"
+        prometheus = subprocess.Popen(["prometheus", f"--config.file={work.name}/prometheus.yml", f"--storage.tsdb.path={work.name}/data",
+                                       f"--web.listen-address={web}"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        base = f"http://{web}"
+        check(until(lambda: get(f"{base}/-/ready", None)[0] == 200, 30), "Prometheus starts")
+        hours = lambda: promql(base, "orva_projector_lamp_operating_seconds / 3600")
+        check(until(lambda: hours() == {("hall-left",): 1234, ("hall-right",): 2950}, 30), f"PromQL: the lamp hours ({hours()})")
+        powers = promql(base, "orva_projector_power_state == 1")
+        check(powers == {("hall-left", "standby"): 1, ("hall-right", "on"): 1}, f"PromQL: the power states ({powers})")
+        near = lambda: alerts(base).get(("OrvaLampNearEnd", "hall-right"), {}).get("annotations", {}).get("summary")
+        check(until(lambda: near() == "hall-right: lamp at 2950 h of 3000", 15), f"the lamp alert, for hall-right only ({near()})")
+        check(("OrvaLampNearEnd", "hall-left") not in alerts(base), "none for hall-left's 1234 h")
+        play(0, "temperature-warning")
+        check(until(lambda: ("OrvaTemperatureWarning", "hall-left") in alerts(base), 15), "a temperature warning: its alert is active")
+        left.p.kill()
+        firing = lambda: alerts(base).get(("OrvaProjectorNotAnswering", "hall-left"), {}).get("state")
+        check(until(lambda: firing() == "firing", 20), f"the projector gone: 'not answering' fires ({firing()})")
+        check(("OrvaProjectorNotAnswering", "hall-right") not in alerts(base), "and not for the other")
+    finally:
+        scraping.set()
+        scraper.join()
+        for one in (prometheus, bridge):
+            if one:
+                one.terminate()
+                one.wait(10)
+        left.stop(), right.stop()
+    check(len(scrapes) >= 300 and set(scrapes) == {200}, f"/metrics read every 100 ms for a minute ({len(scrapes)} times)")
+    seconds = time.monotonic() - started
+    for sim, played in zip((left, right), sent):
+        others = {c for c in sim.codes if c not in POLLS and c[len("!STATE "):] not in played}
+        rounds = sim.heard("CR0")  # one a second, and one after each state played
+        check(others == set() and rounds <= seconds + len(played) + 2, f"the projector heard only polls ({rounds} rounds, {others})")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
