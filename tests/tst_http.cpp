@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <memory>
 
+#include <csignal>
 #include <sys/resource.h>
 
 namespace {
@@ -116,7 +117,8 @@ private slots:
     }
 
     // A state shown by two pages is asked once a poll, and not at all once none
-    // shows it; one that MQTT polls is asked only what is older than a poll.
+    // shows it; one that MQTT polls is asked only what is older than a poll, and
+    // kept from its replies.
     void polls()
     {
         Projector p({});
@@ -134,6 +136,16 @@ private slots:
         p.state.watch();
         QTest::qWait(700);
         QCOMPARE(p.sim->heard().count(QStringLiteral("CR0")), asked + 1);
+        // Another's status query unanswered (the projector switched off at the mains,
+        // its port still open): the projector is unavailable and its state unknown.
+        QVERIFY(p.state.json()[QStringLiteral("available")].toBool());
+        kill(pid_t(p.sim->process.processId()), SIGSTOP);
+        p.queue.enqueue(1, QStringLiteral("status"), QString(), [](const bridge::Reply &) {});
+        QTRY_COMPARE_WITH_TIMEOUT(p.state.json(), (QJsonObject{{"available", false}, {"power", QJsonValue::Null}, {"faults", QJsonValue::Null},
+                                                            {"input", QJsonValue::Null}, {"mute", QJsonValue::Null}, {"hours", QJsonValue::Null},
+                                                            {"lamps", QJsonValue::Null}, {"temperatures", QJsonObject{{"S1", QJsonValue::Null}, {"S2", QJsonValue::Null}, {"S3", QJsonValue::Null}}}}), kWait);
+        QVERIFY(p.queue.portOpen());
+        kill(pid_t(p.sim->process.processId()), SIGCONT);
     }
 
     // Connections beyond the listener's limit are answered 503 and closed; the
