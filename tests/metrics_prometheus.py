@@ -123,8 +123,10 @@ def main():
         play(0, "temperature-warning")
         check(until(lambda: ("OrvaTemperatureWarning", "hall-left") in alerts(base), 15), "a temperature warning: its alert is active")
         left.p.kill()
-        firing = lambda: alerts(base).get(("OrvaProjectorNotAnswering", "hall-left"), {}).get("state")
-        check(until(lambda: firing() == "firing", 20), f"the projector gone: 'not answering' fires ({firing()})")
+        gone = lambda: alerts(base).get(("OrvaProjectorNotAnswering", "hall-left"), {"annotations": {}})
+        firing = lambda: (gone().get("state"), gone()["annotations"].get("summary"))
+        check(until(lambda: firing() == ("firing", "hall-left: not answering: its serial port is closed"), 20),
+              f"the projector gone: 'not answering' fires ({firing()})")
         check(("OrvaProjectorNotAnswering", "hall-right") not in alerts(base), "and not for the other")
     finally:
         scraping.set()
