@@ -63,6 +63,7 @@ private slots:
         QStringList log;
         QObject::connect(&http, &bridge::HttpServer::logLine, [&](const QString &text) { log << text; });
         http.setRequestTimeout(500);
+        http.setMetrics([] { return QByteArray("orva_up 1\n"); }, false);
         for (auto [name, p] : {std::pair{"Left", &left}, {"Right", &right}, {"Silent", &silent}, {"Gone", &gone}})
             http.addProjector(QString::fromLatin1(name).toLower(), QString::fromLatin1(name), p->queue, p->state);
         QVERIFY(http.listen(QHostAddress::LocalHost, 0));
@@ -229,6 +230,8 @@ private slots:
         QCOMPARE(ask(http.port(), page).first, 200);  // used again within the idle time
         QTest::qWait(400);
         QCOMPARE(ask(http.port(), page).first, 303);
+        http.setMetrics([] { return QByteArray(); }, true);  // metrics-public
+        QCOMPARE(ask(http.port(), "GET /metrics HTTP/1.1\r\n" + host + "\r\n").first, 200);
     }
 
     // After five wrong passwords from an address, each of its answers waits (a
