@@ -137,7 +137,7 @@ def main():
                 one.wait(10)
         os.kill(right.p.pid, signal.SIGCONT)
         left.stop(), right.stop()
-    check(bridge.returncode == 0, f"the bridge ends cleanly on SIGTERM ({bridge.returncode})" + bridge.returncode * bridge.stdout.read()[-2000:])
+    check(bridge.returncode == 0, f"the bridge ends cleanly on SIGTERM ({bridge.returncode})" + ("" if bridge.returncode == 0 else bridge.stdout.read()[-2000:]))
     check(len(scrapes) >= SCRAPE_SECONDS * 5 and set(scrapes) == {200}, f"/metrics read every 100 ms for a minute ({len(scrapes)} times)")
     seconds = time.monotonic() - started
     for sim, played in zip((left, right), sent):
