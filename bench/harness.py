@@ -1,8 +1,8 @@
 """What bench/'s Python benchmarks share: the programs they start (orva-sim,
 orva-bridge, mosquitto, ser2net), each on free loopback ports and ended at the
-end; their CPU time and memory (psutil); an MQTT client (paho, its loop() run
-in the caller's thread, so a message is stamped in the thread that reads it);
-line reads with a deadline; percentiles and the tables."""
+end; their CPU time and memory (psutil; CPU also in ns from /proc); an MQTT
+client (paho, its loop() run in the caller's thread, so a message is stamped in
+the thread that reads it); line reads with a deadline; percentiles and the tables."""
 import os
 import select
 import shutil
@@ -102,6 +102,17 @@ class Process:
     def cpu_s(self):
         t = self.ps.cpu_times()
         return t.user + t.system
+
+    def cpu_ns(self):
+        """CPU time of its live threads in ns, as the scheduler counts it (cpu_s has 10 ms ticks)."""
+        total, task = 0, f"/proc/{self.proc.pid}/task"
+        for tid in os.listdir(task):
+            try:
+                with open(f"{task}/{tid}/schedstat") as f:
+                    total += int(f.read().split()[0])
+            except FileNotFoundError:  # a thread that ended meanwhile
+                pass
+        return total
 
     def rss_kib(self):
         return self.ps.memory_info().rss // 1024
