@@ -100,14 +100,12 @@ def main():
         for which, power in ((0, "standby"), (1, "on")):
             for state in ("power-normal", power, "signal", "lamps-2-both-on", "reversal-none"):
                 play(which, state)
-        with open(RULES) as f:  # the rules as shipped, their waits cut to a second
-            rules = re.sub(r"\bfor: \S+", "for: 1s", f.read())
-        with open(f"{work.name}/rules.yml", "w") as f:
-            f.write(rules)
-        with open(f"{work.name}/prometheus.yml", "w") as f:
-            f.write(f"global: {{scrape_interval: 1s, evaluation_interval: 1s}}\nrule_files: [rules.yml]\n"
-                    f"scrape_configs:\n- job_name: orva\n  basic_auth: {{username: prometheus, password: '{PASSWORD}'}}\n"
-                    f"  static_configs: [{{targets: ['127.0.0.1:{port}']}}]\n")
+        for name, content in (("rules.yml", re.sub(r"\bfor: \S+", "for: 1s", open(RULES).read())),  # their waits cut to a second
+                              ("prometheus.yml", f"global: {{scrape_interval: 1s, evaluation_interval: 1s}}\nrule_files: [rules.yml]\n"
+                               f"scrape_configs:\n- job_name: orva\n  basic_auth: {{username: prometheus, password: '{PASSWORD}'}}\n"
+                               f"  static_configs: [{{targets: ['127.0.0.1:{port}']}}]\n")):
+            with open(f"{work.name}/{name}", "w") as f:
+                f.write(content)
         web = f"127.0.0.1:{free_port()}"
         prometheus = subprocess.Popen(["prometheus", f"--config.file={work.name}/prometheus.yml", f"--storage.tsdb.path={work.name}/data",
                                        f"--web.listen-address={web}"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -177,30 +177,25 @@ private slots:
 
     // How commands end, as the queue counts them: answered, answered with no ACK,
     // with a reply of no form the query has, with none, or on a port that is closed.
-    void counted_data()
-    {
-        QTest::addColumn<QString>("option");  // orva-sim's; "gone": a device that is not there
-        QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<QList<int>>("outcomes");  // answered, not acknowledged, bad reply, no reply, port closed
-        QTest::newRow("answered") << QString() << QStringList{"CR0", "C00", "CZZ"} << QList<int>{2, 1, 0, 0, 0};
-        QTest::newRow("garbage") << QStringLiteral("--garbage") << QStringList{"CR0"} << QList<int>{0, 0, 1, 0, 0};
-        QTest::newRow("silent") << QStringLiteral("--silent") << QStringList{"CR0"} << QList<int>{0, 0, 0, 1, 0};
-        QTest::newRow("gone") << QStringLiteral("gone") << QStringList{"CR0"} << QList<int>{0, 0, 0, 0, 1};
-    }
     void counted()
     {
-        QFETCH(QString, option);
-        QFETCH(QStringList, texts);
-        QFETCH(QList<int>, outcomes);
-        std::unique_ptr<Simulator> sim = option == u"gone" ? nullptr : std::make_unique<Simulator>(QStringList{option}.filter(QStringLiteral("-")));
-        bridge::ProjectorQueue queue(sim ? sim->path : QStringLiteral("/dev/no-such-tty"), QStringLiteral("19200,N,8,1"));
-        queue.start();
-        int done = 0;
-        for (const QString &text : texts)
-            QVERIFY(queue.enqueue(1, QString(), text, [&](const bridge::Reply &) { ++done; }));
-        QTRY_COMPARE_WITH_TIMEOUT(done, texts.size(), kWait);
-        const auto &counted = queue.counts().outcomes;
-        QCOMPARE(QList<int>(counted.begin(), counted.begin() + 5), outcomes);
+        const struct {
+            const char *option;  // orva-sim's; "gone": a device that is not there
+            QStringList texts;
+            QList<int> outcomes;  // answered, not acknowledged, bad reply, no reply, port closed
+        } rows[] = {{"", {"CR0", "C00", "CZZ"}, {2, 1, 0, 0, 0}}, {"--garbage", {"CR0"}, {0, 0, 1, 0, 0}},
+                    {"--silent", {"CR0"}, {0, 0, 0, 1, 0}}, {"gone", {"CR0"}, {0, 0, 0, 0, 1}}};
+        for (const auto &row : rows) {
+            const QString option = QString::fromLatin1(row.option);
+            std::unique_ptr<Simulator> sim = option == u"gone" ? nullptr : std::make_unique<Simulator>(QStringList{option}.filter(QStringLiteral("-")));
+            bridge::ProjectorQueue queue(sim ? sim->path : QStringLiteral("/dev/no-such-tty"), QStringLiteral("19200,N,8,1"));
+            queue.start();
+            int done = 0;
+            for (const QString &text : row.texts)
+                QVERIFY(queue.enqueue(1, QString(), text, [&](const bridge::Reply &) { ++done; }));
+            QTRY_COMPARE_WITH_TIMEOUT(done, row.texts.size(), kWait);
+            QCOMPARE(QList<int>(queue.counts().outcomes.begin(), queue.counts().outcomes.begin() + 5), row.outcomes);
+        }
     }
 
     // The projector goes away (its device server ends) and comes back: ERR4

