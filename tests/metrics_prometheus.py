@@ -115,6 +115,10 @@ def main():
         check(until(lambda: hours() == {("hall-left",): 1234, ("hall-right",): 2950}, 30), f"PromQL: the lamp hours ({hours()})")
         powers = promql(base, "orva_projector_power_state == 1")
         check(powers == {("hall-left", "standby"): 1, ("hall-right", "on"): 1}, f"PromQL: the power states ({powers})")
+        median = promql(base, "histogram_quantile(0.5, orva_projector_reply_duration_seconds_bucket)")
+        odd = promql(base, 'orva_projector_reply_duration_seconds_count != on(projector) sum by (projector) '
+                           '(orva_projector_commands_total{outcome=~"answered|not_acknowledged"})')
+        check(len(median) == 2 and all(0 < v < 0.5 for v in median.values()) and odd == {}, f"the reply times: each answer once ({median}, {odd})")
         near = lambda: alerts(base).get(("OrvaLampNearEnd", "hall-right"), {}).get("annotations", {}).get("summary")
         check(until(lambda: near() == "hall-right: lamp at 2950 h of 3000", 15), f"the lamp alert, for hall-right only ({near()})")
         check(("OrvaLampNearEnd", "hall-left") not in alerts(base), "none for hall-left's 1234 h")
