@@ -143,7 +143,7 @@ private slots:
         // The far end hangs up: the port closes and says so once; writing then fails.
         QSignalSpy lost(&c, &SerialControl::portLost);
         ::close(std::exchange(pty.slave, -1));
-        pty.closeMaster();
+        ::close(std::exchange(pty.master, -1));
         QVERIFY(lost.wait(5000));
         QCOMPARE(lost.first().first().value<SerialError>().description,
                  QStringLiteral("Read error on the device: %1").arg(pty.path));
