@@ -10,8 +10,6 @@
 #include "serial/FakeSerialControl.h"
 
 #include <QList>
-#include <QStringList>
-#include <QTest>
 
 // One interval of an engine's timer ("repeat", "replyWindow", "displayHold") ended at
 // once (QTimer::timeout cannot be emitted from outside).

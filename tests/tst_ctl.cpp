@@ -8,8 +8,6 @@
 #include "TestSupport.h"
 
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 

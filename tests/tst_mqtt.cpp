@@ -9,8 +9,6 @@
 
 #include "MqttSupport.h"
 
-#include <QTemporaryDir>
-
 #include <tuple>
 
 using namespace mqtt_test;

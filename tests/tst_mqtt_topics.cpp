@@ -7,14 +7,9 @@
 #include "Mqtt.h"
 #include "TestSupport.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-
 #include <algorithm>
 
 namespace {
-
 
 } // namespace
 

@@ -6,12 +6,9 @@
 #include "ReferenceRows.h"
 #include "TestSupport.h"
 
-#include <QFile>
 #include <QLocalServer>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <QTest>
 
 #include <cstdarg>
 #include <grp.h>

@@ -3,7 +3,6 @@
 
 #include "EngineHarness.h"
 #include "ReferenceRows.h"
-#include "TestSupport.h"
 #include "serial/QtSerialControl.h"
 #include "serial/TcpLink.h"
 
@@ -11,7 +10,6 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
 
 #include <csignal>
 #include <sys/socket.h>
