@@ -7,18 +7,13 @@
 // Needs ORVA_SIM_PATH and ORVA_BRIDGE_PATH.
 
 #include "BridgeSupport.h"
-#include "FreePort.h"
 #include "SimulatorProcess.h"
 
-#include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QString>
-#include <QTest>
 
 #include <algorithm>
 #include <memory>

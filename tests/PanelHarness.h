@@ -7,13 +7,11 @@
 #include "panel/FormBuilder.h"
 #include "panel/Widgets.h"
 #include "panel/WindowRuntime.h"
-#include "serial/FakeSerialControl.h"
 
 #include <QApplication>
 #include <QFrame>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTest>
 #include <memory>
 
 struct Panel {

@@ -4,13 +4,11 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QMetaObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -29,12 +27,6 @@ inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QB
 {
     QFile file(dir.filePath(name));
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? file.fileName() : QString();
-}
-
-// One tick of a timer, delivered at once (QTimer::timeout cannot be emitted from outside).
-inline void tick(QTimer &timer)
-{
-    QVERIFY(QMetaObject::invokeMethod(&timer, "timeout", Qt::DirectConnection));
 }
 
 // Only the variables `vars` ("NAME=value"), and a runtime directory of its own so that Qt has nothing to say.
@@ -81,18 +73,12 @@ public:
     }
     ~Pty()
     {
-        closeMaster();
-        if (slave >= 0)
-            ::close(slave);
+        for (const int fd : {master, slave})
+            if (fd >= 0)
+                ::close(fd);
     }
     Q_DISABLE_COPY(Pty)
 
-    void closeMaster()
-    {
-        if (master >= 0)
-            ::close(master);
-        master = -1;
-    }
     QByteArray readAll() const
     {
         QByteArray out;

@@ -8,9 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <memory>

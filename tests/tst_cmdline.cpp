@@ -7,11 +7,7 @@
 #include "ReferenceRows.h"
 #include "TestSupport.h"
 
-#include <QDir>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
 #include <csignal>
 #include <memory>
 

@@ -8,17 +8,6 @@
 #include "TestSupport.h"
 
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
-
-namespace {
-
-Run ctl(const QStringList &args, const QStringList &env = {})
-{
-    return runProgram(QStringLiteral(ORVA_CTL_PATH), args, env);
-}
-
-} // namespace
 
 class TstCtl : public QObject {
     Q_OBJECT
@@ -26,7 +15,7 @@ private slots:
     // Every name of the one-shot commands and the repeat keys, with its code.
     void listShowsEveryNameWithItsCode()
     {
-        const Run list = ctl({QStringLiteral("list")});
+        const Run list = runProgram(ORVA_CTL_PATH, {QStringLiteral("list")});
         QCOMPARE(list.status, 0);
         QStringList listed = list.out.split(u'\n', Qt::SkipEmptyParts), expected;
         for (const OneShotRow &r : kExpectedOneShots)
@@ -46,7 +35,7 @@ private slots:
     {
         QFETCH(QJsonArray, row);
         SimulatorProcess sim(strings(row[1]));
-        const Run r = ctl(QStringList{"--port", sim.path} + strings(row[2]));
+        const Run r = runProgram(ORVA_CTL_PATH, QStringList{"--port", sim.path} + strings(row[2]));
         QCOMPARE(r.out, row[4].toString());
         QCOMPARE(r.status, row[3].toInt());
         const QString err = row[5].toString();
@@ -61,7 +50,7 @@ private slots:
         SimulatorProcess sim({QStringLiteral("--on"), QStringLiteral("--tcp"), QStringLiteral("0")});
         QVERIFY(sim.process.write("x\n") == 2 && sim.process.waitForBytesWritten(5000));
         for (int run = 0; run < 2; ++run)
-            QCOMPARE(ctl({QStringLiteral("--port"), sim.path, QStringLiteral("status")}).out, QStringLiteral("Power ON\n"));
+            QCOMPARE(runProgram(ORVA_CTL_PATH, {QStringLiteral("--port"), sim.path, QStringLiteral("status")}).out, QStringLiteral("Power ON\n"));
         sim.process.closeWriteChannel();
         QVERIFY(sim.process.waitForFinished(10000));
         QCOMPARE(sim.process.exitCode(), 0);
@@ -78,12 +67,12 @@ private slots:
         QFile log(dir.filePath(QStringLiteral("orva.log")));
         const QStringList env{"ORVA_PORT=" + sim.path};
         const OpenWatch watch(sim.path);
-        QCOMPARE(ctl({QStringLiteral("--log"), log.fileName(), QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
+        QCOMPARE(runProgram(ORVA_CTL_PATH, {QStringLiteral("--log"), log.fileName(), QStringLiteral("status")}, env).out, QStringLiteral("Power ON\n"));
         QCOMPARE(watch.seen(), QStringLiteral("open close"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         static const QRegularExpression stamp(QStringLiteral(R"(^[-\d]{10}T[:.\d]{12} )"), QRegularExpression::MultilineOption);
         QCOMPARE(QString::fromUtf8(log.readAll()).remove(stamp), QStringLiteral("TX CR0<CR>\nRX 00<CR>\nSTATUS Power ON\n"));
-        const Run r = ctl({QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x.log")), QStringLiteral("status")}, env);
+        const Run r = runProgram(ORVA_CTL_PATH, {QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x.log")), QStringLiteral("status")}, env);
         QCOMPARE(r.status, 3);
         QVERIFY2(r.err.startsWith(QLatin1String("orva-ctl: cannot open the log file")), qPrintable(r.err));
         QCOMPARE(watch.seen(), QString());

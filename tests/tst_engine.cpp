@@ -8,7 +8,6 @@
 
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
 namespace {
 

@@ -204,11 +204,9 @@ private slots:
     {
         QTest::addColumn<QString>("control");
         QTest::addColumn<int>("key");
-        QTest::newRow("ON, Space") << "Command17" << int(Qt::Key_Space);
-        QTest::newRow("ON, Return") << "Command17" << int(Qt::Key_Return);
-        QTest::newRow("ON, keypad Enter") << "Command17" << int(Qt::Key_Enter);
-        QTest::newRow("VOL +, Space") << "Command1" << int(Qt::Key_Space);
-        QTest::newRow("VOL +, keypad Enter") << "Command1" << int(Qt::Key_Enter);
+        for (const auto &[button, control] : {std::pair{"ON", "Command17"}, {"VOL +", "Command1"}})
+            for (const auto &[name, key] : {std::pair{"Space", Qt::Key_Space}, {"Return", Qt::Key_Return}, {"keypad Enter", Qt::Key_Enter}})
+                QTest::addRow("%s, %s", button, name) << control << int(key);
     }
     void enterAndSpace()
     {

@@ -6,8 +6,6 @@
 
 #include "MqttSupport.h"
 
-#include <QFile>
-
 using namespace mqtt_test;
 
 class TstMqttOutages : public QObject {

@@ -6,12 +6,9 @@
 #include "ReferenceRows.h"
 #include "TestSupport.h"
 
-#include <QFile>
 #include <QLocalServer>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <QTest>
 
 #include <cstdarg>
 #include <grp.h>
@@ -143,7 +140,7 @@ private slots:
         // The far end hangs up: the port closes and says so once; writing then fails.
         QSignalSpy lost(&c, &SerialControl::portLost);
         ::close(std::exchange(pty.slave, -1));
-        pty.closeMaster();
+        ::close(std::exchange(pty.master, -1));
         QVERIFY(lost.wait(5000));
         QCOMPARE(lost.first().first().value<SerialError>().description,
                  QStringLiteral("Read error on the device: %1").arg(pty.path));
