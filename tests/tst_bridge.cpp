@@ -165,11 +165,10 @@ private slots:
         QVERIFY(!queue.enqueue(1, QString(), QStringLiteral("C99"), why));
         queue.stop(QStringLiteral("the bridge is ending"));
         QCOMPARE(told, QStringList{"no command text of printable ASCII up to 128 characters"} + QStringList(65, QStringLiteral("the bridge is ending")));
-        // Counted: 13 answered, each 20 ms late at least; two refused for a full queue.
+        // Counted: 13 answered, each 20 ms late at least (none within 5 or 10 ms); two refused, the queue full.
         const bridge::QueueCounts &counts = queue.counts();
         QCOMPARE(counts.outcomes, (std::array<quint64, bridge::kOutcomes>{13, 0, 0, 0, 0, 2}));
-        QCOMPARE(counts.replyTimes[0] + counts.replyTimes[1], 0u);  // none within 5 or 10 ms
-        QCOMPARE(std::accumulate(counts.replyTimes.begin(), counts.replyTimes.end(), 0u), 13u);
+        QCOMPARE(std::accumulate(counts.replyTimes.begin() + 2, counts.replyTimes.end(), 0u), 13u);
         QVERIFY2(counts.replySeconds >= 13 * 0.02 && counts.replySeconds < 13 * 0.5, qPrintable(QString::number(counts.replySeconds)));
         QCOMPARE(queue.waiting(), 0);
         QVERIFY(!queue.portOpen());
@@ -179,11 +178,9 @@ private slots:
     // with a reply of no form the query has, with none, or on a port that is closed.
     void counted()
     {
-        const struct {
-            const char *option;  // orva-sim's; "gone": a device that is not there
-            QStringList texts;
-            QList<int> outcomes;  // answered, not acknowledged, bad reply, no reply, port closed
-        } rows[] = {{"", {"CR0", "C00", "CZZ"}, {2, 1, 0, 0, 0}}, {"--garbage", {"CR0"}, {0, 0, 1, 0, 0}},
+        // orva-sim's option ("gone": a device that is not there), the texts sent, and the
+        // outcomes counted: answered, not acknowledged, bad reply, no reply, port closed.
+        const struct { const char *option; QStringList texts; QList<int> outcomes; } rows[] = {{"", {"CR0", "C00", "CZZ"}, {2, 1, 0, 0, 0}}, {"--garbage", {"CR0"}, {0, 0, 1, 0, 0}},
                     {"--silent", {"CR0"}, {0, 0, 0, 1, 0}}, {"gone", {"CR0"}, {0, 0, 0, 0, 1}}};
         for (const auto &row : rows) {
             const QString option = QString::fromLatin1(row.option);

@@ -142,9 +142,8 @@ private slots:
         QVERIFY(p.state.json()[QStringLiteral("available")].toBool());
         kill(pid_t(p.sim->process.processId()), SIGSTOP);
         p.queue.enqueue(1, QStringLiteral("status"), QString(), [](const bridge::Reply &) {});
-        const auto unknown = [&] { return p.state.json()[QStringLiteral("power")].isNull() && p.state.json()[QStringLiteral("mute")].isNull(); };
-        QTRY_VERIFY_WITH_TIMEOUT(!p.state.json()[QStringLiteral("available")].toBool() && unknown(), kWait);
-        QVERIFY(p.queue.portOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(p.state.json()[QStringLiteral("power")].isNull() && p.state.json()[QStringLiteral("mute")].isNull(), kWait);
+        QVERIFY(!p.state.json()[QStringLiteral("available")].toBool() && p.queue.portOpen());
         kill(pid_t(p.sim->process.processId()), SIGCONT);
     }
 
