@@ -56,7 +56,7 @@ def measure(args, n, tmp):
         deadline = time.monotonic() + 30
         while not all(line.encode() in scrape(conn) for line in full):
             if time.monotonic() > deadline:
-                sys.exit(f"{n} projectors: not all answering within 30 s")
+                sys.exit(f"{n} projectors: not all answering and read through to the temperatures within 30 s")
             time.sleep(0.2)
         conn.close()  # idle: no client at all
         cpu0, t0 = bridge.cpu_ns(), time.monotonic()

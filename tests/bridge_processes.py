@@ -51,10 +51,10 @@ def free_port():
         return s.getsockname()[1]
 
 
-def start_bridge(program, folder, bridge, projectors, password=None):
-    """orva-bridge on a configuration file in `folder`: the [bridge] lines, then a
-    section for each (id, lines) of `projectors`; with a password file where given.
-    Returns once its HTTP port (the [bridge] lines' http) takes connections."""
+def start_bridge(program, folder, port, bridge, projectors, password=None):
+    """orva-bridge on a configuration file in `folder`: HTTP on `port` and the other
+    [bridge] lines, then a section for each (id, lines) of `projectors`; with a
+    password file where given. Returns once its HTTP port takes connections."""
     if password:
         path = os.path.join(folder, "http.password")
         with open(path, "w") as f:
@@ -63,8 +63,7 @@ def start_bridge(program, folder, bridge, projectors, password=None):
         bridge += f"\nhttp-password-file = {path}"
     config = os.path.join(folder, "bridge.conf")
     with open(config, "w") as f:
-        f.write(f"[bridge]\n{bridge}\n" + "".join(f"[{id}]\n{lines}\n" for id, lines in projectors))
+        f.write(f"[bridge]\nhttp = {port}\n{bridge}\n" + "".join(f"[{id}]\n{lines}\n" for id, lines in projectors))
     process = subprocess.Popen([program, "--config", config], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    port = int(bridge.split("http = ", 1)[1].split()[0])
     until(lambda: subprocess.run(["sh", "-c", f"exec 3<>/dev/tcp/127.0.0.1/{port}"], stderr=subprocess.DEVNULL).returncode == 0)
     return process

@@ -51,7 +51,7 @@ def main():
     started = time.monotonic()
     port, raw = free_port(), [free_port(), free_port()]
     work = tempfile.TemporaryDirectory()
-    bridge = start_bridge(BRIDGE, work.name, f"http = {port}\npoll = 1", [
+    bridge = start_bridge(BRIDGE, work.name, port, "poll = 1", [
         ("hall-left", f"device = {left.path}\npjlink = 0\nraw = {raw[0]}\nname = \"Hall \\\"left\\\" \\\\ 1\""),
         ("hall-right", f"device = {right.path}\npjlink = 0\nraw = {raw[1]}")], PASSWORD)
     metrics, sent = f"http://127.0.0.1:{port}/metrics", [[], []]

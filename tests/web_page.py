@@ -58,7 +58,7 @@ def main():
     left, right = (Simulator(SIM, "--countdown-ms", "1500", "--cooldown-ms", "1500") for _ in range(2))
     port = free_port()
     work = tempfile.TemporaryDirectory()
-    bridge = start_bridge(BRIDGE, work.name, f"http = {port}\npoll = 1",
+    bridge = start_bridge(BRIDGE, work.name, port, "poll = 1",
                           [("left", f"device = {left.path}\npjlink = 0\nname = Hall left"),
                            ("right", f"device = {right.path}\npjlink = 0\nname = Hall right")], PASSWORD)
     options = webdriver.ChromeOptions()

@@ -105,9 +105,8 @@ void ProjectorState::startRound()
         const QString command = QLatin1String(query->command);
         const auto answered = [this, code, round](const Reply &reply) {
             if (!reply.answered && reply.unreachable) {
-                // A projector that is not there is asked no further: it tells nothing.
-                m_known.clear();
-                m_lastAnswered = false;
+                // A projector that is not there is asked no further (heard() has
+                // cleared what it told: the queue tells `finished` first).
                 m_queue.dropClient(ClientId(this));
                 return endRound(round, true);
             }
